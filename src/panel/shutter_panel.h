@@ -26,6 +26,7 @@ inline constexpr const char* kSaveConfig =
     "dismiss?";
 inline constexpr const char* kNegativeRepeat =
     "Repeat cycle number must not be negative! Please retype.";
+inline constexpr const char* kNegativeSteps = "Steps must not be negative. Please try again!";
 inline constexpr const char* kNoPort = "No COM port is connected: the command was not sent.";
 // "COM%d is not connected: the command was not sent."
 std::string portNotConnected(int port);

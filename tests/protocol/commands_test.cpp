@@ -1,0 +1,83 @@
+#include "protocol/commands.h"
+
+#include <gtest/gtest.h>
+
+namespace veltra {
+namespace {
+
+TEST(Commands, EveryCommandHasItsExactBytes) {
+    struct Row { Command c; const char* hex; } rows[] = {
+        {onlineCommand(), "EE"},
+        {statusCommand(), "CC"},
+        {resetCommand(), "FB"},
+        {getInfoCommand(), "FD"},
+        {powerOnCommand(), "CE"},
+        {powerOffCommand(), "CF"},
+        {stopCommand(), "BF"},
+        {shutterCommand(0), "AA"},
+        {shutterCommand(1), "AC"},
+        {shutterCommand(-1), "AC"},
+        {*modeCommand(0, 99), "DC"},
+        {*modeCommand(1, 99), "DD"},
+        {*modeCommand(2, 144), "DE 90"},
+        {*modeCommand(2, 37), "DE 25"},
+        {*modeCommand(2, 300), "DE 2C"},
+        {triggerCommand(-1), "FA A0"},
+        {triggerCommand(0), "FA A1"},
+        {triggerCommand(1), "FA A2"},
+        {triggerCommand(2), "FA A3"},
+        {triggerCommand(3), "FA A4"},
+        {triggerCommand(9), "FA A0"},
+        {syncCommand(-1), "FA B0"},
+        {syncCommand(0), "FA B1"},
+        {syncCommand(1), "FA B2"},
+        {restoreDefaultCommand(), "FA C0"},
+        {saveConfigCommand(), "FA C1"},
+        {repeatCommand(0x01, 0x2C), "FA F0 01 2C"},
+        {repeatCommand(0xFF, 0xFF), "FA F0 FF FF"},
+        {*runningOptionCommand(0), "FA F1"},
+        {*runningOptionCommand(1), "FA F2"},
+        {*runningOptionCommand(2), "FA F3"},
+    };
+    for (const auto& r : rows) EXPECT_EQ(toHex(r.c), r.hex);
+    EXPECT_FALSE(modeCommand(-1, 0));
+    EXPECT_FALSE(modeCommand(3, 0));
+    EXPECT_FALSE(runningOptionCommand(-1));
+    EXPECT_FALSE(runningOptionCommand(3));
+}
+
+TEST(Commands, RepeatCountBytesHighFirst) {
+    struct Row { int n; std::uint8_t hi, lo; } rows[] = {
+        {0, 0, 0}, {300, 0x01, 0x2C}, {65000, 0xFD, 0xE8}, {255, 0x00, 0xFF}, {256, 0x01, 0x00}, {-5, 0x00, 0xFB},
+    };
+    for (const auto& r : rows) {
+        const auto b = repeatCountBytes(r.n);
+        EXPECT_EQ(b[0], r.hi) << r.n;
+        EXPECT_EQ(b[1], r.lo) << r.n;
+    }
+}
+
+TEST(Commands, TimerPacksTheSubSecondPartAsDecimalDigits) {
+    struct Row { TimerSelector sel; TimerValue v; const char* hex; } rows[] = {
+        {TimerSelector::Delay, {"1", "2", "3", "456", "7"}, "FA 11 02 03 45 67"},
+        {TimerSelector::Exposure, {"1", "2", "3", "456", "7"}, "FA 21 02 03 45 67"},
+        {TimerSelector::Exposure, {"0", "0", "0", "12", "0"}, "FA 20 00 00 01 20"},
+        {TimerSelector::Delay, {"0", "0", "0", "5", "0"}, "FA 10 00 00 00 50"},
+        {TimerSelector::Delay, {"5", "", "", "", ""}, "FA 15 00 00 00 00"},
+        {TimerSelector::Delay, {"", "", "", "", ""}, "FA 10 00 00 00 00"},
+        {TimerSelector::Delay, {"", "", "", "7", "3"}, "FA 10 00 00 00 73"},
+        {TimerSelector::Delay, {"", "", "", "70", "3"}, "FA 10 00 00 07 03"},
+        {TimerSelector::Delay, {"", "", "", "700", "3"}, "FA 10 00 00 70 03"},
+        {TimerSelector::Delay, {"", "59", "59", "999", "9"}, "FA 10 3B 3B 99 99"},
+        {TimerSelector::Delay, {"2abc", "07", "", "", ""}, "FA 12 07 00 00 00"},
+    };
+    for (const auto& r : rows) EXPECT_EQ(toHex(timerCommand(r.sel, r.v)), r.hex);
+}
+
+TEST(Commands, HugeFieldValuesStayWithinTheirBytes) {
+    const TimerValue v{"99999999999", "99999999999", "-99999999999", "99999999999", "99999999999"};
+    EXPECT_EQ(timerCommand(TimerSelector::Delay, v).length, 6);
+}
+
+}  // namespace
+}  // namespace veltra

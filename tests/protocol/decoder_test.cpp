@@ -1,0 +1,269 @@
+#include "protocol/reply_decoder.h"
+#include "support/fakes.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+namespace veltra {
+namespace {
+
+std::vector<int> bytes(const std::string& hex) {
+    std::istringstream in(hex);
+    std::vector<int> out;
+    std::string b;
+    while (in >> b) out.push_back(std::stoi(b, nullptr, 16));
+    return out;
+}
+
+struct Fixture {
+    ProtocolState p;
+    test::RecordingSink sink;
+    ReplyDecoder decoder{p, sink};
+    PanelState s;
+    Fixture() {
+        p.activePort = 1;
+        // The panel as it starts: Close, Fast, Enable on High, Low for Open.
+        s.shutterPosition = 1;
+        s.shutterMode = 0;
+        s.triggerMode = 0;
+        s.syncMode = 1;
+        s.triggerPulseChecked = s.syncPulseChecked = true;
+    }
+    void feed(const std::string& hex, int port = 1) {
+        for (int b : bytes(hex)) decoder.onPortRxChar(s, b, port);
+    }
+};
+
+const char* kFastReply = "CC AA DC 00 A0 B0 00 00 00 00 00 21 05 07 45 67 F3 00 0A 0D";
+const char* kNdReply = "CC AC DE 48 00 A2 B1 10 00 05 00 00 00 00 00 00 00 F2 00 03";
+
+void expectFastPanel(const PanelState& s) {
+    EXPECT_EQ(s.shutterPosition, 0);
+    EXPECT_EQ(s.shutterMode, 0);
+    EXPECT_EQ(s.openingLabel, "12 ms");
+    EXPECT_EQ(s.closingLabel, "12 ms");
+    EXPECT_EQ(s.ndCaption, "Neutral Density");
+    EXPECT_FALSE(s.triggerPulseChecked);
+    EXPECT_FALSE(s.syncPulseChecked);
+    EXPECT_EQ(s.triggerMode, -1);
+    EXPECT_EQ(s.syncMode, -1);
+    EXPECT_EQ(s.delayLabel, "00 : 00 : 00 : 000 : 0");
+    EXPECT_EQ(s.exposureLabel, "01 : 05 : 07 : 456 : 7");
+    EXPECT_EQ(s.timerSelectIndex, 1);
+    EXPECT_EQ(s.editedTime, (TimerValue{"1", "5", "7", "456", "7"}));
+    EXPECT_EQ(s.sliders, (std::array<int, 5>{1, 5, 7, 456, 7}));
+    EXPECT_EQ(s.cycleLabel, "Cycle Time  -  01 : 05 : 07 : 480 : 7");
+    EXPECT_EQ(s.runningOption, 2);
+    EXPECT_EQ(s.repeatText, "10");
+    EXPECT_EQ(s.leftCycleText, "10");
+    EXPECT_EQ(s.log.size(), 20u);
+}
+
+void expectNdPanel(const PanelState& s) {
+    EXPECT_EQ(s.shutterPosition, 1);
+    EXPECT_EQ(s.shutterMode, 2);
+    EXPECT_EQ(s.ndSteps, 72);
+    EXPECT_EQ(s.ndCaption, "Neutral Density - 72");
+    EXPECT_EQ(s.openingLabel, "19.0 ms");
+    EXPECT_EQ(s.closingLabel, "19.0 ms");
+    EXPECT_TRUE(s.triggerPulseChecked);
+    EXPECT_EQ(s.triggerMode, 1);
+    EXPECT_TRUE(s.syncPulseChecked);
+    EXPECT_EQ(s.syncMode, 0);
+    EXPECT_EQ(s.delayLabel, "00 : 00 : 05 : 000 : 0");
+    EXPECT_EQ(s.exposureLabel, "00 : 00 : 00 : 000 : 0");
+    EXPECT_EQ(s.timerSelectIndex, 0);
+    EXPECT_EQ(s.sliders, (std::array<int, 5>{0, 0, 5, 0, 0}));
+    EXPECT_EQ(s.cycleLabel, "Cycle Time  -  00 : 00 : 05 : 038 : 0");
+    EXPECT_EQ(s.runningOption, 1);
+    EXPECT_EQ(s.repeatText, "3");
+    EXPECT_EQ(s.leftCycleText, "3");
+    EXPECT_EQ(s.log.size(), 20u);
+}
+
+TEST(Decoder, FastLayoutStatusReplyRefreshesThePanel) {
+    Fixture f;
+    f.feed(kFastReply);
+    expectFastPanel(f.s);
+    EXPECT_EQ(f.p.statusIndex, -1);
+    EXPECT_EQ(f.s.log.line(0), "204       0xCC");
+    EXPECT_EQ(f.s.log.line(3), "0           0x00");
+    EXPECT_EQ(f.s.log.line(12), "5           0x05");
+    EXPECT_EQ(f.s.log.line(18), "10         0x0A");
+    EXPECT_TRUE(f.sink.sent.empty());
+}
+
+TEST(Decoder, NeutralDensityLayoutStatusReplyRefreshesThePanel) {
+    Fixture f;
+    f.feed(kNdReply);
+    expectNdPanel(f.s);
+    f.feed("0D");  // the reply is complete: a carriage return is only logged
+    EXPECT_EQ(f.s.log.size(), 21u);
+    EXPECT_EQ(f.s.log.back(), "13         0x0D");
+    EXPECT_EQ(f.s.repeatText, "3");
+}
+
+// Replies carry no port of their own: a reply split across two ports at any
+// byte decodes as one stream.
+TEST(Decoder, RepliesSplitAtEveryByteAcrossPortsDecodeTheSame) {
+    for (const char* reply : {kFastReply, kNdReply}) {
+        const auto all = bytes(reply);
+        for (std::size_t cut = 0; cut <= all.size(); ++cut) {
+            Fixture f;
+            for (std::size_t i = 0; i < all.size(); ++i) f.decoder.onPortRxChar(f.s, all[i], i < cut ? 1 : 3);
+            if (reply == kFastReply) expectFastPanel(f.s);
+            else expectNdPanel(f.s);
+        }
+    }
+}
+
+TEST(Decoder, LogLinesKeepTheHexColumn) {
+    struct Row { int b; const char* normal; const char* run; } rows[] = {
+        {0, "0           0x00", "0         0x00"},
+        {5, "5           0x05", "5         0x05"},
+        {13, "13         0x0D", "13         0x0D"},
+        {99, "99         0x63", "99         0x63"},
+        {100, "100       0x64", "100       0x64"},
+        {238, "238       0xEE", "238       0xEE"},
+        {255, "255       0xFF", "255       0xFF"},
+    };
+    for (const auto& r : rows) {
+        EXPECT_EQ(normalLogLine(static_cast<std::uint8_t>(r.b)), r.normal);
+        EXPECT_EQ(runLogLine(static_cast<std::uint8_t>(r.b)), r.run);
+    }
+}
+
+TEST(Decoder, PortOutOfRangeIsIgnoredCompletely) {
+    Fixture f;
+    EXPECT_EQ(f.decoder.onPortRxChar(f.s, 0xCC, 0), kRxIgnored);
+    EXPECT_EQ(f.decoder.onPortRxChar(f.s, 0xCC, 5), kRxIgnored);
+    EXPECT_TRUE(f.s.log.empty());
+    EXPECT_EQ(f.p.statusIndex, -1);
+}
+
+TEST(Decoder, OnlineEchoPicksTheAnsweringPortOnce) {
+    Fixture f;
+    f.p.activePort = 3;
+    f.p.awaitingOnlineReply = 1;
+    EXPECT_EQ(f.decoder.onPortRxChar(f.s, 0xEE, 3), kRxOnline);
+    EXPECT_EQ(f.p.activePort, 3);
+    EXPECT_EQ(f.s.ports[2].status, "Ready for Veltra");
+    EXPECT_EQ(f.decoder.onPortRxChar(f.s, 0xEE, 1), kRxStatus);
+    EXPECT_EQ(f.p.activePort, 3);
+    EXPECT_EQ(f.s.ports[0].status, "");
+    EXPECT_EQ(f.s.log.size(), 2u);
+    EXPECT_EQ(f.s.log.back(), "238       0xEE");
+}
+
+TEST(Decoder, ControllerInformationShowsAsTwoLines) {
+    Fixture f;
+    f.feed("FD 56 45 4C 54 52 41 20 43 31 2E E9 32");
+    ASSERT_EQ(f.s.log.size(), 3u);
+    EXPECT_EQ(f.s.log.line(0), "253       0xFD");
+    EXPECT_EQ(f.s.log.line(1), "VELTRA C");
+    EXPECT_EQ(f.s.log.line(2), "1.\u00E92");
+    EXPECT_EQ(f.p.infoCount, -1);
+    f.feed("FD 41 42 00 43 44 45 46 47 00 31 32 33");  // a 0 byte ends the visible text
+    EXPECT_EQ(f.s.log.line(4), "AB");
+    EXPECT_EQ(f.s.log.line(5), "");
+}
+
+TEST(Decoder, ResetThenCarriageReturnSendsOneStatusRequest) {
+    Fixture f;
+    f.p.statusRequestPending = 1;
+    f.feed("FB");
+    EXPECT_TRUE(f.sink.sent.empty());
+    EXPECT_EQ(f.decoder.onPortRxChar(f.s, 0x0D, 1), kRxAutoStatus);
+    f.feed("0D");
+    ASSERT_EQ(f.sink.sent.size(), 1u);
+    EXPECT_EQ(f.sink.last(), "CC");
+    EXPECT_EQ(f.p.statusRequestPending, -1);
+}
+
+TEST(Decoder, EchoBytesInsideAReplyAreData) {
+    Fixture f;
+    f.feed("CC AA CC FD");  // mode byte CC: no mode radio, first layout
+    EXPECT_EQ(f.s.shutterMode, 0xCC - 0xDC);
+    EXPECT_EQ(f.p.infoCount, -1);
+    EXPECT_EQ(f.p.statusIndex, 3);
+}
+
+TEST(Decoder, RepeatFFFFShowsAsANumber) {
+    Fixture f;
+    f.feed("CC AA DC 00 A0 B0 00 00 00 00 00 00 00 00 00 00 F0 FF FF 0D");
+    EXPECT_EQ(f.s.repeatText, "65535");
+    EXPECT_EQ(f.s.runningOption, -1);
+    EXPECT_EQ(f.s.timerSelectIndex, -1);
+}
+
+struct RunRow {
+    const char* name;
+    int runMode, startPosition, triggerMode;
+    const char* repeat;
+    const char* left;
+    const char* reports;
+    std::vector<std::string> lefts;  // left cycle number after each report
+    int runModeAfter;
+    std::size_t logLines;
+};
+
+TEST(Decoder, RunCountingFollowsShutterReports) {
+    const RunRow rows[] = {
+        {"go counts down and ends", 2, 0, -1, "3", "3", "AA AC AA AC AA", {"2", "2", "1", "1", "3"}, 0, 0},
+        {"go from close counts closes", 2, 1, 0, "3", "3", "AA AC AA AC AA AC", {"3", "2", "2", "1", "1", "3"}, 0, 0},
+        {"trigger with input goes on", 1, 0, 0, "2", "2", "AA AC AA AC AA", {"1", "1", "2", "2", "1"}, 1, 0},
+        {"trigger without input ends", 1, 0, -1, "2", "2", "AA AC AA", {"1", "1", "2"}, 0, 0},
+        {"empty left counts below zero", 2, 0, -1, "3", "", "AA AA AA", {"-1", "-2", "-3"}, 2, 0},
+        {"continuous never counts", 2, 0, -1, "Continuous", "Continuous", "AA AC AA", {"Continuous", "Continuous", "Continuous"}, 2, 0},
+        {"carriage return ends", 2, 0, -1, "5", "4", "AA 0D", {"3", "5"}, 0, 1},
+        {"other bytes are logged", 2, 0, -1, "5", "5", "CC 05", {"5", "5"}, 2, 2},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        Fixture f;
+        f.p.runMode = r.runMode;
+        f.p.runStartPosition = r.startPosition;
+        f.s.triggerMode = r.triggerMode;
+        f.s.repeatText = r.repeat;
+        f.s.leftCycleText = r.left;
+        const auto in = bytes(r.reports);
+        for (std::size_t i = 0; i < in.size(); ++i) {
+            f.decoder.onPortRxChar(f.s, in[i], 1);
+            EXPECT_EQ(f.s.leftCycleText, r.lefts[i]) << "after byte " << i;
+            if (in[i] == 0xAA) {
+                EXPECT_EQ(f.s.shutterPosition, 0);
+            }
+            if (in[i] == 0xAC) {
+                EXPECT_EQ(f.s.shutterPosition, 1);
+            }
+        }
+        EXPECT_EQ(f.p.runMode, r.runModeAfter);
+        EXPECT_EQ(f.s.log.size(), r.logLines);
+    }
+}
+
+TEST(Decoder, RunCountingLogsACarriageReturnWithNineBlanks) {
+    Fixture f;
+    f.p.runMode = 2;
+    f.s.repeatText = "7";
+    f.feed("0D");
+    EXPECT_EQ(f.s.log.back(), "13         0x0D");
+    EXPECT_EQ(f.s.leftCycleText, "7");
+}
+
+TEST(Decoder, StatusReplyDuringARunIsNotDecoded) {
+    Fixture f;
+    f.p.runMode = 2;
+    f.p.runStartPosition = 1;
+    f.s.repeatText = f.s.leftCycleText = "4";
+    f.feed(kFastReply);
+    EXPECT_EQ(f.s.shutterPosition, 0);  // the AA inside moved the radio
+    EXPECT_EQ(f.s.repeatText, "4");
+    EXPECT_EQ(f.s.runningOption, -1);
+    EXPECT_EQ(f.s.log.size(), 19u);  // the AA is not logged
+    EXPECT_EQ(f.p.runMode, 0);       // the closing 0D ended the run
+}
+
+}  // namespace
+}  // namespace veltra

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "panel/prompter.h"
+#include "protocol/command_sink.h"
+
+#include <deque>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace veltra::test {
+
+// Records every command with its port; ports in `closed` refuse.
+struct RecordingSink : CommandSink {
+    struct Sent {
+        int port;
+        std::string hex;
+    };
+    std::vector<Sent> sent;
+    std::set<int> closed;
+
+    bool send(int port, const Command& c) override {
+        if (closed.count(port)) return false;
+        sent.push_back({port, toHex(c)});
+        return true;
+    }
+    std::vector<std::string> hex() const {
+        std::vector<std::string> out;
+        for (const auto& s : sent) out.push_back(s.hex);
+        return out;
+    }
+    std::string last() const { return sent.empty() ? std::string() : sent.back().hex; }
+};
+
+// Answers the panel's questions from a script and records what it was told.
+struct ScriptedPrompter : Prompter {
+    std::vector<std::string> warnings;
+    std::vector<std::string> confirms;
+    std::vector<std::string> errors;
+    bool confirmAnswer = true;
+    std::deque<std::optional<std::string>> ndAnswers;
+    std::optional<std::string> file;
+
+    void warning(const std::string& text) override { warnings.push_back(text); }
+    bool confirm(const std::string& text) override {
+        confirms.push_back(text);
+        return confirmAnswer;
+    }
+    std::optional<std::string> askNdSteps() override {
+        if (ndAnswers.empty()) return std::nullopt;
+        auto a = ndAnswers.front();
+        ndAnswers.pop_front();
+        return a;
+    }
+    std::optional<std::string> chooseConfigFile(bool) override { return file; }
+    void error(const std::string&, const std::string& text) override { errors.push_back(text); }
+};
+
+}  // namespace veltra::test
