@@ -156,9 +156,7 @@ void ShutterPanel::onNeutralDensity(PanelState& s) {
     s.shutterMode = 2;
     s.ndSteps = n;
     s.ndCaption = std::string(kNeutralDensityCaption) + " - " + std::to_string(n);
-    char buf[48];
-    std::snprintf(buf, sizeof buf, "%.1f ms", static_cast<double>(n) * static_cast<double>(kNdStepMs));
-    s.openingLabel = s.closingLabel = buf;
+    s.openingLabel = s.closingLabel = ndOpeningText(n, static_cast<double>(kNdStepMs));
     refreshCycle(s);
     send(*modeCommand(2, n));
 }

@@ -2,6 +2,7 @@
 
 #include "model/cp1252.h"
 #include "model/leading_int.h"
+#include "model/number_format.h"
 #include "protocol/apply_download.h"
 
 #include <cstdio>
@@ -61,9 +62,7 @@ std::string normalLogLine(std::uint8_t b) { return logLine(b, b < 10 ? 11 : b < 
 std::string runLogLine(std::uint8_t b) { return logLine(b, b < 100 ? 9 : 7); }
 
 std::string ndOpeningText(int steps, double factor) {
-    char buf[48];
-    std::snprintf(buf, sizeof buf, "%.1f ms", steps * factor);
-    return buf;
+    return formatFixedHalfUp(steps * factor, 1) + " ms";
 }
 
 int ReplyDecoder::onPortRxChar(PanelState& s, int byte, int port) {

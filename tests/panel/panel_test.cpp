@@ -1,6 +1,12 @@
 #include "panel/shutter_panel.h"
 #include "support/fakes.h"
 
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
 #include <gtest/gtest.h>
 
 namespace veltra {
@@ -131,6 +137,7 @@ TEST(ShutterMode, NeutralDensityStepsTable) {
         {"37", "9.8 ms", "00 : 00 : 00 : 019 : 6", "DE 25", 37},
         {"abc", "0.0 ms", "00 : 00 : 00 : 000 : 0", "DE 00", 0},
         {"12xyz", "3.2 ms", "00 : 00 : 00 : 006 : 4", "DE 0C", 12},
+        {"54", "14.3 ms", "00 : 00 : 00 : 028 : 6", "DE 36", 54},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.text);
@@ -378,6 +385,55 @@ TEST(RunConfiguration, ApplyStartsTheDownloadWithTheShutterPosition) {
     EXPECT_EQ(t.sink.hex(), (std::vector<std::string>{"AC"}));
     EXPECT_EQ(t.panel.protocol().applyReplyCount, 0);
     EXPECT_EQ(t.panel.protocol().applyNextAt, 2);
+}
+
+std::string readAll(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+TEST(ConfigFileActions, SaveAfterStartupThenLoadAndTruncatedFile) {
+    const auto dir = std::filesystem::temp_directory_path() / ("veltra-panel-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const auto path = dir / "start.cfg";
+    Panel t(false);
+    t.prompter.file = path.string();
+    t.panel.onSaveConfigFile(t.s);
+    const std::string bytes = readAll(path);
+    EXPECT_EQ(bytes, std::string("\x01" "1" "\x01" "0" "\x01" "0" "\x01" "0" "\x01" "1" "\x02" "-1", 13) +
+                         std::string(10, '\0') + std::string("\x02" "-1" "\x00", 4));
+    EXPECT_EQ(bytes.size(), 27u);
+    EXPECT_TRUE(t.sink.sent.empty());
+
+    // An ND file loads its captions; a file of seventeen records changes nothing.
+    Panel nd(false);
+    nd.s.shutterMode = 2;
+    nd.s.ndSteps = 144;
+    nd.s.runningOption = 2;
+    nd.s.repeatText = "12";
+    nd.prompter.file = (dir / "nd.cfg").string();
+    nd.panel.onSaveConfigFile(nd.s);
+    Panel load(false);
+    load.prompter.file = nd.prompter.file;
+    load.panel.onLoadConfigFile(load.s);
+    EXPECT_EQ(load.s.ndCaption, "Neutral Density - 144");
+    EXPECT_EQ(load.s.openingLabel, "38.00 ms");
+    EXPECT_EQ(load.s.cycleLabel, "Cycle Time  -  00 : 00 : 00 : 076 : 0");
+    EXPECT_EQ(load.s.runningOption, 2);
+    EXPECT_EQ(load.s.leftCycleText, "12");
+
+    std::string shortFile = readAll(dir / "nd.cfg");
+    shortFile.resize(shortFile.size() - 3);  // drops the last record
+    std::ofstream(dir / "short.cfg", std::ios::binary) << shortFile;
+    Panel broken(false);
+    broken.prompter.file = (dir / "short.cfg").string();
+    broken.panel.onLoadConfigFile(broken.s);
+    EXPECT_EQ(broken.prompter.errors, (std::vector<std::string>{"An attempt was made to access short.cfg past its end."}));
+    EXPECT_EQ(broken.s.shutterMode, 0);
+    EXPECT_EQ(broken.s.runningOption, -1);
+    EXPECT_EQ(broken.s.ndCaption, "Neutral Density");
+    EXPECT_TRUE(broken.sink.sent.empty());
+    std::filesystem::remove_all(dir);
 }
 
 TEST(Log, ClearEmptiesTheLogOnly) {

@@ -134,6 +134,13 @@ TEST(Decoder, LogLinesKeepTheHexColumn) {
     }
 }
 
+TEST(Decoder, StepLabelsRoundAnExactHalfUp) {
+    EXPECT_EQ(ndOpeningText(54, 0.2638888888888889), "14.3 ms");
+    EXPECT_EQ(ndOpeningText(126, 0.2638888888888889), "33.3 ms");
+    EXPECT_EQ(ndOpeningText(72, 0.2638888888888889), "19.0 ms");
+    EXPECT_EQ(ndOpeningText(0, 0.2638888888888889), "0.0 ms");
+}
+
 TEST(Decoder, PortOutOfRangeIsIgnoredCompletely) {
     Fixture f;
     EXPECT_EQ(f.decoder.onPortRxChar(f.s, 0xCC, 0), kRxIgnored);

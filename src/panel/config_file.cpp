@@ -1,0 +1,391 @@
+#include "panel/config_file.h"
+
+#include "model/cp1252.h"
+#include "model/leading_int.h"
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <stdexcept>
+#include <system_error>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace veltra {
+
+// ---- records ----------------------------------------------------------------
+
+ConfigRecords configRecords(const PanelState& s) {
+    ConfigRecords r;
+    r[kRecShutterPosition] = std::to_string(s.shutterPosition);
+    r[kRecShutterMode] = std::to_string(s.shutterMode);
+    r[kRecNdSteps] = std::to_string(s.ndSteps);
+    r[kRecTriggerMode] = std::to_string(s.triggerMode);
+    r[kRecSyncMode] = std::to_string(s.syncMode);
+    r[kRecTimerSelect] = std::to_string(s.timerSelectIndex);
+    for (int f = 0; f < kTimerFieldCount; ++f) {
+        const auto i = static_cast<std::size_t>(f);
+        r[kRecDelayFirst + i] = s.delayTime.field(f);
+        r[kRecExposureFirst + i] = s.exposureTime.field(f);
+    }
+    r[kRecRunningOption] = std::to_string(s.runningOption);
+    r[kRecRepeat] = s.repeatText;
+    return r;
+}
+
+// ---- encoding ---------------------------------------------------------------
+
+namespace {
+
+void putLe(std::string& out, std::uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFFu));
+}
+
+// The archive's string prefix, shortest form first. 0xFFFE and 0xFFFF are
+// taken as markers in the 16-bit slot, so 16-bit lengths end at 0xFFFD.
+void putLength(std::string& out, std::size_t n) {
+    if (n < 0xFF) {
+        out.push_back(static_cast<char>(n));
+    } else if (n < 0xFFFE) {
+        out.push_back('\xFF');
+        putLe(out, static_cast<std::uint32_t>(n), 2);
+    } else {
+        if (n > 0xFFFFFFFFu) throw std::length_error("configuration record longer than 4 GiB");
+        out.append("\xFF\xFF\xFF", 3);
+        putLe(out, static_cast<std::uint32_t>(n), 4);
+    }
+}
+
+}  // namespace
+
+std::string encodeRecords(const ConfigRecords& records) {
+    std::string out;
+    for (const std::string& text : records) {
+        const std::string bytes = utf8ToCp1252(text);
+        putLength(out, bytes.size());
+        out += bytes;
+    }
+    return out;
+}
+
+std::string encodeConfig(const PanelState& s) { return encodeRecords(configRecords(s)); }
+
+// ---- decoding ---------------------------------------------------------------
+
+namespace {
+
+class Reader {
+public:
+    explicit Reader(std::string_view in) : m_in(in) {}
+
+    std::size_t left() const { return m_in.size() - m_pos; }
+
+    bool le(std::uint32_t& v, int bytes) {
+        if (left() < static_cast<std::size_t>(bytes)) return false;
+        v = 0;
+        for (int i = 0; i < bytes; ++i)
+            v |= std::uint32_t{static_cast<unsigned char>(m_in[m_pos++])} << (8 * i);
+        return true;
+    }
+
+    std::string_view take(std::size_t n) {
+        const std::string_view out = m_in.substr(m_pos, n);
+        m_pos += n;
+        return out;
+    }
+
+private:
+    std::string_view m_in;
+    std::size_t m_pos = 0;
+};
+
+struct Prefix {
+    std::uint32_t length = 0;
+    bool wide = false;  // length counts UTF-16 code units
+};
+
+// One of the three plain forms, after its first byte has been read. A 16-bit
+// length below 0xFF is not what a writer produces, but the archive reads it.
+bool readLengthTail(Reader& in, std::uint32_t first, std::uint32_t& length, bool& wideMarker) {
+    wideMarker = false;
+    if (first < 0xFF) {
+        length = first;
+        return true;
+    }
+    std::uint32_t w = 0;
+    if (!in.le(w, 2)) return false;
+    if (w == 0xFFFE) {
+        wideMarker = true;
+        return true;
+    }
+    if (w < 0xFFFF) {
+        length = w;
+        return true;
+    }
+    return in.le(length, 4);
+}
+
+bool readPrefix(Reader& in, Prefix& p) {
+    std::uint32_t first = 0;
+    bool marker = false;
+    if (!in.le(first, 1) || !readLengthTail(in, first, p.length, marker)) return false;
+    if (!marker) return true;
+    // Wide-character text: a fresh length in one of the plain forms follows.
+    // A second marker is no length at all.
+    p.wide = true;
+    return in.le(first, 1) && readLengthTail(in, first, p.length, marker) && !marker;
+}
+
+// UTF-16LE narrowed to Windows-1252 the way the platform's conversion of a C
+// string does: it stops at the first NUL, and whatever the code page lacks
+// (surrogate pairs, lone surrogates included) becomes one '?'.
+std::string narrowUtf16(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size() / 2);
+    const auto unit = [&](std::size_t i) {
+        return static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
+                                     (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
+    };
+    const std::size_t count = bytes.size() / 2;
+    for (std::size_t i = 0; i < count; ++i) {
+        const char16_t u = unit(i);
+        if (u == 0) break;
+        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < count) {
+            const char16_t low = unit(i + 1);
+            if (low >= 0xDC00 && low <= 0xDFFF) ++i;  // the pair is one character
+        }
+        out.push_back(codePointToCp1252(u));  // surrogates are not in the code page
+    }
+    return out;
+}
+
+}  // namespace
+
+std::size_t decodeConfigRecords(std::string_view bytes, ConfigRecords& out) {
+    out = ConfigRecords{};
+    Reader in(bytes);
+    for (std::size_t k = 0; k < kConfigRecordCount; ++k) {
+        Prefix p;
+        if (!readPrefix(in, p)) return k;
+        // 64-bit so a wide 32-bit length cannot wrap; checked before any allocation.
+        const std::uint64_t size = std::uint64_t{p.length} * (p.wide ? 2u : 1u);
+        if (size > in.left()) return k;
+        const std::string_view text = in.take(static_cast<std::size_t>(size));
+        out[k] = p.wide ? cp1252ToUtf8(narrowUtf16(text)) : cp1252ToUtf8(text);
+    }
+    return kConfigRecordCount;
+}
+
+std::optional<ConfigRecords> decodeConfig(std::string_view bytes) {
+    ConfigRecords r;
+    if (decodeConfigRecords(bytes, r) != kConfigRecordCount) return std::nullopt;
+    return r;
+}
+
+// ---- loading into the panel -------------------------------------------------
+
+namespace {
+
+// "%.2f ms" of ndSteps * 38 / 144, worked out exactly: the value is a multiple
+// of 1/72, and halves (n = 9, 27, 45, ... give exact eighths) round away from
+// zero as the platform's printf did, not to even as glibc's does.
+std::string ndTimeLabel(int ndSteps) {
+    const std::int64_t num = 1900LL * ndSteps;  // hundredths * 72
+    const std::int64_t mag = num < 0 ? -num : num;
+    const std::int64_t hundredths = (2 * mag + 72) / 144;
+    std::string frac = std::to_string(hundredths % 100);
+    if (frac.size() < 2) frac.insert(0, 1, '0');
+    return (num < 0 ? "-" : "") + std::to_string(hundredths / 100) + "." + frac + " ms";
+}
+
+}  // namespace
+
+void applyConfig(PanelState& s, const ConfigRecords& r) {
+    for (int f = 0; f < kTimerFieldCount; ++f) {
+        const auto i = static_cast<std::size_t>(f);
+        s.delayTime.field(f) = r[kRecDelayFirst + i];
+        s.exposureTime.field(f) = r[kRecExposureFirst + i];
+    }
+    s.repeatText = r[kRecRepeat];
+    s.leftCycleText = s.repeatText;
+
+    s.shutterPosition = leadingInt(r[kRecShutterPosition]);
+    s.shutterMode = leadingInt(r[kRecShutterMode]);
+    s.ndSteps = leadingInt(r[kRecNdSteps]);
+    if (s.shutterMode == 2) {
+        s.ndCaption = std::string(kNeutralDensityCaption) + " - " + std::to_string(s.ndSteps);
+        s.openingLabel = s.closingLabel = ndTimeLabel(s.ndSteps);
+    } else if (s.shutterMode != -1) {
+        s.ndCaption = kNeutralDensityCaption;
+        s.openingLabel = s.closingLabel = s.shutterMode == 1 ? "70 ms" : "12 ms";
+    }
+
+    s.triggerMode = leadingInt(r[kRecTriggerMode]);
+    s.triggerPulseChecked = s.triggerMode != -1;
+    s.syncMode = leadingInt(r[kRecSyncMode]);
+    s.syncPulseChecked = s.syncMode != -1;
+
+    // Any index is kept; the combo shows no selection for one it lacks, and
+    // everything but Exposure shows the delay.
+    s.timerSelectIndex = leadingInt(r[kRecTimerSelect]);
+    s.editedTime = s.timerSelectIndex == 1 ? s.exposureTime : s.delayTime;
+    for (int f = 0; f < kTimerFieldCount; ++f) setSlider(s, f, s.editedTime.value(f));
+
+    s.cycleTime = computeCycleTime(s.delayTime, s.exposureTime, s.shutterMode, s.ndSteps);
+    s.delayLabel = formatTimerValue(s.delayTime, false);
+    s.exposureLabel = formatTimerValue(s.exposureTime, false);
+    s.cycleLabel = cycleTimeLabel(s.cycleTime);
+
+    s.runningOption = leadingInt(r[kRecRunningOption]);
+}
+
+// ---- files ------------------------------------------------------------------
+
+namespace {
+
+std::string errnoText(int err) { return std::generic_category().message(err); }
+
+std::string baseName(const std::string& path) {
+#ifdef _WIN32
+    const std::size_t slash = path.find_last_of("/\\");
+#else
+    const std::size_t slash = path.find_last_of('/');
+#endif
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string quoted(const std::string& path) { return "\"" + baseName(path) + "\""; }
+
+// Closes a descriptor on every path out of a function.
+class Fd {
+public:
+    explicit Fd(int fd) : m_fd(fd) {}
+    ~Fd() {
+        if (m_fd >= 0) ::close(m_fd);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return m_fd; }
+    // Closes now and reports the result: a failed close can mean lost data.
+    int close() {
+        const int rc = ::close(m_fd);
+        m_fd = -1;
+        return rc;
+    }
+
+private:
+    int m_fd;
+};
+
+ConfigFileData fail(ConfigFileData::Status status, std::string error) {
+    ConfigFileData d;
+    d.status = status;
+    d.error = std::move(error);
+    return d;
+}
+
+}  // namespace
+
+ConfigFileData readConfigFile(const std::string& path) {
+    using Status = ConfigFileData::Status;
+    // Non-blocking so that a FIFO named by mistake cannot hang the panel in open().
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (fd.get() < 0) return fail(Status::kCannotOpen, "Cannot open " + quoted(path) + ": " + errnoText(errno) + ".");
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) return fail(Status::kCannotOpen, "Cannot open " + quoted(path) + ": " + errnoText(errno) + ".");
+    if (!S_ISREG(st.st_mode))
+        return fail(Status::kCannotOpen, "Cannot open " + quoted(path) + ": not a regular file.");
+    const std::string tooLarge = quoted(path) + " is too large for a configuration file.";
+    if (static_cast<std::uint64_t>(st.st_size) > kMaxConfigFileSize) return fail(Status::kTooLarge, tooLarge);
+
+    ConfigFileData d;
+    d.status = Status::kOk;
+    d.bytes.reserve(static_cast<std::size_t>(st.st_size));
+    // Read up to one byte past the limit: the file may have grown since fstat.
+    char buf[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd.get(), buf, sizeof buf);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return fail(Status::kReadError, "Cannot read " + quoted(path) + ": " + errnoText(errno) + ".");
+        }
+        if (n == 0) break;
+        d.bytes.append(buf, static_cast<std::size_t>(n));
+        if (d.bytes.size() > kMaxConfigFileSize) return fail(Status::kTooLarge, tooLarge);
+    }
+    return d;
+}
+
+bool writeConfigFileAtomically(const std::string& path, std::string_view bytes, std::string& error) {
+    // Through a symbolic link, replace what it points at and keep the link.
+    std::string target = path;
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        if (char* real = ::realpath(path.c_str(), nullptr)) {
+            target = real;
+            std::free(real);
+        }
+    }
+    const std::size_t slash = target.find_last_of('/');
+    const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));
+    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+    const bool replacing = ::stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+
+    // O_EXCL with a name nobody else uses; the umask applies as to any new file.
+    static std::atomic<unsigned> counter{0};
+    std::string temp;
+    int raw = -1;
+    int openErr = 0;
+    for (int attempt = 0; attempt < 100 && raw < 0; ++attempt) {
+        const auto ticks = static_cast<unsigned long long>(
+            std::chrono::steady_clock::now().time_since_epoch().count());
+        temp = (dir == "/" ? "" : dir) + "/." + base + ".tmp-" + std::to_string(::getpid()) + "-" +
+               std::to_string(counter++) + "-" + std::to_string(ticks % 1000000);
+        raw = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        openErr = errno;
+        if (raw < 0 && openErr != EEXIST) break;
+    }
+    if (raw < 0) {
+        error = "Cannot save " + quoted(path) + ": cannot create a file in its folder: " + errnoText(openErr) + ".";
+        return false;
+    }
+    Fd fd(raw);
+    const auto abandon = [&](const std::string& what, int err) {
+        if (fd.get() >= 0) fd.close();
+        ::unlink(temp.c_str());
+        error = "Cannot save " + quoted(path) + ": " + what + ": " + errnoText(err) + ".";
+        return false;
+    };
+
+    // The replaced file keeps its permissions, as it would if truncated in place.
+    if (replacing) (void)::fchmod(fd.get(), st.st_mode & 07777);
+
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return abandon("writing failed", errno);
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    if (::fsync(fd.get()) != 0) return abandon("flushing to disk failed", errno);
+    if (fd.close() != 0) return abandon("closing failed", errno);
+    if (::rename(temp.c_str(), target.c_str()) != 0) return abandon("cannot replace it", errno);
+
+    // Make the rename itself durable; the data is safe either way, so errors are ignored.
+    Fd dirFd(::open(dir.c_str(), O_RDONLY | O_CLOEXEC | O_DIRECTORY));
+    if (dirFd.get() >= 0) (void)::fsync(dirFd.get());
+    return true;
+}
+
+std::string pastEndMessage(const std::string& fileName) {
+    const std::string name = fileName.empty() ? std::string("an unnamed file") : baseName(fileName);
+    return "An attempt was made to access " + name + " past its end.";
+}
+
+}  // namespace veltra
