@@ -1,0 +1,456 @@
+#include "serial/ccomportlink.h"
+
+#include <QFile>
+#include <QMetaObject>
+#include <QtGlobal>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <poll.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+#endif
+#ifdef Q_OS_LINUX
+#include <sys/sysmacros.h>
+#endif
+
+namespace veltra {
+
+namespace {
+
+// Marks a stretch in which the link checks QSerialPort's results itself, so
+// errorOccurred from those calls is not reported a second time.
+class ExplicitCall {
+public:
+    explicit ExplicitCall(int& counter) : m_counter(counter) { ++m_counter; }
+    ~ExplicitCall() { --m_counter; }
+    ExplicitCall(const ExplicitCall&) = delete;
+    ExplicitCall& operator=(const ExplicitCall&) = delete;
+
+private:
+    int& m_counter;
+};
+
+bool toQtParity(char parity, QSerialPort::Parity& out, std::uint8_t& code) {
+    switch (parity) {
+    case 'N': case 'n': out = QSerialPort::NoParity; code = kParityNone; return true;
+    case 'O': case 'o': out = QSerialPort::OddParity; code = kParityOdd; return true;
+    case 'E': case 'e': out = QSerialPort::EvenParity; code = kParityEven; return true;
+    case 'M': case 'm': out = QSerialPort::MarkParity; code = kParityMark; return true;
+    case 'S': case 's': out = QSerialPort::SpaceParity; code = kParitySpace; return true;
+    default: return false;
+    }
+}
+
+std::uint8_t parityCode(QSerialPort::Parity parity) {
+    switch (parity) {
+    case QSerialPort::OddParity: return kParityOdd;
+    case QSerialPort::EvenParity: return kParityEven;
+    case QSerialPort::MarkParity: return kParityMark;
+    case QSerialPort::SpaceParity: return kParitySpace;
+    default: return kParityNone;
+    }
+}
+
+std::uint8_t stopBitsCode(QSerialPort::StopBits stopBits) {
+    switch (stopBits) {
+    case QSerialPort::OneAndHalfStop: return kStopBitsOneAndHalf;
+    case QSerialPort::TwoStop: return kStopBitsTwo;
+    default: return kStopBitsOne;
+    }
+}
+
+// A pseudo-terminal has no modem lines, so RTS cannot be set on it.
+bool isPseudoTerminal(const QSerialPort& port, const QString& device) {
+    if (device.startsWith(QLatin1String("/dev/pts/")))
+        return true;
+#ifdef Q_OS_LINUX
+    struct stat st {};
+    if (::fstat(port.handle(), &st) == 0 && S_ISCHR(st.st_mode)) {
+        const unsigned int m = major(st.st_rdev);
+        if (m >= 136 && m <= 143)  // Unix98 pty slaves
+            return true;
+    }
+#else
+    Q_UNUSED(port);
+#endif
+    return false;
+}
+
+}  // namespace
+
+QString composeLinkErrorText(const QString& operation, const QString& systemText, int portNumber) {
+    return QString::asprintf("WARNING:  %s Failed with the following error: \n%s\nPort: %d\n",
+                             operation.toUtf8().constData(), systemText.toUtf8().constData(),
+                             portNumber);
+}
+
+CComPortLink::CComPortLink(QObject* parent) : QObject(parent), m_port(new QSerialPort(this)) {
+    connect(m_port, &QSerialPort::readyRead, this, &CComPortLink::onReadyRead);
+    connect(m_port, &QSerialPort::errorOccurred, this, &CComPortLink::onErrorOccurred);
+}
+
+CComPortLink::~CComPortLink() {
+    // No callback runs from here on. One last non-blocking push of queued
+    // output; whatever the line cannot take now is dropped with the port.
+    m_monitoring = false;
+    m_deferredWrites.clear();
+    disconnect(m_port, nullptr, this, nullptr);
+    if (m_port->isOpen()) {
+        m_port->flush();
+        m_port->close();
+    }
+}
+
+bool CComPortLink::isOpen() const {
+    return m_port->isOpen();
+}
+
+QString CComPortLink::deviceName() const {
+    return m_deviceName.isEmpty() ? defaultDeviceName(m_portNumber) : m_deviceName;
+}
+
+bool CComPortLink::OpenLink(int portNumber, int baudRate, char parity, int dataBits, int stopBits,
+                            quint32 eventMask, int sendBufferSize) {
+    const quint64 generation = ++m_generation;
+    m_monitoring = false;
+    m_deferredWrites.clear();
+    m_readErrorReported = false;
+    m_portNumber = portNumber;
+    m_eventMask = eventMask;
+    m_sendBufferSize = sendBufferSize;
+    m_lastOpenError.clear();
+
+    const QString device = deviceName();
+    {
+        ExplicitCall guard(m_explicitCalls);
+        if (m_port->isOpen())
+            m_port->close();
+        m_port->setPortName(device);
+        if (!m_port->open(QIODevice::ReadWrite)) {
+            // Opening failures show no box; the caller shows the port as closed.
+            m_lastOpenError = describeOpenFailure(device);
+            m_port->clearError();
+            return false;
+        }
+    }
+
+    configure(baudRate, parity, dataBits, stopBits);
+    if (generation != m_generation)
+        return isOpen();  // a callback of an error report reopened or closed the link
+
+    QString purgeFailure;
+    {
+        ExplicitCall guard(m_explicitCalls);
+        if (!m_port->clear(QSerialPort::AllDirections))
+            purgeFailure = m_port->errorString();
+        m_port->clearError();
+    }
+    if (!purgeFailure.isEmpty())
+        reportError(QStringLiteral("PurgeComm()"), purgeFailure);
+    return generation == m_generation ? true : isOpen();
+}
+
+void CComPortLink::readLineSettings() {
+    const qint32 baud = m_port->baudRate();
+    m_lineSettings.baudRate = baud > 0 ? static_cast<std::uint32_t>(baud) : 0u;
+    m_lineSettings.dataBits = static_cast<std::uint8_t>(m_port->dataBits());
+    m_lineSettings.parity = parityCode(m_port->parity());
+    m_lineSettings.stopBits = stopBitsCode(m_port->stopBits());
+}
+
+void CComPortLink::configure(int baudRate, char parity, int dataBits, int stopBits) {
+    // Start from what the port runs with now: a refused mode leaves it so.
+    readLineSettings();
+    m_lineSettings.rtsControl = 1;
+
+    QSerialPort::Parity qtParity = QSerialPort::NoParity;
+    std::uint8_t parityCodeValue = kParityNone;
+    QString problem;
+    if (baudRate <= 0)
+        problem = tr("The baud rate %1 is not valid.").arg(baudRate);
+    else if (!toQtParity(parity, qtParity, parityCodeValue))
+        problem = tr("The parity %1 is not one of N, O, E, M, S.")
+                      .arg(parity == '\0' ? QStringLiteral("(none)")
+                                          : QString(QChar::fromLatin1(parity)));
+    else if (dataBits < 5 || dataBits > 8)
+        problem = tr("The number of data bits %1 is not 5 to 8.").arg(dataBits);
+    else if (stopBits != 1 && stopBits != 2)
+        problem = tr("The number of stop bits %1 is not 1 or 2.").arg(stopBits);
+    if (!problem.isEmpty()) {
+        reportError(QStringLiteral("BuildCommDCB()"), problem);
+        return;
+    }
+
+    m_lineSettings.baudRate = static_cast<std::uint32_t>(baudRate);
+    m_lineSettings.dataBits = static_cast<std::uint8_t>(dataBits);
+    m_lineSettings.parity = parityCodeValue;
+    m_lineSettings.stopBits = stopBits == 2 ? kStopBitsTwo : kStopBitsOne;
+
+    // Each setting on its own, so one the device refuses does not keep the
+    // others from the line. The first refusal is reported. A pseudo-terminal
+    // carries bytes without line framing: it holds neither parity nor fewer
+    // than 8 data bits, and has no modem lines; none of that is a failure
+    // there, as the bytes reach the other end all the same.
+    const bool pty = isPseudoTerminal(*m_port, deviceName());
+    QString failure;
+    {
+        ExplicitCall guard(m_explicitCalls);
+        const auto check = [&](bool applied, bool framing = false) {
+            if (!applied && !(framing && pty) && failure.isEmpty())
+                failure = m_port->errorString();
+        };
+        check(m_port->setBaudRate(baudRate));
+        check(m_port->setDataBits(static_cast<QSerialPort::DataBits>(dataBits)), true);
+        check(m_port->setParity(qtParity), true);
+        check(m_port->setStopBits(stopBits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop));
+        check(m_port->setFlowControl(QSerialPort::NoFlowControl));
+        if (!m_port->setRequestToSend(true) &&
+            m_port->error() != QSerialPort::UnsupportedOperationError && !pty)
+            check(false);
+        m_port->clearError();
+    }
+    if (failure.isEmpty() && !pty && !lineHolds(parityCodeValue, dataBits, stopBits))
+        failure = tr("The device does not hold the parity, data bits or stop bits asked for.");
+    if (!failure.isEmpty())
+        reportError(QStringLiteral("SetCommState()"), failure);
+}
+
+bool CComPortLink::lineHolds(std::uint8_t parity, int dataBits, int stopBits) const {
+#ifdef Q_OS_UNIX
+    // Some drivers take a setting and quietly drop it (a Linux pty keeps 8
+    // bits without parity whatever it is told); read back what the line holds.
+    termios t{};
+    if (::tcgetattr(m_port->handle(), &t) != 0)
+        return true;
+    const tcflag_t sizes[] = {CS5, CS6, CS7, CS8};
+    return ((t.c_cflag & PARENB) != 0) == (parity != kParityNone) &&
+           (t.c_cflag & CSIZE) == sizes[dataBits - 5] &&
+           ((t.c_cflag & CSTOPB) != 0) == (stopBits == 2);
+#else
+    Q_UNUSED(parity);
+    Q_UNUSED(dataBits);
+    Q_UNUSED(stopBits);
+    return true;
+#endif
+}
+
+bool CComPortLink::StartMonitor() {
+    if (!isOpen())
+        return false;
+    m_monitoring = true;
+    // Input that came before delivery began is not the owner's.
+    QString purgeFailure;
+    {
+        ExplicitCall guard(m_explicitCalls);
+        if (!m_port->clear(QSerialPort::Input))
+            purgeFailure = m_port->errorString();
+        m_port->clearError();
+    }
+    if (!purgeFailure.isEmpty())
+        reportError(QStringLiteral("PurgeComm()"), purgeFailure);
+    scheduleDrain();
+    return true;
+}
+
+bool CComPortLink::QueueWrite(const quint8* bytes, int length) {
+    if (!isOpen())
+        return false;
+    if (bytes == nullptr || length <= 0) {
+        reportError(QStringLiteral("QueueWrite()"), tr("There are no bytes to send."));
+        return false;
+    }
+    if (length > m_sendBufferSize) {
+        reportError(QStringLiteral("QueueWrite()"),
+                    tr("%1 bytes do not fit the send buffer of %2 bytes.")
+                        .arg(length)
+                        .arg(m_sendBufferSize));
+        return false;
+    }
+    QByteArray data(reinterpret_cast<const char*>(bytes), length);
+    if (m_draining) {
+        m_deferredWrites.push_back(std::move(data));
+        return true;
+    }
+    return writeNow(data);
+}
+
+bool CComPortLink::writeNow(const QByteArray& data) {
+    QString purgeFailure;
+    QString writeFailure;
+    bool gone = false;
+    {
+        ExplicitCall guard(m_explicitCalls);
+        // Only unread input is dropped: queued output keeps its order.
+        if (!m_port->clear(QSerialPort::Input))
+            purgeFailure = m_port->errorString();
+        if (m_port->write(data) != data.size()) {
+            writeFailure = m_port->errorString();
+            gone = m_port->error() == QSerialPort::ResourceError;
+        }
+        m_port->clearError();
+    }
+    if (gone) {
+        deviceGone(QStringLiteral("WriteFile()"), writeFailure);
+        return false;
+    }
+    if (!purgeFailure.isEmpty())
+        reportError(QStringLiteral("PurgeComm()"), purgeFailure);
+    if (!writeFailure.isEmpty()) {
+        reportError(QStringLiteral("WriteFile()"), writeFailure);
+        return false;
+    }
+    return true;
+}
+
+bool CComPortLink::canDeliver() const {
+    return m_monitoring && (m_eventMask & kEvRxChar) != 0 && m_port->isOpen() &&
+           m_port->bytesAvailable() > 0;
+}
+
+void CComPortLink::onReadyRead() {
+    if (m_draining)
+        return;  // the running loop hands these bytes over too
+    drainInput();
+}
+
+void CComPortLink::drainInput() {
+    if (m_monitoring && (m_eventMask & kEvRxChar) == 0 && m_port->isOpen()) {
+        // Received bytes are not enabled: drop them rather than hoard them.
+        m_port->readAll();
+        return;
+    }
+    if (!canDeliver())
+        return;
+
+    m_draining = true;
+    bool readFailed = false;
+    while (!readFailed && canDeliver()) {
+        // One batch per opening: a callback that reopens the link starts a new one.
+        const quint64 generation = m_generation;
+        if ((m_eventMask & kEvCts) != 0 && m_ctsHandler)
+            m_ctsHandler(m_portNumber);
+        // Everything is checked again per byte: a callback may have written
+        // (dropping the unread input), reopened or closed the link.
+        while (generation == m_generation && canDeliver()) {
+            char c = 0;
+            if (!m_port->getChar(&c)) {
+                readFailed = true;
+                break;
+            }
+            m_readErrorReported = false;
+            if (m_byteHandler)
+                m_byteHandler(static_cast<unsigned char>(c), m_portNumber);
+        }
+    }
+    m_draining = false;
+
+    flushDeferredWrites();
+    // Bytes read during a nested event loop of a callback got no readyRead.
+    scheduleDrain();
+}
+
+void CComPortLink::scheduleDrain() {
+    if (m_drainScheduled || !canDeliver())
+        return;
+    m_drainScheduled = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_drainScheduled = false;
+            if (!m_draining)
+                drainInput();
+        },
+        Qt::QueuedConnection);
+}
+
+void CComPortLink::flushDeferredWrites() {
+    while (!m_deferredWrites.empty() && !m_draining && isOpen()) {
+        const QByteArray data = std::move(m_deferredWrites.front());
+        m_deferredWrites.erase(m_deferredWrites.begin());
+        writeNow(data);
+    }
+    if (!isOpen())
+        m_deferredWrites.clear();
+}
+
+bool CComPortLink::hungUp() const {
+#ifdef Q_OS_UNIX
+    pollfd p{};
+    p.fd = m_port->handle();
+    p.events = POLLIN;
+    if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0)
+        return true;
+#endif
+    return false;
+}
+
+void CComPortLink::onErrorOccurred(QSerialPort::SerialPortError error) {
+    if (error == QSerialPort::NoError || m_explicitCalls > 0 || !m_port->isOpen())
+        return;
+    const QString text = m_port->errorString();
+    switch (error) {
+    case QSerialPort::ResourceError:
+        deviceGone(QStringLiteral("ReadFile()"), text);
+        break;
+    case QSerialPort::ReadError:
+        // A hung-up line reads end-of-file over and over: the device is gone.
+        if (hungUp()) {
+            deviceGone(QStringLiteral("ReadFile()"), tr("The device has been disconnected."));
+        } else if (!m_readErrorReported) {
+            m_readErrorReported = true;
+            reportError(QStringLiteral("ReadFile()"), text);
+        }
+        break;
+    case QSerialPort::WriteError:
+        reportError(QStringLiteral("WriteFile()"), text);
+        break;
+    default:
+        break;
+    }
+}
+
+void CComPortLink::deviceGone(const QString& operation, const QString& reason) {
+    const quint64 generation = ++m_generation;
+    m_monitoring = false;
+    m_deferredWrites.clear();
+    {
+        ExplicitCall guard(m_explicitCalls);
+        m_port->close();
+        m_port->clearError();
+    }
+    reportError(operation, reason);
+    // Unless a callback of the report has opened the link again meanwhile.
+    if (generation == m_generation && m_closedHandler)
+        m_closedHandler(m_portNumber, reason);
+}
+
+void CComPortLink::reportError(const QString& operation, const QString& systemText) {
+    const QString text = composeLinkErrorText(operation, systemText, m_portNumber);
+    if (m_errorReporter)
+        m_errorReporter(text);
+    else
+        qWarning("%s", qUtf8Printable(text));
+}
+
+QString CComPortLink::describeOpenFailure(const QString& device) const {
+    switch (m_port->error()) {
+    case QSerialPort::DeviceNotFoundError:
+        return tr("%1 does not exist.").arg(device);
+    case QSerialPort::PermissionError:
+#ifdef Q_OS_UNIX
+        // The lock file and the exclusive open fail alike; the device's
+        // permissions tell a missing group membership from another owner.
+        if (::access(QFile::encodeName(device).constData(), R_OK | W_OK) != 0 && errno == EACCES)
+            return tr("No permission to open %1: the user must be in the dialout group "
+                      "(sudo usermod -aG dialout $USER, then log in again).")
+                .arg(device);
+#endif
+        return tr("%1 is in use by another program.").arg(device);
+    default:
+        return tr("%1 cannot be opened: %2").arg(device, m_port->errorString());
+    }
+}
+
+}  // namespace veltra

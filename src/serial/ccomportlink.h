@@ -1,0 +1,127 @@
+#pragma once
+
+#include "serial/port_settings.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QSerialPort>
+#include <QString>
+
+#include <functional>
+#include <vector>
+
+namespace veltra {
+
+// Line events a link can be asked to report (the bits of the event mask).
+inline constexpr quint32 kEvRxChar = 0x0001;  // deliver received bytes (else they are dropped)
+inline constexpr quint32 kEvCts = 0x0008;     // announce each batch of received bytes
+// What the panel enables on every port.
+inline constexpr quint32 kPanelEventMask = kEvRxChar | kEvCts;
+
+// "WARNING:  <operation> Failed with the following error: \n<text>\nPort: <n>\n"
+QString composeLinkErrorText(const QString& operation, const QString& systemText, int portNumber);
+
+// One serial link: one port, opened exclusively, event-driven on the thread
+// that owns it (the GUI thread). Received bytes go to the owner one call per
+// byte, in order, synchronously; commands go out whole and in order.
+//
+// The callbacks may call back into the link (QueueWrite, OpenLink,
+// StartMonitor) and may run a nested event loop (a message box). They must not
+// delete the link; use deleteLater() for that.
+class CComPortLink : public QObject {
+    Q_OBJECT
+
+public:
+    using ByteHandler = std::function<void(int byte, int port)>;
+    using CtsHandler = std::function<void(int port)>;
+    using ErrorReporter = std::function<void(const QString& text)>;
+    using ClosedHandler = std::function<void(int port, const QString& reason)>;
+
+    explicit CComPortLink(QObject* parent = nullptr);
+    ~CComPortLink() override;
+
+    CComPortLink(const CComPortLink&) = delete;
+    CComPortLink& operator=(const CComPortLink&) = delete;
+
+    // Stops delivery, closes the port if open and opens it again with these
+    // settings. False only when the device cannot be opened (no report; see
+    // lastOpenError()). A setting the port refuses is reported and the port
+    // stays open. Does not start delivery.
+    bool OpenLink(int portNumber, int baudRate, char parity, int dataBits, int stopBits,
+                  quint32 eventMask, int sendBufferSize);
+    // Begins delivering received bytes; input received before is dropped.
+    // False when the port is not open.
+    bool StartMonitor();
+    // Sends length bytes after dropping the input not yet handed to the owner;
+    // earlier commands still queued go out first, none is replaced. Asked from
+    // a callback while bytes are being handed over, the write waits until every
+    // byte already received has been handed over. False when the port is not
+    // open, or (reported) when length is not 1 to the send-buffer size.
+    bool QueueWrite(const quint8* bytes, int length);
+
+    PortSettings GetLineSettings() const { return m_lineSettings; }
+    quint32 GetEventMask() const { return m_eventMask; }
+    int GetSendBufferSize() const { return m_sendBufferSize; }
+
+    bool isOpen() const;
+    bool isMonitoring() const { return m_monitoring; }
+    int portNumber() const { return m_portNumber; }
+    // Empty name: the default device of the port number.
+    void setDeviceName(const QString& device) { m_deviceName = device; }
+    QString deviceName() const;
+    // Why the last OpenLink could not open the device; empty after a success.
+    QString lastOpenError() const { return m_lastOpenError; }
+
+    // One call per received byte (0 to 255) with the port number.
+    void setByteHandler(ByteHandler handler) { m_byteHandler = std::move(handler); }
+    // Before each batch of received bytes, when the mask has kEvCts.
+    void setCtsHandler(CtsHandler handler) { m_ctsHandler = std::move(handler); }
+    // Failures after the port has opened, composed by composeLinkErrorText;
+    // the link carries on. Without a reporter they go to qWarning.
+    void setErrorReporter(ErrorReporter reporter) { m_errorReporter = std::move(reporter); }
+    // The device went away (unplugged, hung up): reported as "ReadFile()"
+    // once, the port closed, then this call.
+    void setClosedHandler(ClosedHandler handler) { m_closedHandler = std::move(handler); }
+
+private:
+    void onReadyRead();
+    void onErrorOccurred(QSerialPort::SerialPortError error);
+    bool canDeliver() const;
+    void drainInput();
+    void scheduleDrain();
+    void flushDeferredWrites();
+    bool writeNow(const QByteArray& bytes);
+    void configure(int baudRate, char parity, int dataBits, int stopBits);
+    void readLineSettings();
+    bool lineHolds(std::uint8_t parity, int dataBits, int stopBits) const;
+    void deviceGone(const QString& operation, const QString& reason);
+    void reportError(const QString& operation, const QString& systemText);
+    QString describeOpenFailure(const QString& device) const;
+    bool hungUp() const;
+
+    QSerialPort* m_port;  // child; one object for the link's life, reopened in place
+    QString m_deviceName;
+    QString m_lastOpenError;
+    PortSettings m_lineSettings;
+    int m_portNumber = 0;
+    quint32 m_eventMask = 0;
+    int m_sendBufferSize = 0;
+
+    bool m_monitoring = false;
+    bool m_draining = false;         // inside the byte loop (callbacks may re-enter)
+    int m_explicitCalls = 0;         // errors of calls we check ourselves are not reported twice
+    bool m_readErrorReported = false;  // one "ReadFile()" until a byte gets through again
+    bool m_drainScheduled = false;
+    quint64 m_generation = 0;        // bumped by every (re)opening and closing
+    // Writes a callback asks for while bytes are being handed over go out once
+    // every byte already received has been handed over: the purge before a
+    // write drops only input that arrived after that.
+    std::vector<QByteArray> m_deferredWrites;
+
+    ByteHandler m_byteHandler;
+    CtsHandler m_ctsHandler;
+    ErrorReporter m_errorReporter;
+    ClosedHandler m_closedHandler;
+};
+
+}  // namespace veltra

@@ -1,0 +1,42 @@
+#include "serial/port_settings.h"
+
+#include "model/leading_int.h"
+
+#include <QByteArray>
+
+namespace veltra {
+
+namespace {
+
+int leadingIntOf(const QString& text) {
+    const QByteArray utf8 = text.toUtf8();
+    return leadingInt(std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())));
+}
+
+}  // namespace
+
+PortSettingsRequest convertDialogTexts(const QString& baudText, const QString& parityText,
+                                       const QString& dataBitsText, const QString& stopBitsText,
+                                       const QString& sendBufferText) {
+    PortSettingsRequest r;
+    r.baudRate = leadingIntOf(baudText);
+    r.parity = parityText.isEmpty() ? '\0' : parityText.front().toLatin1();
+    r.dataBits = leadingIntOf(dataBitsText);
+    r.stopBits = leadingIntOf(stopBitsText);
+    r.sendBufferSize = leadingIntOf(sendBufferText);
+    return r;
+}
+
+QString defaultDeviceName(int portNumber) {
+#ifdef Q_OS_WIN
+    return QStringLiteral("COM%1").arg(portNumber);
+#else
+    return QStringLiteral("/dev/ttyS%1").arg(portNumber - 1);
+#endif
+}
+
+bool sendBufferSizeAcceptable(int size) {
+    return size >= kMinSendBufferSize;
+}
+
+}  // namespace veltra

@@ -1,0 +1,58 @@
+// veltra-sim: a simulated Veltra controller on a pseudo-terminal.
+
+#include "sim/sim_host.h"
+#include "sim/sim_options.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <string_view>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+int g_signalPipe = -1;
+
+// Only async-signal-safe work here: one byte into the self-pipe.
+extern "C" void onSignal(int sig) {
+    const int saved = errno;
+    const char c = sig == SIGUSR1 ? veltra::kSignalTrigger : veltra::kSignalStop;
+    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe, &c, 1);
+    errno = saved;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string_view> args(argv + 1, argv + argc);
+    const veltra::SimOptionsResult parsed = veltra::parseSimOptions(args);
+    if (!parsed.error.empty()) {
+        std::fprintf(stderr, "veltra-sim: %s\nTry 'veltra-sim --help'.\n", parsed.error.c_str());
+        return 2;
+    }
+    if (parsed.options.help) {
+        std::fputs(veltra::simUsage().c_str(), stdout);
+        return 0;
+    }
+    if (parsed.options.version) {
+        std::printf("veltra-sim %s\n", veltra::kSimVersion);
+        return 0;
+    }
+
+    int fds[2];
+    if (::pipe2(fds, O_NONBLOCK | O_CLOEXEC) != 0) {
+        std::perror("veltra-sim: pipe");
+        return 1;
+    }
+    g_signalPipe = fds[1];
+    struct sigaction sa {};
+    sa.sa_handler = onSignal;
+    sigemptyset(&sa.sa_mask);
+    for (const int sig : {SIGINT, SIGTERM, SIGUSR1}) ::sigaction(sig, &sa, nullptr);
+    ::signal(SIGPIPE, SIG_IGN);
+
+    veltra::SimHost host(parsed.options, fds[0]);
+    return host.run();
+}
