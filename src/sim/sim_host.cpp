@@ -114,7 +114,9 @@ int SimHost::run() {
                 continue;
             }
             note(out.at, "tx", hex(out.bytes));
-            if (pending.empty()) nextByteAt = std::max(nextByteAt, Clock::now());
+            // nextByteAt is when the next byte has fully crossed the wire: a
+            // byte is written at the end of its 10 bit times, never earlier.
+            if (pending.empty()) nextByteAt = std::max(nextByteAt, Clock::now() + byteTime);
             const std::size_t room = kMaxPending - std::min(kMaxPending, pending.size());
             pending.insert(pending.end(), out.bytes.begin(),
                            out.bytes.begin() + static_cast<std::ptrdiff_t>(std::min(room, out.bytes.size())));
