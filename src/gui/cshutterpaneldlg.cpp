@@ -1,0 +1,465 @@
+#include "gui/cshutterpaneldlg.h"
+
+#include "gui/panel_template.h"
+#include "gui/cportsettingsdlg.h"
+#include "gui/qt_prompter.h"
+#include "gui/received_log_model.h"
+#include "gui/resources.h"
+#include "gui/status_log.h"
+#include "gui/track_bar.h"
+#include "serial/ccomportlink.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTableView>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSignalBlocker>
+#include <QTimer>
+
+namespace veltra {
+
+namespace {
+
+// Start-up line settings: COM1 at 9600 baud, the others at 19200; no parity,
+// 8 data bits, 1 stop bit, received bytes and CTS reported, 512-byte buffer.
+constexpr int startupBaud(int port) { return port == 1 ? 9600 : 19200; }
+constexpr char kStartupParity = 'N';
+constexpr int kStartupDataBits = 8;
+constexpr int kStartupStopBits = 1;
+constexpr int kStartupSendBuffer = 512;
+
+QString qs(const std::string& s) { return QString::fromStdString(s); }
+
+// Writes a text only when it differs, so an unchanged edit keeps its cursor.
+void setText(QLineEdit* e, const std::string& text) {
+    const QString t = qs(text);
+    if (e->text() != t)
+        e->setText(t);
+}
+
+}  // namespace
+
+CShutterPanelDlg::CShutterPanelDlg(PanelOptions options, QWidget* parent)
+    : TemplateDialog(kPanelTemplate, Frame::Scrollable, parent),
+      m_options(std::move(options)),
+      m_ownPrompter(m_options.prompter ? nullptr : std::make_unique<QtPrompter>(this)),
+      m_ports(this),
+      m_panel(m_ports, m_options.prompter ? *m_options.prompter : *m_ownPrompter) {
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setWindowIcon(appIcon());
+    scrollArea()->setFocusPolicy(Qt::NoFocus);
+
+    // The window opens at the template's size, or as much of it as the screen holds.
+    QSize size = templateSize();
+    if (const QScreen* sc = screen()) {
+        const QSize room = sc->availableGeometry().size() - QSize(16, 48);
+        size = size.boundedTo(room);
+    }
+    resize(size);
+
+    setUpControls();
+    connectActions();
+    connectLinks();
+}
+
+CShutterPanelDlg::~CShutterPanelDlg() {
+    // No link may call into a panel that is going away.
+    for (int port = 1; port <= kPortCount; ++port) {
+        CComPortLink& link = m_ports.link(port);
+        link.setByteHandler({});
+        link.setCtsHandler({});
+        link.setErrorReporter({});
+        link.setClosedHandler({});
+    }
+}
+
+void CShutterPanelDlg::setUpControls() {
+    // Radio groups: a radio that starts a group and the radios right after it.
+    RadioGroup* current = nullptr;
+    const auto rows = kPanelTemplate.controls;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (rows[i].kind != ControlKind::Radio) {
+            current = nullptr;
+            continue;
+        }
+        auto* radio = static_cast<QRadioButton*>(controls()[i]);
+        if ((rows[i].flags & kGroupStart) || !current) {
+            current = &m_groups[rows[i].id];
+            current->group = new QButtonGroup(this);
+            current->group->setExclusive(true);
+        }
+        current->group->addButton(radio, static_cast<int>(current->buttons.size()));
+        current->buttons.push_back(radio);
+    }
+
+    for (int f = 0; f < kTimerFieldCount; ++f) {
+        m_timeEdits[f] = control<QLineEdit>(kTimeEditIds[f]);
+        m_sliders[f] = control<TrackBar>(kTimeSliderIds[f]);
+        // The platform's trackbar pages by a fifth of its range.
+        m_sliders[f]->setRange(0, kTimerFieldMax[f]);
+        m_sliders[f]->setSingleStep(1);
+        m_sliders[f]->setPageStep(std::max(1, kTimerFieldMax[f] / 5));
+        m_sliders[f]->setValue(0);
+    }
+    for (int i = 0; i < kPortCount; ++i) {
+        m_statusEdits[i] = control<QLineEdit>(ctl::kStatusCom1 + i);
+        // The status belongs to the program; the operator only reads it.
+        m_statusEdits[i]->setReadOnly(true);
+    }
+    m_repeatEdit = control<QLineEdit>(ctl::kRepeatEdit);
+    m_leftCycleEdit = control<QLineEdit>(ctl::kLeftCycleEdit);
+    m_timerSelect = control<QComboBox>(ctl::kTimerSelect);
+    for (const char* item : kTimerSelectItems)
+        m_timerSelect->addItem(QString::fromUtf8(item));
+    m_timerSelect->setCurrentIndex(-1);
+    m_triggerPulse = control<QCheckBox>(ctl::kTriggerPulse);
+    m_syncPulse = control<QCheckBox>(ctl::kSyncPulse);
+    m_ndRadio = control<QRadioButton>(ctl::kNeutralDensity);
+    m_delayLabel = control<QLabel>(ctl::kDelayLabel);
+    m_exposureLabel = control<QLabel>(ctl::kExposureLabel);
+    m_openingLabel = control<QLabel>(ctl::kOpeningLabel);
+    m_closingLabel = control<QLabel>(ctl::kClosingLabel);
+    m_cycleLabel = control<QLabel>(ctl::kCycleLabel);
+
+    m_list = control<QTableView>(ctl::kReceivedList);
+    m_logModel = new ReceivedLogModel(this);
+    m_list->setModel(m_logModel);
+}
+
+void CShutterPanelDlg::onButton(int id, void (ShutterPanel::*action)(PanelState&)) {
+    auto* b = control<QAbstractButton>(id);
+    connect(b, &QAbstractButton::clicked, this, [this, action] {
+        act([this, action](PanelState& s) { (m_panel.*action)(s); });
+    });
+}
+
+void CShutterPanelDlg::connectActions() {
+    connect(control<QPushButton>(ctl::kExit), &QPushButton::clicked, this, &CShutterPanelDlg::accept);
+
+    // Push buttons.
+    onButton(ctl::kOnline, &ShutterPanel::onOnline);
+    onButton(ctl::kStatus, &ShutterPanel::onStatus);
+    onButton(ctl::kReset, &ShutterPanel::onReset);
+    onButton(ctl::kGetInfo, &ShutterPanel::onGetControllerInfo);
+    onButton(ctl::kPowerOff, &ShutterPanel::onPowerOff);
+    onButton(ctl::kPowerOn, &ShutterPanel::onPowerOn);
+    onButton(ctl::kStop, &ShutterPanel::onStop);
+    onButton(ctl::kApply, &ShutterPanel::onApply);
+    onButton(ctl::kRestoreDefault, &ShutterPanel::onRestoreDefault);
+    onButton(ctl::kSaveConfigToController, &ShutterPanel::onSaveConfigToController);
+    onButton(ctl::kSendRepeat, &ShutterPanel::onSendRepeat);
+    onButton(ctl::kSetTimer, &ShutterPanel::onSetTimer);
+    onButton(ctl::kSaveConfigFile, &ShutterPanel::onSaveConfigFile);
+    onButton(ctl::kLoadConfigFile, &ShutterPanel::onLoadConfigFile);
+    onButton(ctl::kClear, &ShutterPanel::onClear);
+
+    // Radios and check boxes: `clicked` comes from the operator only, never
+    // from the panel's own writes.
+    onButton(ctl::kOpen, &ShutterPanel::onOpen);
+    onButton(ctl::kClose, &ShutterPanel::onClose);
+    onButton(ctl::kFast, &ShutterPanel::onFast);
+    onButton(ctl::kSoft, &ShutterPanel::onSoft);
+    onButton(ctl::kNeutralDensity, &ShutterPanel::onNeutralDensity);
+    onButton(ctl::kTriggerPulse, &ShutterPanel::onTriggerPulse);
+    onButton(ctl::kSyncPulse, &ShutterPanel::onSyncPulse);
+    const auto wireGroup = [this](int firstId, void (ShutterPanel::*action)(PanelState&, int)) {
+        const RadioGroup& g = m_groups.at(firstId);
+        for (std::size_t i = 0; i < g.buttons.size(); ++i) {
+            const int index = static_cast<int>(i);
+            connect(g.buttons[i], &QAbstractButton::clicked, this, [this, action, index] {
+                act([this, action, index](PanelState& s) { (m_panel.*action)(s, index); });
+            });
+        }
+    };
+    wireGroup(ctl::kEnableOnHigh, &ShutterPanel::onTriggerRadio);
+    wireGroup(ctl::kHighForOpen, &ShutterPanel::onSyncRadio);
+    wireGroup(ctl::kOnPowerUp, &ShutterPanel::onRunningOption);
+
+    // Timer editor.
+    connect(m_timerSelect, &QComboBox::activated, this,
+            [this] { act([this](PanelState& s) { m_panel.showSelectedTimer(s); }); });
+    for (int f = 0; f < kTimerFieldCount; ++f) {
+        // The field checks run on textEdited alone: only the operator's typing
+        // raises it. The panel's own writes (show) never do, so emptying or
+        // filling a field never runs a nested check.
+        connect(m_timeEdits[f], &QLineEdit::textEdited, this,
+                [this, f] { act([this, f](PanelState& s) { m_panel.onTimeFieldEdited(s, f); }); });
+        connect(m_sliders[f], &TrackBar::released, this,
+                [this, f] { act([this, f](PanelState& s) { m_panel.onSliderReleased(s, f); }); });
+    }
+
+    for (int port = 1; port <= kPortCount; ++port) {
+        connect(control<QPushButton>(ctl::kConfigurateCom1 + port - 1), &QPushButton::clicked, this,
+                [this, port] { configurate(port); });
+    }
+}
+
+void CShutterPanelDlg::connectLinks() {
+    for (int port = 1; port <= kPortCount; ++port) {
+        CComPortLink& link = m_ports.link(port);
+        link.setByteHandler([this](int byte, int from) {
+            act([this, byte, from](PanelState& s) { m_panel.onPortRxChar(s, byte, from); });
+        });
+        link.setCtsHandler([](int) {});  // announces received bytes; nothing to do
+        link.setErrorReporter(
+            [this](const QString& text) { showErrorBox(this, QStringLiteral("Application Error"), text); });
+        link.setClosedHandler([this](int from, const QString& reason) {
+            const std::string why = reason.toStdString();
+            act([this, from, why](PanelState& s) { m_panel.portLost(s, from, why); });
+        });
+    }
+}
+
+void CShutterPanelDlg::startUp() {
+    if (m_started)
+        return;
+    m_started = true;
+    act([this](PanelState& s) {
+        m_panel.initialise(s);
+        for (int port = 1; port <= kPortCount; ++port) {
+            CComPortLink& link = m_ports.link(port);
+            link.setDeviceName(m_options.devices[static_cast<std::size_t>(port - 1)]);
+            if (link.OpenLink(port, startupBaud(port), kStartupParity, kStartupDataBits, kStartupStopBits,
+                              kPanelEventMask, kStartupSendBuffer)) {
+                link.StartMonitor();
+                m_panel.portOpenedAtStartup(s, port);
+            } else {
+                m_panel.portFailedAtStartup(s, port, link.lastOpenError().toStdString());
+            }
+        }
+    });
+}
+
+void CShutterPanelDlg::configurate(int port) {
+    act([this, port](PanelState& s) {
+        CComPortLink& link = m_ports.link(port);
+        CPortSettingsDlg dlg(link.GetLineSettings(), this);
+        dlg.setSendBufferText(QString::number(link.GetSendBufferSize()));
+        dlg.setDeviceName(link.deviceName());
+        const quint32 eventMask = link.GetEventMask();
+        if (dlg.exec() != QDialog::Accepted)
+            return;
+        const QString device = dlg.deviceName();
+        if (device != link.deviceName())
+            link.setDeviceName(device);
+        const PortSettingsRequest r = convertDialogTexts(dlg.baudText(), dlg.parityText(), dlg.dataBitsText(),
+                                                         dlg.stopBitsText(), dlg.sendBufferText());
+        const bool opened =
+            link.OpenLink(port, r.baudRate, r.parity, r.dataBits, r.stopBits, eventMask, r.sendBufferSize);
+        // A port that did not open gets no monitor: there is nothing to watch.
+        if (opened)
+            link.StartMonitor();
+        m_panel.portReopened(s, port, opened, link.lastOpenError().toStdString());
+    });
+}
+
+void CShutterPanelDlg::act(const std::function<void(PanelState&)>& action) {
+    if (m_acting) {
+        m_deferred.push_back(action);
+        return;
+    }
+    m_acting = true;
+    read(m_state);
+    action(m_state);
+    show(m_state);
+    while (!m_deferred.empty()) {
+        const auto next = std::move(m_deferred.front());
+        m_deferred.pop_front();
+        read(m_state);
+        next(m_state);
+        show(m_state);
+    }
+    m_acting = false;
+}
+
+int CShutterPanelDlg::groupIndex(int firstId) const {
+    const RadioGroup& g = m_groups.at(firstId);
+    for (std::size_t i = 0; i < g.buttons.size(); ++i) {
+        if (g.buttons[i]->isChecked())
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
+void CShutterPanelDlg::setGroupIndex(int firstId, int index) {
+    const RadioGroup& g = m_groups.at(firstId);
+    if (index >= 0 && static_cast<std::size_t>(index) < g.buttons.size()) {
+        const QSignalBlocker block(g.buttons[static_cast<std::size_t>(index)]);
+        g.buttons[static_cast<std::size_t>(index)]->setChecked(true);
+        return;
+    }
+    // None checked: an exclusive group keeps one button on, so it lets go for
+    // the moment it takes to clear them all.
+    g.group->setExclusive(false);
+    for (QRadioButton* b : g.buttons) {
+        const QSignalBlocker block(b);
+        b->setChecked(false);
+    }
+    g.group->setExclusive(true);
+}
+
+void CShutterPanelDlg::read(PanelState& s) {
+    s.shutterPosition = groupIndex(ctl::kOpen);
+    s.shutterMode = groupIndex(ctl::kFast);
+    s.triggerMode = groupIndex(ctl::kEnableOnHigh);
+    s.syncMode = groupIndex(ctl::kHighForOpen);
+    s.runningOption = groupIndex(ctl::kOnPowerUp);
+    s.triggerPulseChecked = m_triggerPulse->isChecked();
+    s.syncPulseChecked = m_syncPulse->isChecked();
+    s.repeatText = m_repeatEdit->text().toStdString();
+    for (int f = 0; f < kTimerFieldCount; ++f) {
+        s.editedTime.field(f) = m_timeEdits[f]->text().toStdString();
+        s.sliders[f] = m_sliders[f]->value();
+    }
+    s.timerSelectIndex = m_timerSelect->currentIndex();
+
+    // The widgets show what was just read: the shadow follows, so the next
+    // show() puts back whatever the action changes.
+    m_shown.shutterPosition = s.shutterPosition;
+    m_shown.shutterMode = s.shutterMode;
+    m_shown.triggerMode = s.triggerMode;
+    m_shown.syncMode = s.syncMode;
+    m_shown.runningOption = s.runningOption;
+    m_shown.triggerPulseChecked = s.triggerPulseChecked;
+    m_shown.syncPulseChecked = s.syncPulseChecked;
+    m_shown.repeatText = s.repeatText;
+    m_shown.editedTime = s.editedTime;
+    m_shown.sliders = s.sliders;
+    m_shown.timerSelectIndex = s.timerSelectIndex;
+}
+
+void CShutterPanelDlg::show(const PanelState& s) {
+    // Every write below is a programmatic one: signals of the written widget
+    // are blocked, and the panel's actions listen only to signals the
+    // operator's own input raises (clicked, activated, textEdited, released).
+    const bool all = m_showAll;
+    m_showAll = false;
+    PanelState& was = m_shown;
+
+    const auto group = [&](int firstId, int now, int& shown) {
+        if (all || now != shown) {
+            setGroupIndex(firstId, now);
+            shown = now;
+        }
+    };
+    group(ctl::kOpen, s.shutterPosition, was.shutterPosition);
+    group(ctl::kFast, s.shutterMode, was.shutterMode);
+    group(ctl::kEnableOnHigh, s.triggerMode, was.triggerMode);
+    group(ctl::kHighForOpen, s.syncMode, was.syncMode);
+    group(ctl::kOnPowerUp, s.runningOption, was.runningOption);
+
+    const auto check = [&](QCheckBox* box, bool now, bool& shown) {
+        if (all || now != shown) {
+            const QSignalBlocker block(box);
+            box->setChecked(now);
+            shown = now;
+        }
+    };
+    check(m_triggerPulse, s.triggerPulseChecked, was.triggerPulseChecked);
+    check(m_syncPulse, s.syncPulseChecked, was.syncPulseChecked);
+
+    const auto edit = [&](QLineEdit* e, const std::string& now, std::string& shown) {
+        if (all || now != shown) {
+            const QSignalBlocker block(e);
+            setText(e, now);
+            shown = now;
+        }
+    };
+    edit(m_repeatEdit, s.repeatText, was.repeatText);
+    edit(m_leftCycleEdit, s.leftCycleText, was.leftCycleText);
+    for (int f = 0; f < kTimerFieldCount; ++f) {
+        edit(m_timeEdits[f], s.editedTime.field(f), was.editedTime.field(f));
+        const auto i = static_cast<std::size_t>(f);
+        if (all || s.sliders[i] != was.sliders[i]) {
+            const QSignalBlocker block(m_sliders[f]);
+            m_sliders[f]->setValue(s.sliders[i]);
+            was.sliders[i] = s.sliders[i];
+        }
+    }
+    if (all || s.timerSelectIndex != was.timerSelectIndex) {
+        const QSignalBlocker block(m_timerSelect);
+        m_timerSelect->setCurrentIndex(s.timerSelectIndex < m_timerSelect->count() ? s.timerSelectIndex : -1);
+        was.timerSelectIndex = s.timerSelectIndex;
+    }
+
+    const auto label = [&](auto* w, const std::string& now, std::string& shown) {
+        if (all || now != shown) {
+            w->setText(qs(now));
+            shown = now;
+        }
+    };
+    label(m_ndRadio, s.ndCaption, was.ndCaption);
+    label(m_openingLabel, s.openingLabel, was.openingLabel);
+    label(m_closingLabel, s.closingLabel, was.closingLabel);
+    label(m_delayLabel, s.delayLabel, was.delayLabel);
+    label(m_exposureLabel, s.exposureLabel, was.exposureLabel);
+    label(m_cycleLabel, s.cycleLabel, was.cycleLabel);
+
+    for (int i = 0; i < kPortCount; ++i) {
+        const PortView& now = s.ports[static_cast<std::size_t>(i)];
+        PortView& shown = was.ports[static_cast<std::size_t>(i)];
+        QLineEdit* e = m_statusEdits[static_cast<std::size_t>(i)];
+        if (all || now.status != shown.status) {
+            setText(e, now.status);
+            if (now.status != shown.status)
+                qCInfo(lcStatus, "COM%d: %s", i + 1, now.status.c_str());
+        }
+        if (all || now.enabled != shown.enabled)
+            e->setEnabled(now.enabled);
+        if (all || now.tooltip != shown.tooltip)
+            e->setToolTip(qs(now.tooltip));
+        shown = now;
+    }
+
+    // The log: new lines are appended, a cleared log starts over. The view
+    // follows the newest line unless the operator has scrolled up to read.
+    const QScrollBar* bar = m_list->verticalScrollBar();
+    const bool atEnd = bar->value() >= bar->maximum();
+    if (m_logModel->sync(s.log) > 0 && atEnd)
+        scrollLogToEnd();
+}
+
+QAbstractItemView* CShutterPanelDlg::receivedList() const { return m_list; }
+
+void CShutterPanelDlg::scrollLogToEnd() {
+    // Once per turn of the event loop, however many bytes came in it: laying
+    // out a long list costs more than a byte.
+    if (m_scrollPending)
+        return;
+    m_scrollPending = true;
+    QTimer::singleShot(0, this, [this] {
+        m_scrollPending = false;
+        m_list->scrollToBottom();
+    });
+}
+
+void CShutterPanelDlg::accept() {
+    // "Exit" (also Enter) and the window's close button end the program with
+    // status -1, after the controls were read once more.
+    read(m_state);
+    m_exitStatus = -1;
+    QDialog::accept();
+}
+
+void CShutterPanelDlg::reject() {
+    // Escape ends the panel normally.
+    m_exitStatus = 0;
+    QDialog::reject();
+}
+
+void CShutterPanelDlg::closeEvent(QCloseEvent* event) {
+    if (isVisible())
+        accept();
+    event->accept();
+}
+
+}  // namespace veltra

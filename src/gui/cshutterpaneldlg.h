@@ -1,0 +1,131 @@
+#pragma once
+
+#include "gui/port_hub.h"
+#include "gui/template_dialog.h"
+#include "model/panel_state.h"
+#include "panel/shutter_panel.h"
+
+#include <QString>
+
+#include <array>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <vector>
+
+class QAbstractButton;
+class QButtonGroup;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QAbstractItemView;
+class QTableView;
+class QRadioButton;
+
+namespace veltra {
+
+class ReceivedLogModel;
+class TrackBar;
+
+struct PanelOptions {
+    // Device of each COM slot; empty: the slot's default device.
+    std::array<QString, kPortCount> devices{};
+    // Who answers the panel's questions; nullptr: real boxes over the panel.
+    Prompter* prompter = nullptr;
+};
+
+// The control panel "Veltra Utility - COM v1.12": the view of a PanelState.
+// Every operator action and every received byte runs as
+// read(state); <panel action>(state); show(state).
+class CShutterPanelDlg : public TemplateDialog {
+    Q_OBJECT
+public:
+    explicit CShutterPanelDlg(PanelOptions options = {}, QWidget* parent = nullptr);
+    ~CShutterPanelDlg() override;
+
+    // Start-up: the panel's initial state, then COM1 to COM4 opened in turn.
+    void startUp();
+
+    // The operator-editable controls into `s`: radio groups, check boxes,
+    // the repeat text, the five time texts, the slider positions, the combo.
+    void read(PanelState& s);
+    // The whole state onto the widgets, touching only what changed since the
+    // last show. `s.log` must stay alive until the next show.
+    void show(const PanelState& s);
+    using QDialog::show;
+
+    // Runs one action on the panel's state between a read and a show. An
+    // action that arrives while another one waits in a nested event loop (a
+    // message box) runs when that one has finished.
+    void act(const std::function<void(PanelState&)>& action);
+
+    PanelState& state() { return m_state; }
+    ShutterPanel& panel() { return m_panel; }
+    PortHub& ports() { return m_ports; }
+    // The received-data list (a one-column table).
+    QAbstractItemView* receivedList() const;
+
+    // The process's exit status once the panel has ended: -1 after "Exit" or
+    // closing the window, 0 after Escape.
+    int exitStatus() const { return m_exitStatus; }
+
+    void accept() override;
+    void reject() override;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    struct RadioGroup {
+        QButtonGroup* group = nullptr;
+        std::vector<QRadioButton*> buttons;
+    };
+
+    void setUpControls();
+    void connectActions();
+    void connectLinks();
+    void configurate(int port);
+    void onButton(int id, void (ShutterPanel::*action)(PanelState&));
+    int groupIndex(int firstId) const;
+    void setGroupIndex(int firstId, int index);
+    void scrollLogToEnd();
+
+    PanelOptions m_options;
+    std::unique_ptr<Prompter> m_ownPrompter;
+    PortHub m_ports;
+    ShutterPanel m_panel;
+    PanelState m_state;
+
+    // What the widgets showed after the last show() (or read()); the log
+    // itself is never copied.
+    PanelState m_shown;
+    bool m_showAll = true;
+
+    std::map<int, RadioGroup> m_groups;  // by the id of the group's first radio
+    std::array<QLineEdit*, kTimerFieldCount> m_timeEdits{};
+    std::array<TrackBar*, kTimerFieldCount> m_sliders{};
+    std::array<QLineEdit*, kPortCount> m_statusEdits{};
+    QLineEdit* m_repeatEdit = nullptr;
+    QLineEdit* m_leftCycleEdit = nullptr;
+    QComboBox* m_timerSelect = nullptr;
+    QCheckBox* m_triggerPulse = nullptr;
+    QCheckBox* m_syncPulse = nullptr;
+    QRadioButton* m_ndRadio = nullptr;
+    QLabel* m_delayLabel = nullptr;
+    QLabel* m_exposureLabel = nullptr;
+    QLabel* m_openingLabel = nullptr;
+    QLabel* m_closingLabel = nullptr;
+    QLabel* m_cycleLabel = nullptr;
+    QTableView* m_list = nullptr;
+    ReceivedLogModel* m_logModel = nullptr;
+    bool m_scrollPending = false;
+
+    bool m_acting = false;
+    std::deque<std::function<void(PanelState&)>> m_deferred;
+    bool m_started = false;
+    int m_exitStatus = 0;
+};
+
+}  // namespace veltra

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "model/panel_state.h"
+#include "protocol/command_sink.h"
+
+#include <array>
+
+class QObject;
+
+namespace veltra {
+
+class CComPortLink;
+
+// The panel's four serial links, COM1 to COM4, and the command sink that
+// writes to them.
+class PortHub : public CommandSink {
+public:
+    // The links become children of `owner` and live as long as it does.
+    explicit PortHub(QObject* owner);
+
+    // port is 1..4.
+    CComPortLink& link(int port);
+    const CComPortLink& link(int port) const;
+
+    // Hands the command to the link of `port`; false when that port is not
+    // open or refuses the bytes.
+    bool send(int port, const Command& command) override;
+
+private:
+    std::array<CComPortLink*, kPortCount> m_links{};
+};
+
+}  // namespace veltra

@@ -1,0 +1,10 @@
+#include <QApplication>
+
+#include <gtest/gtest.h>
+
+// Widget tests need a QApplication; they run on the offscreen platform.
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    QApplication app(argc, argv);
+    return RUN_ALL_TESTS();
+}
