@@ -2,6 +2,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFileInfo>
 
 namespace veltra {
 
@@ -64,7 +65,8 @@ AppOptions parseAppOptions(const QStringList& arguments) {
         if (seen[slot])
             return error(QStringLiteral("--port %1 given more than once").arg(n));
         seen[slot] = true;
-        o.devices[slot] = device;
+        // A relative path would otherwise be taken as a short name under /dev.
+        o.devices[slot] = device.contains(u'/') ? QFileInfo(device).absoluteFilePath() : device;
     }
     return o;
 }

@@ -1,7 +1,10 @@
 // The program itself: its command line, and a start against a pseudo-terminal
 // as the demo runs it.
 
+#include "app/app_options.h"
 #include "serial/pty_pair.h"
+
+#include <QDir>
 
 #include <QProcess>
 #include <QTest>
@@ -33,6 +36,19 @@ ProgramRun runUtility(const QStringList& args) {
     r.out = QString::fromLocal8Bit(p.readAllStandardOutput());
     r.err = QString::fromLocal8Bit(p.readAllStandardError());
     return r;
+}
+
+TEST(UtilityCommandLineTest, portDevicesKeepNamesAndAnchorRelativePaths) {
+    const AppOptions o = parseAppOptions({QStringLiteral("veltra-utility"), QStringLiteral("--port"),
+                                          QStringLiteral("1=build/demo/com1"), QStringLiteral("--port"),
+                                          QStringLiteral("2=/dev/ttyUSB0"), QStringLiteral("--port"),
+                                          QStringLiteral("4=ttyS7")});
+    ASSERT_EQ(o.action, AppOptions::Action::Run);
+    // A relative path would be read as a name under /dev by the serial layer.
+    EXPECT_EQ(o.devices[0], QDir::current().absoluteFilePath(QStringLiteral("build/demo/com1")));
+    EXPECT_EQ(o.devices[1], QStringLiteral("/dev/ttyUSB0"));
+    EXPECT_TRUE(o.devices[2].isEmpty());
+    EXPECT_EQ(o.devices[3], QStringLiteral("ttyS7"));
 }
 
 TEST(UtilityCommandLineTest, versionNamesTheRelease) {
