@@ -3,7 +3,7 @@
 #include "gui/panel_template.h"
 #include "gui/cportsettingsdlg.h"
 #include "gui/qt_prompter.h"
-#include "gui/received_log_model.h"
+#include "gui/log_view.h"
 #include "gui/resources.h"
 #include "gui/status_log.h"
 #include "gui/track_bar.h"
@@ -12,10 +12,10 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QAbstractSlider>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QTableView>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -69,6 +69,13 @@ CShutterPanelDlg::CShutterPanelDlg(PanelOptions options, QWidget* parent)
     setUpControls();
     connectActions();
     connectLinks();
+    watchOperatorInput();
+    // Received bytes reach the widgets at most at display rate (about 60 a
+    // second), however fast they come.
+    m_showTimer = new QTimer(this);
+    m_showTimer->setSingleShot(true);
+    m_showTimer->setInterval(16);
+    connect(m_showTimer, &QTimer::timeout, this, &CShutterPanelDlg::flushShow);
 }
 
 CShutterPanelDlg::~CShutterPanelDlg() {
@@ -130,9 +137,7 @@ void CShutterPanelDlg::setUpControls() {
     m_closingLabel = control<QLabel>(ctl::kClosingLabel);
     m_cycleLabel = control<QLabel>(ctl::kCycleLabel);
 
-    m_list = control<QTableView>(ctl::kReceivedList);
-    m_logModel = new ReceivedLogModel(this);
-    m_list->setModel(m_logModel);
+    m_list = control<LogView>(ctl::kReceivedList);
 }
 
 void CShutterPanelDlg::onButton(int id, void (ShutterPanel::*action)(PanelState&)) {
@@ -206,9 +211,7 @@ void CShutterPanelDlg::connectActions() {
 void CShutterPanelDlg::connectLinks() {
     for (int port = 1; port <= kPortCount; ++port) {
         CComPortLink& link = m_ports.link(port);
-        link.setByteHandler([this](int byte, int from) {
-            act([this, byte, from](PanelState& s) { m_panel.onPortRxChar(s, byte, from); });
-        });
+        link.setByteHandler([this](int byte, int from) { receiveByte(byte, from); });
         link.setCtsHandler([](int) {});  // announces received bytes; nothing to do
         link.setErrorReporter(
             [this](const QString& text) { showErrorBox(this, QStringLiteral("Application Error"), text); });
@@ -268,17 +271,72 @@ void CShutterPanelDlg::act(const std::function<void(PanelState&)>& action) {
         return;
     }
     m_acting = true;
-    read(m_state);
-    action(m_state);
-    show(m_state);
+    runAction(action, true);
     while (!m_deferred.empty()) {
         const auto next = std::move(m_deferred.front());
         m_deferred.pop_front();
-        read(m_state);
-        next(m_state);
-        show(m_state);
+        runAction(next, true);
     }
     m_acting = false;
+}
+
+void CShutterPanelDlg::runAction(const std::function<void(PanelState&)>& action, bool showNow) {
+    // The widgets must show the state before they are read back into it.
+    if (showNow || m_operatorTouched) {
+        flushShow();
+        read(m_state);
+        m_operatorTouched = false;
+    }
+    action(m_state);
+    if (showNow) {
+        m_showPending = true;
+        flushShow();
+    } else if (!m_showPending) {
+        m_showPending = true;
+        m_showTimer->start();
+    }
+}
+
+void CShutterPanelDlg::receiveByte(int byte, int port) {
+    const auto decode = [this, byte, port](PanelState& s) { m_panel.onPortRxChar(s, byte, port); };
+    if (m_acting) {
+        // An action waits in a message box: the byte follows it, in order.
+        m_deferred.push_back(decode);
+        return;
+    }
+    m_acting = true;
+    runAction(decode, false);
+    while (!m_deferred.empty()) {
+        const auto next = std::move(m_deferred.front());
+        m_deferred.pop_front();
+        runAction(next, true);
+    }
+    m_acting = false;
+}
+
+void CShutterPanelDlg::flushShow() {
+    if (!m_showPending)
+        return;
+    m_showPending = false;
+    m_showTimer->stop();
+    show(m_state);
+}
+
+void CShutterPanelDlg::watchOperatorInput() {
+    // show() blocks the signals of every control it writes, so any of these
+    // signals is the operator's doing (typing, clicking, dragging, or an
+    // assistive tool acting for them).
+    const auto touched = [this] { m_operatorTouched = true; };
+    for (QObject* o : findChildren<QObject*>()) {
+        if (auto* e = qobject_cast<QLineEdit*>(o))
+            connect(e, &QLineEdit::textChanged, this, touched);
+        else if (auto* b = qobject_cast<QAbstractButton*>(o))
+            connect(b, &QAbstractButton::toggled, this, touched);
+        else if (auto* sl = qobject_cast<QAbstractSlider*>(o))
+            connect(sl, &QAbstractSlider::valueChanged, this, touched);
+        else if (auto* c = qobject_cast<QComboBox*>(o))
+            connect(c, &QComboBox::currentIndexChanged, this, touched);
+    }
 }
 
 int CShutterPanelDlg::groupIndex(int firstId) const {
@@ -420,31 +478,17 @@ void CShutterPanelDlg::show(const PanelState& s) {
         shown = now;
     }
 
-    // The log: new lines are appended, a cleared log starts over. The view
+    // The log: new lines are appended, a cleared log starts over; the view
     // follows the newest line unless the operator has scrolled up to read.
-    const QScrollBar* bar = m_list->verticalScrollBar();
-    const bool atEnd = bar->value() >= bar->maximum();
-    if (m_logModel->sync(s.log) > 0 && atEnd)
-        scrollLogToEnd();
+    m_list->sync(s.log);
 }
 
-QAbstractItemView* CShutterPanelDlg::receivedList() const { return m_list; }
-
-void CShutterPanelDlg::scrollLogToEnd() {
-    // Once per turn of the event loop, however many bytes came in it: laying
-    // out a long list costs more than a byte.
-    if (m_scrollPending)
-        return;
-    m_scrollPending = true;
-    QTimer::singleShot(0, this, [this] {
-        m_scrollPending = false;
-        m_list->scrollToBottom();
-    });
-}
+LogView* CShutterPanelDlg::receivedList() const { return m_list; }
 
 void CShutterPanelDlg::accept() {
     // "Exit" (also Enter) and the window's close button end the program with
     // status -1, after the controls were read once more.
+    flushShow();
     read(m_state);
     m_exitStatus = -1;
     QDialog::accept();

@@ -23,10 +23,11 @@ class QLineEdit;
 class QAbstractItemView;
 class QTableView;
 class QRadioButton;
+class QTimer;
 
 namespace veltra {
 
-class ReceivedLogModel;
+class LogView;
 class TrackBar;
 
 struct PanelOptions {
@@ -61,11 +62,15 @@ public:
     // message box) runs when that one has finished.
     void act(const std::function<void(PanelState&)>& action);
 
+    // One received byte from COM `port`, as the link hands it over: decoded
+    // at once; the widgets follow at most at display rate, so a fast line
+    // never waits for painting.
+    void receiveByte(int byte, int port);
     PanelState& state() { return m_state; }
     ShutterPanel& panel() { return m_panel; }
     PortHub& ports() { return m_ports; }
     // The received-data list (a one-column table).
-    QAbstractItemView* receivedList() const;
+    LogView* receivedList() const;
 
     // The process's exit status once the panel has ended: -1 after "Exit" or
     // closing the window, 0 after Escape.
@@ -90,7 +95,9 @@ private:
     void onButton(int id, void (ShutterPanel::*action)(PanelState&));
     int groupIndex(int firstId) const;
     void setGroupIndex(int firstId, int index);
-    void scrollLogToEnd();
+    void runAction(const std::function<void(PanelState&)>& action, bool showNow);
+    void flushShow();
+    void watchOperatorInput();
 
     PanelOptions m_options;
     std::unique_ptr<Prompter> m_ownPrompter;
@@ -118,9 +125,12 @@ private:
     QLabel* m_openingLabel = nullptr;
     QLabel* m_closingLabel = nullptr;
     QLabel* m_cycleLabel = nullptr;
-    QTableView* m_list = nullptr;
-    ReceivedLogModel* m_logModel = nullptr;
-    bool m_scrollPending = false;
+    LogView* m_list = nullptr;
+    QTimer* m_showTimer = nullptr;
+    bool m_showPending = false;
+    // Set by any change the operator makes to an editable control; a byte
+    // reads the controls only then, as nothing else changes them.
+    bool m_operatorTouched = true;
 
     bool m_acting = false;
     std::deque<std::function<void(PanelState&)>> m_deferred;

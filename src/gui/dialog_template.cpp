@@ -1,5 +1,7 @@
 #include "gui/dialog_template.h"
 
+#include "gui/log_view.h"
+
 #include "gui/track_bar.h"
 
 #include <QApplication>
@@ -10,7 +12,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QHeaderView>
-#include <QTableView>
 #include <QPushButton>
 #include <QRadioButton>
 
@@ -46,28 +47,8 @@ QWidget* createControl(const ControlRow& c, QWidget* parent) {
         b->setDefault(c.kind == ControlKind::DefPushButton);
         return b;
     }
-    case ControlKind::ListBox: {
-        // A one-column table dressed as a list box. Its rows all have one
-        // height, and appending a row costs next to nothing however long the
-        // list is; a list view lays out every row again on each append, which
-        // a million log lines make slow.
-        auto* l = new QTableView(parent);
-        l->horizontalHeader()->hide();
-        l->horizontalHeader()->setStretchLastSection(true);
-        l->verticalHeader()->hide();
-        l->verticalHeader()->setMinimumSectionSize(1);
-        l->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-        l->verticalHeader()->setDefaultSectionSize(QFontMetrics(parent->font()).height() + 1);
-        l->setShowGrid(false);
-        l->setWordWrap(false);
-        l->setTabKeyNavigation(false);
-        l->setSelectionMode(QAbstractItemView::SingleSelection);
-        l->setSelectionBehavior(QAbstractItemView::SelectRows);
-        l->setEditTriggers(QAbstractItemView::NoEditTriggers);
-        l->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        l->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-        return l;
-    }
+    case ControlKind::ListBox:
+        return new LogView(parent);
     case ControlKind::Label: {
         auto* l = new QLabel(caption, parent);
         // Static texts start at the top unless the template centres them.

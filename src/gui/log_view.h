@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QAbstractScrollArea>
+
+#include <cstddef>
+#include <cstdint>
+
+namespace veltra {
+
+class ReceivedLog;
+
+// The received-data list: a single-selection list box drawn straight from the
+// ReceivedLog. Rows all have one height and only the rows on screen are ever
+// looked at, so a million lines cost neither memory nor time here; appending
+// repaints only when a new line lands in view.
+class LogView : public QAbstractScrollArea {
+    Q_OBJECT
+public:
+    explicit LogView(QWidget* parent = nullptr);
+
+    // Follows the log: new lines are appended, a cleared log starts over. The
+    // view keeps to the newest line unless the operator has scrolled up. The
+    // log must stay alive until the next sync(). Returns the lines appended.
+    std::size_t sync(const ReceivedLog& log);
+
+    int rowCount() const { return static_cast<int>(m_rows); }
+    QString lineText(int row) const;
+    // The operator's selection, -1 for none; nothing in the panel reads it.
+    int selectedRow() const { return m_selected; }
+    void setSelectedRow(int row);
+    int rowHeight() const { return m_rowHeight; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    int visibleRows() const;
+    void updateRange(bool followEnd);
+
+    const ReceivedLog* m_log = nullptr;
+    std::size_t m_rows = 0;
+    std::uint64_t m_generation = 0;
+    int m_selected = -1;
+    int m_rowHeight = 1;
+};
+
+}  // namespace veltra
