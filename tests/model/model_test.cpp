@@ -1,7 +1,5 @@
 #include "model/cp1252.h"
 #include "model/leading_int.h"
-#include "model/panel_state.h"
-#include "model/received_log.h"
 #include "model/timer_value.h"
 
 #include <gtest/gtest.h>
@@ -76,20 +74,6 @@ TEST(FormatTimerValue, PadsByValueAndKeepsTheText) {
     for (const auto& r : rows) EXPECT_EQ(formatTimerValue(r.v, r.cycle), r.text);
 }
 
-TEST(ReceivedLog, AppendsClearsAndTracksGeneration) {
-    ReceivedLog log;
-    log.append("238       0xEE");
-    log.append("");
-    log.append("5           0x05");
-    ASSERT_EQ(log.size(), 3u);
-    EXPECT_EQ(log.line(0), "238       0xEE");
-    EXPECT_EQ(log.line(1), "");
-    EXPECT_EQ(log.back(), "5           0x05");
-    const auto g = log.generation();
-    log.clear();
-    EXPECT_TRUE(log.empty());
-    EXPECT_NE(log.generation(), g);
-}
 
 TEST(Cp1252, ConvertsBothWays) {
     EXPECT_EQ(cp1252ToUtf8("A\x80\xE9\x81"), "A\u20AC\u00E9\u0081");
@@ -102,15 +86,6 @@ TEST(Cp1252, ConvertsBothWays) {
     }
 }
 
-TEST(PanelState, SlidersClampToTheirRange) {
-    PanelState s;
-    setSlider(s, kMinutes, 75);
-    setSlider(s, kMilliseconds, -3);
-    setSlider(s, kHours, 4);
-    EXPECT_EQ(s.sliders[kMinutes], 59);
-    EXPECT_EQ(s.sliders[kMilliseconds], 0);
-    EXPECT_EQ(s.sliders[kHours], 4);
-}
 
 }  // namespace
 }  // namespace veltra
