@@ -265,13 +265,20 @@ void CShutterPanelDlg::configurate(int port) {
     });
 }
 
-void CShutterPanelDlg::act(const std::function<void(PanelState&)>& action) {
+void CShutterPanelDlg::act(const std::function<void(PanelState&)>& action) { perform(action, true); }
+
+void CShutterPanelDlg::receiveByte(int byte, int port) {
+    perform([this, byte, port](PanelState& s) { m_panel.onPortRxChar(s, byte, port); }, false);
+}
+
+void CShutterPanelDlg::perform(const std::function<void(PanelState&)>& action, bool showNow) {
     if (m_acting) {
+        // An action waits in a message box: this one follows it, in order.
         m_deferred.push_back(action);
         return;
     }
     m_acting = true;
-    runAction(action, true);
+    runAction(action, showNow);
     while (!m_deferred.empty()) {
         const auto next = std::move(m_deferred.front());
         m_deferred.pop_front();
@@ -295,23 +302,6 @@ void CShutterPanelDlg::runAction(const std::function<void(PanelState&)>& action,
         m_showPending = true;
         m_showTimer->start();
     }
-}
-
-void CShutterPanelDlg::receiveByte(int byte, int port) {
-    const auto decode = [this, byte, port](PanelState& s) { m_panel.onPortRxChar(s, byte, port); };
-    if (m_acting) {
-        // An action waits in a message box: the byte follows it, in order.
-        m_deferred.push_back(decode);
-        return;
-    }
-    m_acting = true;
-    runAction(decode, false);
-    while (!m_deferred.empty()) {
-        const auto next = std::move(m_deferred.front());
-        m_deferred.pop_front();
-        runAction(next, true);
-    }
-    m_acting = false;
 }
 
 void CShutterPanelDlg::flushShow() {

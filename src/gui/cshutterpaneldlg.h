@@ -95,6 +95,7 @@ private:
     void onButton(int id, void (ShutterPanel::*action)(PanelState&));
     int groupIndex(int firstId) const;
     void setGroupIndex(int firstId, int index);
+    void perform(const std::function<void(PanelState&)>& action, bool showNow);
     void runAction(const std::function<void(PanelState&)>& action, bool showNow);
     void flushShow();
     void watchOperatorInput();

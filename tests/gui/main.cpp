@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-// Widget tests need a QApplication; they run on the offscreen platform.
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);

@@ -2,91 +2,50 @@
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QDialog>
-#include <QList>
 #include <QMessageBox>
-#include <QObject>
 #include <QPointer>
 #include <QTimer>
 
-#include <deque>
 #include <functional>
 #include <vector>
 
 namespace veltra::test {
 
-// Answers the modal boxes and dialogs a test's action opens. It looks for a
-// new active modal widget on every turn of the event loop (nested loops
-// included), records message boxes and clicks their answer, and hands any
-// other dialog to the next scripted handler.
+// Answers the modal boxes and dialogs a test's action opens: on every turn of the event loop (nested
+// ones too) it records and answers a new message box, or hands a new dialog to `dialogs`.
 class ModalWatcher : public QObject {
 public:
     struct Box {
-        QString title;
-        QString text;
+        QString title, text;
         QMessageBox::Icon icon;
         QMessageBox::StandardButtons buttons;
+        bool operator==(const Box&) const = default;
     };
-
-    ModalWatcher() {
-        m_timer.setInterval(0);
-        connect(&m_timer, &QTimer::timeout, this, [this] { poll(); });
-        m_timer.start();
-    }
-
     std::vector<Box> boxes;
-    // The button message boxes are answered with, in order; Ok when none is left.
-    std::deque<QMessageBox::StandardButton> answers;
-    // Handlers for other dialogs, one per dialog, in order.
-    std::deque<std::function<void(QDialog*)>> dialogs;
-    int unhandledDialogs = 0;
+    QList<QMessageBox::StandardButton> answers;    // Ok once none is left
+    QList<std::function<void(QDialog*)>> dialogs;  // one handler per dialog, in order; none: rejected
+
+    ModalWatcher() { startTimer(0); }
 
 private:
-    static constexpr int kDialogDeadlineMs = 20000;
-
-    void poll() {
+    void timerEvent(QTimerEvent*) override {
         QWidget* w = QApplication::activeModalWidget();
-        if (!w || !w->isVisible())
+        if (!w || !w->isVisible() || m_handled.contains(w))
             return;
-        for (const QPointer<QWidget>& done : m_handled) {
-            if (done == w)
-                return;
-        }
-        m_handled.append(QPointer<QWidget>(w));
+        m_handled << w;
         if (auto* box = qobject_cast<QMessageBox*>(w)) {
             boxes.push_back({box->windowTitle(), box->text(), box->icon(), box->standardButtons()});
-            QMessageBox::StandardButton answer = QMessageBox::Ok;
-            if (!answers.empty()) {
-                answer = answers.front();
-                answers.pop_front();
-            }
-            if (QAbstractButton* b = box->button(answer))
-                b->click();
-            else
-                box->reject();
-            return;
-        }
-        if (auto* dlg = qobject_cast<QDialog*>(w)) {
-            if (dialogs.empty()) {
-                ++unhandledDialogs;
-                dlg->reject();
-                return;
-            }
-            auto handler = std::move(dialogs.front());
-            dialogs.pop_front();
-            // Off this timer: a handler may open a box of its own (a refused
-            // OK), which this timer must be free to answer.
-            QTimer::singleShot(0, dlg, [handler = std::move(handler), dlg] { handler(dlg); });
-            // A handler whose checks failed may leave its dialog open; the
-            // test must still end.
-            QTimer::singleShot(kDialogDeadlineMs, dlg, [dlg] {
-                if (dlg->isVisible())
-                    dlg->reject();
-            });
+            box->button(answers.isEmpty() ? QMessageBox::Ok : answers.takeFirst())->click();
+        } else if (auto* dlg = qobject_cast<QDialog*>(w); dlg && dialogs.isEmpty()) {
+            dlg->reject();
+        } else if (dlg) {
+            // Off this timer, which must stay free to answer a box the handler opens.
+            QTimer::singleShot(0, dlg, [h = dialogs.takeFirst(), dlg] { h(dlg); });
+            // A handler whose checks failed may leave its dialog open; the test must still end.
+            QTimer::singleShot(20000, dlg, &QDialog::reject);
         }
     }
 
-    QTimer m_timer;
     QList<QPointer<QWidget>> m_handled;
 };
 

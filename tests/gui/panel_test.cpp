@@ -1,0 +1,170 @@
+// The panel window: controls against the template, the view of the state, its end, real links.
+
+#include "gui/cportsettingsdlg.h"
+#include "gui/cshutterpaneldlg.h"
+#include "gui/log_view.h"
+#include "gui/panel_template.h"
+#include "modal_watcher.h"
+#include "serial/pty_pair.h"
+
+#include <QComboBox>
+#include <QPushButton>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace veltra {
+namespace {
+
+// The text a control shows (a group box: its title); invalid for controls that show none.
+QVariant shown(const QWidget* w) { return w->property(w->inherits("QGroupBox") ? "title" : "text"); }
+QString text(CShutterPanelDlg& dlg, int id) { return shown(dlg.control(id)).toString(); }
+
+// COM2 to COM4 (and COM1 unless given) on devices that cannot exist.
+PanelOptions ports(const QString& com1 = "/nonexistent/veltra-com1") {
+    return {{com1, "/nonexistent/veltra-com2", "/nonexistent/veltra-com3", "/nonexistent/veltra-com4"}};
+}
+
+TEST(PanelLayoutTest, everyTemplateRowIsBuiltInPlaceWithCaptionNameAndTabOrder) {
+    CShutterPanelDlg dlg;
+    EXPECT_EQ(dlg.windowTitle(), QStringLiteral("Veltra Utility - COM v1.12"));
+    const auto rows = kPanelTemplate.controls;
+    ASSERT_EQ(dlg.controls().size(), rows.size());
+    std::vector<QWidget*> stops;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const ControlRow& c = rows[i];
+        QWidget* w = dlg.controls()[i];
+        SCOPED_TRACE(testing::Message() << "row " << i << " id " << c.id << " '" << c.caption << "'");
+        QRect want = dlg.units().toPixels(c.x, c.y, c.w, c.h);
+        if (c.kind == ControlKind::DropList)  // a closed combo is as tall as its text
+            want.setHeight(w->height());
+        EXPECT_EQ(w->geometry(), want);
+        EXPECT_EQ(c.id == kNoId ? w : dlg.control(c.id), w);
+        EXPECT_EQ(shown(w).toString(), shown(w).isValid() ? QString::fromUtf8(c.caption) : QString());
+        EXPECT_EQ(w->accessibleName(), QString::fromUtf8(*c.name ? c.name : c.caption).trimmed());
+        EXPECT_FALSE(w->accessibleName().isEmpty());
+        if (w->focusPolicy() & Qt::TabFocus)
+            stops.push_back(w);
+    }
+    ASSERT_EQ(stops.size(), 54u);  // buttons, radios, check boxes, edits, sliders, lists
+    EXPECT_EQ(stops.front(), dlg.control(ctl::kExit));
+    std::vector<QWidget*> chain{stops.front()};
+    for (QWidget* w = chain.back()->nextInFocusChain(); chain.size() < stops.size(); w = w->nextInFocusChain())
+        if (w->focusPolicy() & Qt::TabFocus)  // labels sit between the stops
+            chain.push_back(w);
+    EXPECT_EQ(chain, stops);
+}
+
+class PanelViewTest : public ::testing::Test {
+protected:
+    void SetUp() override { dlg.startUp(), dlg.show(); }
+    CShutterPanelDlg dlg{ports()};
+};
+
+TEST_F(PanelViewTest, absentDevicesStartDisconnectedAndDisabled) {
+    for (int id = ctl::kStatusCom1; id < ctl::kStatusCom1 + kPortCount; ++id)
+        EXPECT_TRUE(text(dlg, id) == "Disconnected" && !dlg.control(id)->isEnabled()) << id;
+}
+
+TEST_F(PanelViewTest, showThenReadRoundTripsTheStateAndTheLogAppendsRows) {
+    PanelState& s = dlg.state();
+    s.shutterPosition = 0, s.shutterMode = -1, s.triggerMode = -1, s.syncMode = 0, s.runningOption = 2;
+    s.triggerPulseChecked = false, s.syncPulseChecked = true, s.timerSelectIndex = 1, s.sliders[kMinutes] = 7;
+    s.repeatText = "300", s.editedTime.minutes = "07", s.ndCaption = "Neutral Density - 37";
+    s.ports[2] = PortView{"Ready for Veltra", true, "why"};
+    s.log.append("238       0xEE"), s.log.append("5           0x05");
+    dlg.show(s);
+    const auto editable = [](const PanelState& p) {
+        return std::tie(p.shutterPosition, p.shutterMode, p.triggerMode, p.syncMode, p.runningOption,
+                        p.triggerPulseChecked, p.syncPulseChecked, p.timerSelectIndex, p.repeatText, p.editedTime,
+                        p.sliders);
+    };
+    PanelState back;
+    dlg.read(back);
+    EXPECT_TRUE(editable(back) == editable(s));
+    EXPECT_EQ(text(dlg, ctl::kNeutralDensity), QStringLiteral("Neutral Density - 37"));
+    const QWidget* com3 = dlg.control(ctl::kStatusCom1 + 2);
+    EXPECT_TRUE(com3->property("text") == "Ready for Veltra" && com3->isEnabled() && com3->toolTip() == "why");
+    s.shutterMode = 2;  // a group shown with none checked takes a choice again
+    dlg.show(s);
+    dlg.read(back);
+    EXPECT_EQ(back.shutterMode, 2);
+
+    LogView* log = dlg.receivedList();
+    log->setSelectedRow(1);
+    s.log.append("13         0x0D");
+    dlg.show(s);  // appended: the operator's selection stays, as it would not after a reset
+    EXPECT_EQ(std::tuple(log->rowCount(), log->lineText(2), log->selectedRow()), std::tuple(3, "13         0x0D", 1));
+    dlg.control<QPushButton>(ctl::kClear)->click();
+    EXPECT_EQ(std::pair(log->rowCount(), log->selectedRow()), std::pair(0, -1));
+}
+
+TEST_F(PanelViewTest, typingSixHoursWarnsAndEmptiesTheFieldShowingItNever) {
+    test::ModalWatcher watcher;
+    dlg.state().editedTime.hours = "6";
+    dlg.show(dlg.state());
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(watcher.boxes.empty());
+    EXPECT_EQ(text(dlg, ctl::kHourEdit), QStringLiteral("6"));
+    QTest::keyClick(dlg.control(ctl::kHourEdit), Qt::Key_Backspace);
+    QTest::keyClicks(dlg.control(ctl::kHourEdit), "6");
+    ASSERT_EQ(watcher.boxes.size(), 1u);
+    EXPECT_EQ(watcher.boxes[0].text, QStringLiteral("Hours number must be less than 6! Please retype."));
+    EXPECT_EQ(text(dlg, ctl::kHourEdit), QString());
+}
+
+TEST(PanelEndTest, exitAndCloseEndWithMinusOneEscapeWithZero) {
+    const std::pair<std::function<void(CShutterPanelDlg&)>, int> rows[] = {
+        {[](CShutterPanelDlg& d) { QTest::mouseClick(d.control<QPushButton>(ctl::kExit), Qt::LeftButton); }, -1},
+        {[](CShutterPanelDlg& d) { d.close(); }, -1},
+        {[](CShutterPanelDlg& d) { QTest::keyClick(&d, Qt::Key_Escape); }, 0},
+    };
+    for (const auto& [end, status] : rows) {
+        CShutterPanelDlg dlg(ports());
+        dlg.startUp(), dlg.show(), end(dlg);
+        EXPECT_EQ(std::pair(dlg.isVisible(), dlg.exitStatus()), std::pair(false, status));
+    }
+}
+
+// COM1 is a pseudo-terminal the test plays the controller on.
+TEST(PanelOnPtyTest, onlineEchoMakesComOneReadyAndConfigurateReopensIt) {
+    test::PtyPair pty;
+    if (!pty.ok())
+        GTEST_SKIP() << "no pseudo-terminal available";
+    CShutterPanelDlg dlg(ports(pty.slavePath()));
+    dlg.startUp(), dlg.show();
+    EXPECT_EQ(text(dlg, ctl::kStatusCom1), QStringLiteral("Connected"));
+    ASSERT_EQ(pty.receive(1), QByteArray("\xEE"));  // Online; the controller echoes it
+    ASSERT_TRUE(pty.send("\xEE"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return text(dlg, ctl::kStatusCom1) == "Ready for Veltra"; }, 5000));
+    ASSERT_EQ(dlg.receivedList()->rowCount(), 1);
+    EXPECT_EQ(dlg.receivedList()->lineText(0), QStringLiteral("238       0xEE"));
+
+    test::ModalWatcher watcher;
+    QStringList offered;
+    const auto configurate = [&](const QString& baud, const QString& parity, int button) {
+        watcher.dialogs.append([&offered, baud, parity, button](QDialog* d) {
+            auto* p = qobject_cast<CPortSettingsDlg*>(d);
+            ASSERT_NE(p, nullptr);
+            offered = {p->baudText(), p->parityText(), p->dataBitsText(), p->stopBitsText(), p->sendBufferText()};
+            p->control<QComboBox>(CPortSettingsDlg::kBaudList)->setCurrentText(baud);
+            p->control<QComboBox>(CPortSettingsDlg::kParityList)->setCurrentText(parity);
+            p->control<QPushButton>(button)->click();
+        });
+        dlg.control<QPushButton>(ctl::kConfigurateCom1)->click();
+        EXPECT_TRUE(watcher.dialogs.empty());
+        return pty.slaveTermios();
+    };
+    const termios chosen = configurate("2400", "EVEN", 1);
+    EXPECT_EQ(offered, (QStringList{"9600", "NONE", "8", "1", "512"}));
+    EXPECT_EQ(cfgetospeed(&chosen), speed_t{B2400});
+    const termios cancelled = configurate("300", "ODD", 2);
+    EXPECT_EQ(offered, (QStringList{"2400", "EVEN", "8", "1", "512"}));
+    EXPECT_EQ(cfgetospeed(&cancelled), speed_t{B2400});
+    EXPECT_EQ(cancelled.c_cflag, chosen.c_cflag);
+    dlg.control<QPushButton>(ctl::kStatus)->click();  // still open and monitored
+    EXPECT_EQ(pty.receive(1), QByteArray("\xCC"));
+}
+
+}  // namespace
+}  // namespace veltra
