@@ -1,6 +1,7 @@
 #include "panel/shutter_panel.h"
 
 #include "model/leading_int.h"
+#include "protocol/apply_download.h"
 
 #include <cstdio>
 
@@ -91,15 +92,13 @@ void ShutterPanel::portLost(PanelState& s, int port, const std::string& reason) 
 }
 
 bool ShutterPanel::send(const Command& c) {
-    if (m_p.activePort == 0) {
-        m_prompter.warning(msg::kNoPort);
-        return false;
-    }
-    if (!m_sink.send(m_p.activePort, c)) {
-        m_prompter.warning(msg::portNotConnected(m_p.activePort));
-        return false;
-    }
-    return true;
+    if (m_p.activePort != 0 && m_sink.send(m_p.activePort, c)) return true;
+    warnNotSent();
+    return false;
+}
+
+void ShutterPanel::warnNotSent() {
+    m_prompter.warning(m_p.activePort == 0 ? std::string(msg::kNoPort) : msg::portNotConnected(m_p.activePort));
 }
 
 void ShutterPanel::refreshCycle(PanelState& s) {
@@ -309,9 +308,10 @@ void ShutterPanel::onApply(PanelState& s) {
         return;
     }
     // A new Apply restarts the download whatever state the last one was in.
-    m_p.applyReplyCount = 0;
-    m_p.applyNextAt = 2;
-    if (!send(shutterCommand(s.shutterPosition))) m_p.applyReplyCount = m_p.applyNextAt = -1;
+    if (!startApplyDownload(s, m_p, m_sink)) {
+        m_p.applyReplyCount = m_p.applyNextAt = -1;
+        warnNotSent();
+    }
 }
 
 void ShutterPanel::onRestoreDefault(PanelState&) {

@@ -105,7 +105,7 @@ public:
 private:
     // Sends to the active port; tells the operator when it could not.
     bool send(const Command& c);
-    void refreshModeLabels(PanelState& s);
+    void warnNotSent();
     void refreshCycle(PanelState& s);
 
     ProtocolState m_p;
