@@ -6,6 +6,7 @@ namespace veltra {
 namespace {
 
 TEST(Commands, EveryCommandHasItsExactBytes) {
+    const auto repeat = [](int n) { const auto b = repeatCountBytes(n); return repeatCommand(b[0], b[1]); };
     struct Row { Command c; const char* hex; } rows[] = {
         {onlineCommand(), "EE"},
         {statusCommand(), "CC"},
@@ -33,7 +34,10 @@ TEST(Commands, EveryCommandHasItsExactBytes) {
         {syncCommand(1), "FA B2"},
         {restoreDefaultCommand(), "FA C0"},
         {saveConfigCommand(), "FA C1"},
-        {repeatCommand(0x01, 0x2C), "FA F0 01 2C"},
+        {repeat(300), "FA F0 01 2C"},
+        {repeat(65000), "FA F0 FD E8"},
+        {repeat(256), "FA F0 01 00"},
+        {repeat(-5), "FA F0 00 FB"},
         {repeatCommand(0xFF, 0xFF), "FA F0 FF FF"},
         {*runningOptionCommand(0), "FA F1"},
         {*runningOptionCommand(1), "FA F2"},
@@ -44,17 +48,6 @@ TEST(Commands, EveryCommandHasItsExactBytes) {
     EXPECT_FALSE(modeCommand(3, 0));
     EXPECT_FALSE(runningOptionCommand(-1));
     EXPECT_FALSE(runningOptionCommand(3));
-}
-
-TEST(Commands, RepeatCountBytesHighFirst) {
-    struct Row { int n; std::uint8_t hi, lo; } rows[] = {
-        {0, 0, 0}, {300, 0x01, 0x2C}, {65000, 0xFD, 0xE8}, {255, 0x00, 0xFF}, {256, 0x01, 0x00}, {-5, 0x00, 0xFB},
-    };
-    for (const auto& r : rows) {
-        const auto b = repeatCountBytes(r.n);
-        EXPECT_EQ(b[0], r.hi) << r.n;
-        EXPECT_EQ(b[1], r.lo) << r.n;
-    }
 }
 
 TEST(Commands, TimerPacksTheSubSecondPartAsDecimalDigits) {
