@@ -11,8 +11,7 @@
 
 namespace veltra::test {
 
-// Answers the modal boxes and dialogs a test's action opens: on every turn of the event loop (nested
-// ones too) it records and answers a new message box, or hands a new dialog to `dialogs`.
+// Records and answers the message boxes a test's action opens (nested event loops too); dialogs go to `dialogs`.
 class ModalWatcher : public QObject {
 public:
     struct Box {
@@ -24,7 +23,6 @@ public:
     std::vector<Box> boxes;
     QList<QMessageBox::StandardButton> answers;    // Ok once none is left
     QList<std::function<void(QDialog*)>> dialogs;  // one handler per dialog, in order; none: rejected
-
     ModalWatcher() { startTimer(0); }
 
 private:
@@ -33,19 +31,17 @@ private:
         if (!w || !w->isVisible() || m_handled.contains(w))
             return;
         m_handled << w;
+        auto* dlg = qobject_cast<QDialog*>(w);
         if (auto* box = qobject_cast<QMessageBox*>(w)) {
             boxes.push_back({box->windowTitle(), box->text(), box->icon(), box->standardButtons()});
             box->button(answers.isEmpty() ? QMessageBox::Ok : answers.takeFirst())->click();
-        } else if (auto* dlg = qobject_cast<QDialog*>(w); dlg && dialogs.isEmpty()) {
+        } else if (dlg && dialogs.isEmpty()) {
             dlg->reject();
-        } else if (dlg) {
-            // Off this timer, which must stay free to answer a box the handler opens.
+        } else if (dlg) {  // off this timer, which must stay free to answer a box the handler opens
             QTimer::singleShot(0, dlg, [h = dialogs.takeFirst(), dlg] { h(dlg); });
-            // A handler whose checks failed may leave its dialog open; the test must still end.
-            QTimer::singleShot(20000, dlg, &QDialog::reject);
+            QTimer::singleShot(20000, dlg, &QDialog::reject);  // a failed handler must not hang the test
         }
     }
-
     QList<QPointer<QWidget>> m_handled;
 };
 

@@ -4,11 +4,13 @@
 #include "gui/cshutterpaneldlg.h"
 #include "gui/log_view.h"
 #include "gui/panel_template.h"
+#include "model/received_log.h"
 #include "modal_watcher.h"
 #include "serial/pty_pair.h"
 
 #include <QComboBox>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -27,9 +29,9 @@ PanelOptions ports(const QString& com1 = "/nonexistent/veltra-com1") {
 
 TEST(PanelLayoutTest, everyTemplateRowIsBuiltInPlaceWithCaptionNameAndTabOrder) {
     CShutterPanelDlg dlg;
-    EXPECT_EQ(dlg.windowTitle(), QStringLiteral("Veltra Utility - COM v1.12"));
     const auto rows = kPanelTemplate.controls;
-    ASSERT_EQ(dlg.controls().size(), rows.size());
+    ASSERT_EQ(std::pair(dlg.windowTitle(), dlg.controls().size()),
+              std::pair(QStringLiteral("Veltra Utility - COM v1.12"), rows.size()));
     std::vector<QWidget*> stops;
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const ControlRow& c = rows[i];
@@ -55,29 +57,21 @@ TEST(PanelLayoutTest, everyTemplateRowIsBuiltInPlaceWithCaptionNameAndTabOrder) 
     EXPECT_EQ(chain, stops);
 }
 
-class PanelViewTest : public ::testing::Test {
-protected:
-    void SetUp() override { dlg.startUp(), dlg.show(); }
-    CShutterPanelDlg dlg{ports()};
-};
-
-TEST_F(PanelViewTest, absentDevicesStartDisconnectedAndDisabled) {
+TEST(PanelViewTest, showReadRoundTripAbsentDevicesAndTypedHours) {
+    test::ModalWatcher watcher;
+    CShutterPanelDlg dlg(ports());
+    dlg.startUp(), dlg.show();
     for (int id = ctl::kStatusCom1; id < ctl::kStatusCom1 + kPortCount; ++id)
         EXPECT_TRUE(text(dlg, id) == "Disconnected" && !dlg.control(id)->isEnabled()) << id;
-}
-
-TEST_F(PanelViewTest, showThenReadRoundTripsTheStateAndTheLogAppendsRows) {
     PanelState& s = dlg.state();
     s.shutterPosition = 0, s.shutterMode = -1, s.triggerMode = -1, s.syncMode = 0, s.runningOption = 2;
     s.triggerPulseChecked = false, s.syncPulseChecked = true, s.timerSelectIndex = 1, s.sliders[kMinutes] = 7;
-    s.repeatText = "300", s.editedTime.minutes = "07", s.ndCaption = "Neutral Density - 37";
+    s.repeatText = "300", s.editedTime.minutes = "07", s.editedTime.hours = "6", s.ndCaption = "Neutral Density - 37";
     s.ports[2] = PortView{"Ready for Veltra", true, "why"};
-    s.log.append("238       0xEE"), s.log.append("5           0x05");
-    dlg.show(s);
+    dlg.show(s);  // shown, not typed: no warning about the hours
     const auto editable = [](const PanelState& p) {
-        return std::tie(p.shutterPosition, p.shutterMode, p.triggerMode, p.syncMode, p.runningOption,
-                        p.triggerPulseChecked, p.syncPulseChecked, p.timerSelectIndex, p.repeatText, p.editedTime,
-                        p.sliders);
+        return std::tie(p.shutterPosition, p.shutterMode, p.triggerMode, p.syncMode, p.runningOption, p.sliders,
+                        p.triggerPulseChecked, p.syncPulseChecked, p.timerSelectIndex, p.repeatText, p.editedTime);
     };
     PanelState back;
     dlg.read(back);
@@ -85,32 +79,34 @@ TEST_F(PanelViewTest, showThenReadRoundTripsTheStateAndTheLogAppendsRows) {
     EXPECT_EQ(text(dlg, ctl::kNeutralDensity), QStringLiteral("Neutral Density - 37"));
     const QWidget* com3 = dlg.control(ctl::kStatusCom1 + 2);
     EXPECT_TRUE(com3->property("text") == "Ready for Veltra" && com3->isEnabled() && com3->toolTip() == "why");
-    s.shutterMode = 2;  // a group shown with none checked takes a choice again
-    dlg.show(s);
-    dlg.read(back);
-    EXPECT_EQ(back.shutterMode, 2);
-
-    LogView* log = dlg.receivedList();
-    log->setSelectedRow(1);
-    s.log.append("13         0x0D");
-    dlg.show(s);  // appended: the operator's selection stays, as it would not after a reset
-    EXPECT_EQ(std::tuple(log->rowCount(), log->lineText(2), log->selectedRow()), std::tuple(3, "13         0x0D", 1));
-    dlg.control<QPushButton>(ctl::kClear)->click();
-    EXPECT_EQ(std::pair(log->rowCount(), log->selectedRow()), std::pair(0, -1));
-}
-
-TEST_F(PanelViewTest, typingSixHoursWarnsAndEmptiesTheFieldShowingItNever) {
-    test::ModalWatcher watcher;
-    dlg.state().editedTime.hours = "6";
-    dlg.show(dlg.state());
+    s.shutterMode = 2, dlg.show(s), dlg.read(back);  // a group shown with none checked takes a choice again
     QCoreApplication::processEvents();
-    EXPECT_TRUE(watcher.boxes.empty());
-    EXPECT_EQ(text(dlg, ctl::kHourEdit), QStringLiteral("6"));
+    EXPECT_EQ(std::pair(back.shutterMode, watcher.boxes.size()), std::pair(2, 0ul));
+
     QTest::keyClick(dlg.control(ctl::kHourEdit), Qt::Key_Backspace);
     QTest::keyClicks(dlg.control(ctl::kHourEdit), "6");
-    ASSERT_EQ(watcher.boxes.size(), 1u);
+    ASSERT_EQ(watcher.boxes.size(), 1u);  // the one box: its text, and the field emptied
     EXPECT_EQ(watcher.boxes[0].text, QStringLiteral("Hours number must be less than 6! Please retype."));
     EXPECT_EQ(text(dlg, ctl::kHourEdit), QString());
+}
+
+TEST(LogViewTest, followsTheNewestLineUnlessTheOperatorLooksUpAndStartsOverAfterClear) {
+    ReceivedLog log;
+    LogView view;
+    view.resize(200, 5 * view.rowHeight());
+    const QScrollBar* bar = view.verticalScrollBar();
+    for (int i = 0; i < 100; ++i) log.append(std::to_string(i));
+    EXPECT_EQ(view.sync(log), 100u);
+    EXPECT_EQ(bar->value(), bar->maximum());  // the newest line shows
+    view.setSelectedRow(3);                   // the operator looks further up
+    log.append("100");
+    EXPECT_EQ(view.sync(log), 1u);
+    EXPECT_EQ(std::tuple(view.rowCount(), view.lineText(100), view.selectedRow(), bar->value()),
+              std::tuple(101, QStringLiteral("100"), 3, 3));
+    log.clear();
+    log.append("x");
+    EXPECT_EQ(view.sync(log), 1u);
+    EXPECT_EQ(std::tuple(view.rowCount(), view.selectedRow()), std::tuple(1, -1));
 }
 
 TEST(PanelEndTest, exitAndCloseEndWithMinusOneEscapeWithZero) {
@@ -137,8 +133,8 @@ TEST(PanelOnPtyTest, onlineEchoMakesComOneReadyAndConfigurateReopensIt) {
     ASSERT_EQ(pty.receive(1), QByteArray("\xEE"));  // Online; the controller echoes it
     ASSERT_TRUE(pty.send("\xEE"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return text(dlg, ctl::kStatusCom1) == "Ready for Veltra"; }, 5000));
-    ASSERT_EQ(dlg.receivedList()->rowCount(), 1);
-    EXPECT_EQ(dlg.receivedList()->lineText(0), QStringLiteral("238       0xEE"));
+    EXPECT_EQ(std::pair(dlg.receivedList()->rowCount(), dlg.receivedList()->lineText(0)),
+              std::pair(1, QStringLiteral("238       0xEE")));
 
     test::ModalWatcher watcher;
     QStringList offered;
@@ -160,8 +156,7 @@ TEST(PanelOnPtyTest, onlineEchoMakesComOneReadyAndConfigurateReopensIt) {
     EXPECT_EQ(cfgetospeed(&chosen), speed_t{B2400});
     const termios cancelled = configurate("300", "ODD", 2);
     EXPECT_EQ(offered, (QStringList{"2400", "EVEN", "8", "1", "512"}));
-    EXPECT_EQ(cfgetospeed(&cancelled), speed_t{B2400});
-    EXPECT_EQ(cancelled.c_cflag, chosen.c_cflag);
+    EXPECT_EQ(std::pair(cfgetospeed(&cancelled), cancelled.c_cflag), std::pair(speed_t{B2400}, chosen.c_cflag));
     dlg.control<QPushButton>(ctl::kStatus)->click();  // still open and monitored
     EXPECT_EQ(pty.receive(1), QByteArray("\xCC"));
 }
