@@ -131,19 +131,14 @@ void ShutterPanel::onClose(PanelState& s) {
     send(shutterCommand(1));
 }
 
-void ShutterPanel::onFast(PanelState& s) {
-    s.shutterMode = 0;
-    s.ndCaption = kNeutralDensityCaption;
-    s.openingLabel = s.closingLabel = "12 ms";
-    send(*modeCommand(0, s.ndSteps));
-    refreshCycle(s);
-}
+void ShutterPanel::onFast(PanelState& s) { chooseMode(s, 0, "12 ms"); }
+void ShutterPanel::onSoft(PanelState& s) { chooseMode(s, 1, "70 ms"); }
 
-void ShutterPanel::onSoft(PanelState& s) {
-    s.shutterMode = 1;
-    s.ndCaption = kNeutralDensityCaption;
-    s.openingLabel = s.closingLabel = "70 ms";
-    send(*modeCommand(1, s.ndSteps));
+void ShutterPanel::chooseMode(PanelState& s, int mode, const char* openingTime) {
+    s.shutterMode = mode;
+    s.ndCaption = kNeutralDensityCaption;  // drops a step count shown there
+    s.openingLabel = s.closingLabel = openingTime;
+    send(*modeCommand(mode, s.ndSteps));
     refreshCycle(s);
 }
 

@@ -106,6 +106,8 @@ private:
     // Sends to the active port; tells the operator when it could not.
     bool send(const Command& c);
     void warnNotSent();
+    // Fast or Soft: labels, the mode command, then the cycle time.
+    void chooseMode(PanelState& s, int mode, const char* openingTime);
     void refreshCycle(PanelState& s);
 
     ProtocolState m_p;

@@ -140,16 +140,20 @@ bool CComPortLink::OpenLink(int portNumber, int baudRate, char parity, int dataB
     if (generation != m_generation)
         return isOpen();  // a callback of an error report reopened or closed the link
 
-    QString purgeFailure;
+    purge(QSerialPort::AllDirections);
+    return generation == m_generation ? true : isOpen();
+}
+
+void CComPortLink::purge(QSerialPort::Directions directions) {
+    QString failure;
     {
         ExplicitCall guard(m_explicitCalls);
-        if (!m_port->clear(QSerialPort::AllDirections))
-            purgeFailure = m_port->errorString();
+        if (!m_port->clear(directions))
+            failure = m_port->errorString();
         m_port->clearError();
     }
-    if (!purgeFailure.isEmpty())
-        reportError(QStringLiteral("PurgeComm()"), purgeFailure);
-    return generation == m_generation ? true : isOpen();
+    if (!failure.isEmpty())
+        reportError(QStringLiteral("PurgeComm()"), failure);
 }
 
 void CComPortLink::readLineSettings() {
@@ -241,15 +245,7 @@ bool CComPortLink::StartMonitor() {
         return false;
     m_monitoring = true;
     // Input that came before delivery began is not the owner's.
-    QString purgeFailure;
-    {
-        ExplicitCall guard(m_explicitCalls);
-        if (!m_port->clear(QSerialPort::Input))
-            purgeFailure = m_port->errorString();
-        m_port->clearError();
-    }
-    if (!purgeFailure.isEmpty())
-        reportError(QStringLiteral("PurgeComm()"), purgeFailure);
+    purge(QSerialPort::Input);
     scheduleDrain();
     return true;
 }

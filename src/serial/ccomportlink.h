@@ -92,6 +92,8 @@ private:
     void flushDeferredWrites();
     bool writeNow(const QByteArray& bytes);
     void configure(int baudRate, char parity, int dataBits, int stopBits);
+    // Discards what the port holds in `directions`; a failure is reported.
+    void purge(QSerialPort::Directions directions);
     void readLineSettings();
     bool lineHolds(std::uint8_t parity, int dataBits, int stopBits) const;
     void deviceGone(const QString& operation, const QString& reason);
