@@ -59,14 +59,13 @@ void BM_ApplyDownload(benchmark::State& state) {
         return;
     }
     panel.portOpenedAtStartup(s, 1);
-    panel.protocol().awaitingOnlineReply = 0;
 
     QEventLoop loop;
     int received = 0;
     link.setByteHandler([&](int byte, int port) {
         ++received;
         panel.onPortRxChar(s, byte, port);
-        if (panel.protocol().applyReplyCount == -1) loop.quit();
+        if (!panel.decoder().applyInProgress()) loop.quit();
     });
     const auto waitFor = [&](int bytes) {
         QTimer guard;
@@ -93,7 +92,7 @@ void BM_ApplyDownload(benchmark::State& state) {
         QTimer::singleShot(5000, &loop, &QEventLoop::quit);
         loop.exec();
         const double elapsed = static_cast<double>(timer.nsecsElapsed()) / 1e9;
-        if (panel.protocol().applyReplyCount != -1) {
+        if (panel.decoder().applyInProgress()) {
             state.SkipWithError("the download did not complete");
             break;
         }

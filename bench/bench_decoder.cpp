@@ -1,6 +1,6 @@
 // Decoding alone: bytes per second through the reply decoder on a stream of
 // status replies (Fast and Neutral Density layouts alternating).
-#include "protocol/reply_decoder.h"
+#include "panel/shutter_panel.h"
 #include "support/fakes.h"
 
 #include <benchmark/benchmark.h>
@@ -15,14 +15,14 @@ const std::vector<int> kReplies = {
 };
 
 void BM_DecodeStatusReplies(benchmark::State& state) {
-    veltra::ProtocolState p;
-    p.activePort = 1;
     veltra::test::RecordingSink sink;
-    veltra::ReplyDecoder decoder(p, sink);
+    veltra::test::ScriptedPrompter prompter;
+    veltra::ShutterPanel panel(sink, prompter);
+    panel.setActivePort(1);
     veltra::PanelState s;
     std::size_t bytes = 0;
     for (auto _ : state) {
-        for (int b : kReplies) decoder.onPortRxChar(s, b, 1);
+        for (int b : kReplies) panel.onPortRxChar(s, b, 1);
         bytes += kReplies.size();
         // Keep the log from growing without bound across iterations.
         if (s.log.size() > 1'000'000) {

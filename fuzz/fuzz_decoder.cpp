@@ -34,16 +34,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     panel.initialise(s);
     panel.portOpenedAtStartup(s, 1);
 
-    // The first bytes choose the starting state.
-    auto& p = panel.protocol();
+    // The first bytes choose the starting state, reached through the actions.
     const std::uint8_t flags = data[0];
     s.shutterMode = static_cast<int>(data[1] % 4) - 1;
-    if (flags & 0x01) p.runMode = 1 + ((flags >> 1) & 1);
-    if (flags & 0x04) { p.applyReplyCount = 0; p.applyNextAt = 2; }
-    if (flags & 0x08) p.statusRequestPending = 1;
     if (flags & 0x10) s.repeatText = "Continuous";
     else if (flags & 0x20) s.repeatText = "3";
-    p.runStartPosition = (flags & 0x40) ? 0 : 1;
+    s.shutterPosition = (flags & 0x40) ? 0 : 1;
+    if (flags & 0x01) panel.onRunningOption(s, 1 + ((flags >> 1) & 1));
+    if (flags & 0x04) panel.onApply(s);
+    if (flags & 0x08) panel.onReset(s);
     const bool manyPorts = flags & 0x80;
 
     for (std::size_t i = 2; i < size; ++i) {
@@ -51,8 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const int port = manyPorts ? 1 + static_cast<int>(i & 3) : 1;
         panel.onPortRxChar(s, data[i], port);
         if (s.log.size() > before + 1) std::abort();
-        if (p.infoCount < -1 || p.infoCount > 11) std::abort();
-        if (p.statusIndex < -1) std::abort();
+        if (panel.decoder().infoInProgress() && panel.decoder().statusReplyInProgress()) std::abort();
         for (int f = 0; f < veltra::kTimerFieldCount; ++f)
             if (s.sliders[static_cast<std::size_t>(f)] < 0 ||
                 s.sliders[static_cast<std::size_t>(f)] > veltra::kTimerFieldMax[static_cast<std::size_t>(f)])

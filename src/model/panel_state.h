@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/ports.h"
 #include "model/received_log.h"
 #include "model/timer_value.h"
 
@@ -7,8 +8,6 @@
 #include <string>
 
 namespace veltra {
-
-inline constexpr int kPortCount = 4;
 
 // What the operator sees of one COM slot: the status edit and why it is so.
 struct PortView {

@@ -2,6 +2,7 @@
 
 #include "model/cp1252.h"
 #include "model/leading_int.h"
+#include "panel/panel_render.h"
 
 #include <atomic>
 #include <cerrno>
@@ -216,13 +217,8 @@ void applyConfig(PanelState& s, const ConfigRecords& r) {
     s.shutterPosition = leadingInt(r[kRecShutterPosition]);
     s.shutterMode = leadingInt(r[kRecShutterMode]);
     s.ndSteps = leadingInt(r[kRecNdSteps]);
-    if (s.shutterMode == 2) {
-        s.ndCaption = std::string(kNeutralDensityCaption) + " - " + std::to_string(s.ndSteps);
-        s.openingLabel = s.closingLabel = ndTimeLabel(s.ndSteps);
-    } else if (s.shutterMode != -1) {
-        s.ndCaption = kNeutralDensityCaption;
-        s.openingLabel = s.closingLabel = s.shutterMode == 1 ? "70 ms" : "12 ms";
-    }
+    // With no mode the texts stay as they were.
+    if (s.shutterMode != -1) showModeLabels(s, s.shutterMode, s.ndSteps, ndTimeLabel(s.ndSteps));
 
     s.triggerMode = leadingInt(r[kRecTriggerMode]);
     s.triggerPulseChecked = s.triggerMode != -1;
@@ -232,13 +228,9 @@ void applyConfig(PanelState& s, const ConfigRecords& r) {
     // Any index is kept; the combo shows no selection for one it lacks, and
     // everything but Exposure shows the delay.
     s.timerSelectIndex = leadingInt(r[kRecTimerSelect]);
-    s.editedTime = s.timerSelectIndex == 1 ? s.exposureTime : s.delayTime;
-    for (int f = 0; f < kTimerFieldCount; ++f) setSlider(s, f, s.editedTime.value(f));
-
-    s.cycleTime = computeCycleTime(s.delayTime, s.exposureTime, s.shutterMode, s.ndSteps);
-    s.delayLabel = formatTimerValue(s.delayTime, false);
-    s.exposureLabel = formatTimerValue(s.exposureTime, false);
-    s.cycleLabel = cycleTimeLabel(s.cycleTime);
+    showSelectedTimer(s);
+    refreshCycleTime(s);
+    refreshTimerLabels(s);
 
     s.runningOption = leadingInt(r[kRecRunningOption]);
 }

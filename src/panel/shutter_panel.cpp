@@ -7,28 +7,8 @@
 
 namespace veltra {
 
-namespace msg {
-
-std::string portNotConnected(int port) {
-    return "COM" + std::to_string(port) + " is not connected: the command was not sent.";
-}
-
-const char* fieldLimitMessage(int field) {
-    switch (field) {
-    case kHours: return "Hours number must be less than 6! Please retype.";
-    case kMinutes: return "Minutes number must be less than 60! Please retype.";
-    case kSeconds: return "Seconds number must be less than 60! Please retype.";
-    case kMilliseconds: return "Milliseconds number must be less than 1000! Please retype.";
-    default: return "1/10 Milliseconds number must be less than 10! Please retype.";
-    }
-}
-
-}  // namespace msg
-
 namespace {
 
-constexpr int kMaxNdSteps = 144;
-constexpr int kMaxRepeatCount = 65000;
 constexpr const char* kConnected = "Connected";
 constexpr const char* kDisconnected = "Disconnected";
 
@@ -37,23 +17,23 @@ constexpr float kNdStepMs = 0.2638889f;
 
 bool hoursAtMaximum(const PanelState& s) { return leadingInt(s.editedTime.hours) == 5; }
 
-bool fieldInRange(int field, int value) {
-    return value >= 0 && value <= kTimerFieldMax[static_cast<std::size_t>(field)];
-}
-
 }  // namespace
 
-std::optional<std::string> checkNdSteps(const std::string& steps) {
-    const int v = leadingInt(steps);
-    if (v > kMaxNdSteps) return std::string(msg::kStepsTooMany);
-    if (steps.empty()) return std::string(msg::kNoSteps);
-    // A negative count would reach the controller as a step byte above 144.
-    if (v < 0) return std::string(msg::kNegativeSteps);
-    return std::nullopt;
+ApplySettings applySettingsOf(const PanelState& s) {
+    ApplySettings a;
+    a.shutterPosition = s.shutterPosition;
+    a.shutterMode = s.shutterMode;
+    a.ndSteps = s.ndSteps;
+    a.triggerMode = s.triggerMode;
+    a.syncMode = s.syncMode;
+    a.delayTime = s.delayTime;
+    a.exposureTime = s.exposureTime;
+    a.repeatText = s.repeatText;
+    a.runningOption = s.runningOption;
+    return a;
 }
 
-ShutterPanel::ShutterPanel(CommandSink& sink, Prompter& prompter)
-    : m_sink(sink), m_prompter(prompter), m_decoder(m_p, sink) {}
+ShutterPanel::ShutterPanel(CommandSink& sink, Prompter& prompter) : m_sink(sink), m_prompter(prompter) {}
 
 void ShutterPanel::initialise(PanelState& s) {
     for (int f = 0; f < kTimerFieldCount; ++f) {
@@ -69,10 +49,10 @@ void ShutterPanel::initialise(PanelState& s) {
 }
 
 void ShutterPanel::portOpenedAtStartup(PanelState& s, int port) {
-    m_p.activePort = port;
+    m_activePort = port;
     s.ports[static_cast<std::size_t>(port - 1)] = PortView{kConnected, true, {}};
-    m_sink.send(port, onlineCommand());
-    m_p.awaitingOnlineReply = 1;
+    sendTo(port, onlineCommand());
+    m_decoder.expectOnlineReply();
 }
 
 void ShutterPanel::portFailedAtStartup(PanelState& s, int port, const std::string& reason) {
@@ -80,30 +60,40 @@ void ShutterPanel::portFailedAtStartup(PanelState& s, int port, const std::strin
 }
 
 void ShutterPanel::portReopened(PanelState& s, int port, bool opened, const std::string& reason) {
+    // Whatever waited on the old line waits in vain on the new one.
+    endFlowsOn(s, port, "reopened");
     auto& view = s.ports[static_cast<std::size_t>(port - 1)];
     view = opened ? PortView{kConnected, true, {}} : PortView{kDisconnected, false, reason};
     // With no port at all until now, the first one that opens is where
     // commands go; otherwise the active port stays as the Online echo chose it.
-    if (opened && m_p.activePort == 0) m_p.activePort = port;
+    if (opened && m_activePort == 0) m_activePort = port;
 }
 
 void ShutterPanel::portLost(PanelState& s, int port, const std::string& reason) {
+    endFlowsOn(s, port, "closed");
     s.ports[static_cast<std::size_t>(port - 1)] = PortView{kDisconnected, false, reason};
 }
 
+void ShutterPanel::endFlowsOn(PanelState& s, int port, const char* why) {
+    if (port < 1 || port > kPortCount) return;
+    rx(s);
+    m_decoder.portClosed(port, why);
+}
+
+bool ShutterPanel::sendTo(int port, const Command& c) {
+    if (port == 0 || !m_sink.send(port, c)) return false;
+    m_decoder.noteSent(port, c);
+    return true;
+}
+
 bool ShutterPanel::send(const Command& c) {
-    if (m_p.activePort != 0 && m_sink.send(m_p.activePort, c)) return true;
+    if (sendTo(m_activePort, c)) return true;
     warnNotSent();
     return false;
 }
 
 void ShutterPanel::warnNotSent() {
-    m_prompter.warning(m_p.activePort == 0 ? std::string(msg::kNoPort) : msg::portNotConnected(m_p.activePort));
-}
-
-void ShutterPanel::refreshCycle(PanelState& s) {
-    s.cycleTime = computeCycleTime(s.delayTime, s.exposureTime, s.shutterMode, s.ndSteps);
-    s.cycleLabel = cycleTimeLabel(s.cycleTime);
+    m_prompter.warning(m_activePort == 0 ? std::string(msg::kNoPort) : msg::portNotConnected(m_activePort));
 }
 
 // ---- line commands -------------------------------------------------------
@@ -116,7 +106,7 @@ void ShutterPanel::onPowerOn(PanelState&) { send(powerOnCommand()); }
 
 void ShutterPanel::onReset(PanelState&) {
     // The controller's next carriage return then brings a Status request.
-    if (send(resetCommand())) m_p.statusRequestPending = 1;
+    if (send(resetCommand())) m_decoder.requestStatusAtNextCr(m_activePort);
 }
 
 // ---- shutter position and mode --------------------------------------------
@@ -131,15 +121,14 @@ void ShutterPanel::onClose(PanelState& s) {
     send(shutterCommand(1));
 }
 
-void ShutterPanel::onFast(PanelState& s) { chooseMode(s, 0, "12 ms"); }
-void ShutterPanel::onSoft(PanelState& s) { chooseMode(s, 1, "70 ms"); }
+void ShutterPanel::onFast(PanelState& s) { chooseMode(s, 0); }
+void ShutterPanel::onSoft(PanelState& s) { chooseMode(s, 1); }
 
-void ShutterPanel::chooseMode(PanelState& s, int mode, const char* openingTime) {
+void ShutterPanel::chooseMode(PanelState& s, int mode) {
     s.shutterMode = mode;
-    s.ndCaption = kNeutralDensityCaption;  // drops a step count shown there
-    s.openingLabel = s.closingLabel = openingTime;
+    showModeLabels(s, mode, s.ndSteps, {});  // drops a step count shown in the caption
     send(*modeCommand(mode, s.ndSteps));
-    refreshCycle(s);
+    refreshCycleTime(s);
 }
 
 void ShutterPanel::onNeutralDensity(PanelState& s) {
@@ -149,9 +138,8 @@ void ShutterPanel::onNeutralDensity(PanelState& s) {
     const int n = leadingInt(*steps);
     s.shutterMode = 2;
     s.ndSteps = n;
-    s.ndCaption = std::string(kNeutralDensityCaption) + " - " + std::to_string(n);
-    s.openingLabel = s.closingLabel = ndOpeningText(n, static_cast<double>(kNdStepMs));
-    refreshCycle(s);
+    showModeLabels(s, 2, n, ndOpeningText(n, static_cast<double>(kNdStepMs)));
+    refreshCycleTime(s);
     send(*modeCommand(2, n));
 }
 
@@ -190,19 +178,13 @@ void ShutterPanel::onSyncRadio(PanelState& s, int index) {
 void ShutterPanel::showSelectedTimer(PanelState& s) {
     if (s.timerSelectIndex == -1) return;
     // Whatever was typed and not yet stored is dropped.
-    s.editedTime = s.timerSelectIndex == 1 ? s.exposureTime : s.delayTime;
-    for (int f = 0; f < kTimerFieldCount; ++f) setSlider(s, f, s.editedTime.value(f));
+    veltra::showSelectedTimer(s);
 }
 
 void ShutterPanel::onTimeFieldEdited(PanelState& s, int field) {
     std::string& text = s.editedTime.field(field);
-    const int value = leadingInt(text);
-    const bool atMax = hoursAtMaximum(s);
-    // Below 0 is refused like above the limit: it would reach the controller
-    // as a garbage byte.
-    const bool rejected = !fieldInRange(field, value) || (field != kHours && atMax);
-    if (rejected) {
-        m_prompter.warning(atMax ? msg::kTimerMax : msg::fieldLimitMessage(field));
+    if (const auto refused = checkTimeField(field, text, hoursAtMaximum(s))) {
+        m_prompter.warning(*refused);
         text.clear();
     }
     if (field == kHours && leadingInt(text) == 5) {
@@ -237,25 +219,16 @@ void ShutterPanel::onSliderReleased(PanelState& s, int field) {
 void ShutterPanel::onSetTimer(PanelState& s) {
     // Texts that did not come through the field checks (a loaded file) must
     // not reach the controller as garbage bytes either.
-    for (int f = 0; f < kTimerFieldCount; ++f) {
-        const int v = s.editedTime.value(f);
-        const bool past5h = f != kHours && hoursAtMaximum(s) && v != 0;
-        if (!fieldInRange(f, v) || past5h) {
-            m_prompter.warning(past5h ? msg::kTimerMax : msg::fieldLimitMessage(f));
-            return;
-        }
+    if (const auto refused = checkTimer(s.editedTime)) {
+        m_prompter.warning(*refused);
+        return;
     }
     // Anything but "Exposure Time" is the delay, for the store, the label and
     // the selector alike.
     const bool exposure = s.timerSelectIndex == 1;
-    if (exposure) {
-        s.exposureTime = s.editedTime;
-        s.exposureLabel = formatTimerValue(s.exposureTime, false);
-    } else {
-        s.delayTime = s.editedTime;
-        s.delayLabel = formatTimerValue(s.delayTime, false);
-    }
-    refreshCycle(s);
+    (exposure ? s.exposureTime : s.delayTime) = s.editedTime;
+    refreshTimerLabels(s);
+    refreshCycleTime(s);
     send(timerCommand(exposure ? TimerSelector::Exposure : TimerSelector::Delay, s.editedTime));
 }
 
@@ -273,10 +246,7 @@ void ShutterPanel::onRunningOption(PanelState& s, int index) {
         return;
     }
     s.runningOption = index;
-    if (send(*runningOptionCommand(index))) {
-        m_p.runMode = index;
-        m_p.runStartPosition = s.shutterPosition;
-    }
+    if (send(*runningOptionCommand(index))) m_decoder.followRun(index, s.shutterPosition, m_activePort);
 }
 
 void ShutterPanel::onSendRepeat(PanelState& s) {
@@ -298,20 +268,23 @@ void ShutterPanel::onSendRepeat(PanelState& s) {
 void ShutterPanel::onStop(PanelState&) { send(stopCommand()); }
 
 void ShutterPanel::onApply(PanelState& s) {
-    if (s.repeatText != kContinuousText && leadingInt(s.repeatText) < 0) {
-        m_prompter.warning(msg::kNegativeRepeat);
+    // Everything the download will send passes the checks of its own control
+    // first: a value from a loaded file that no control would accept is
+    // refused before the first byte.
+    const ApplySettings settings = applySettingsOf(s);
+    if (const auto refused = checkApplySettings(settings)) {
+        m_prompter.warning(*refused);
         return;
     }
     // A new Apply restarts the download whatever state the last one was in.
-    if (!startApplyDownload(s, m_p, m_sink)) {
-        m_p.applyReplyCount = m_p.applyNextAt = -1;
-        warnNotSent();
-    }
+    m_decoder.stopApply();
+    if (!send(*applyStepCommand(ApplyStep::Position, settings))) return;
+    m_decoder.startApply(m_activePort);
 }
 
 void ShutterPanel::onRestoreDefault(PanelState&) {
     if (!m_prompter.confirm(msg::kRestoreDefault)) return;
-    if (send(restoreDefaultCommand())) m_p.statusRequestPending = 1;
+    if (send(restoreDefaultCommand())) m_decoder.requestStatusAtNextCr(m_activePort);
 }
 
 void ShutterPanel::onSaveConfigToController(PanelState&) {
@@ -319,5 +292,53 @@ void ShutterPanel::onSaveConfigToController(PanelState&) {
 }
 
 void ShutterPanel::onClear(PanelState& s) { s.log.clear(); }
+
+// ---- received bytes ---------------------------------------------------------
+
+int ShutterPanel::onPortRxChar(PanelState& s, int byte, int port) {
+    rx(s);
+    return m_decoder.onPortRxChar(byte, port);
+}
+
+void ShutterPanel::Rx::logLine(std::string_view line) { state->log.append(line); }
+
+void ShutterPanel::Rx::onlineReply(int port) {
+    m_panel.m_activePort = port;
+    state->ports[static_cast<std::size_t>(port - 1)].status = kReadyText;
+}
+
+void ShutterPanel::Rx::statusField(const StatusRecord& r, StatusField field) { renderStatusField(*state, r, field); }
+
+void ShutterPanel::Rx::statusComplete(const StatusRecord& r) { renderStatusComplete(*state, r); }
+
+RunView ShutterPanel::Rx::runView() { return {state->repeatText, state->leftCycleText, state->triggerMode}; }
+
+void ShutterPanel::Rx::runReport(const RunReport& report) {
+    // "Open" and "Close" follow every shutter report during a run.
+    state->shutterPosition = report.shutterPosition;
+    state->leftCycleText = report.leftCycleText;
+}
+
+void ShutterPanel::Rx::runEnded() { state->leftCycleText = state->repeatText; }
+
+void ShutterPanel::Rx::statusRequestDue() { m_panel.sendTo(m_panel.m_activePort, statusCommand()); }
+
+std::optional<Command> ShutterPanel::Rx::applyStepDue(ApplyStep step) {
+    // Each step goes out with the panel as it is now; a value turned invalid
+    // since the start (a repeat text typed meanwhile) stops the download.
+    const ApplySettings now = applySettingsOf(*state);
+    if (const auto refused = checkApplyStep(step, now)) {
+        logLine(std::string("Apply stopped: ") + *refused);
+        return std::nullopt;
+    }
+    if (step == ApplyStep::RunningOption) {
+        // The download has ended; a Go or On Trigger Pulse run is followed.
+        const int runMode = now.runningOption == 1 || now.runningOption == 2 ? now.runningOption : 0;
+        m_panel.m_decoder.followRun(runMode, now.shutterPosition, m_panel.m_activePort);
+    }
+    const std::optional<Command> command = applyStepCommand(step, now);
+    if (!command || !m_panel.sendTo(m_panel.m_activePort, *command)) return std::nullopt;
+    return command;
+}
 
 }  // namespace veltra

@@ -1,42 +1,16 @@
 #pragma once
 
 #include "model/panel_state.h"
+#include "panel/field_checks.h"
+#include "panel/panel_render.h"
 #include "panel/prompter.h"
 #include "protocol/command_sink.h"
-#include "protocol/protocol_state.h"
 #include "protocol/reply_decoder.h"
 
 #include <optional>
 #include <string>
 
 namespace veltra {
-
-// Messages of the panel, exactly as the operator sees them.
-namespace msg {
-inline constexpr const char* kRepeatFirst = "Please set the repeat number first, then try again!";
-inline constexpr const char* kStepsTooMany = "Steps must be less than 145. Please try again!";
-inline constexpr const char* kNoSteps = "No steps. Please enter the number!";
-inline constexpr const char* kTimerMax = "Timer has reached the maximum value - 5 hours.";
-inline constexpr const char* kRestoreDefault =
-    "This will restore the factory default configurations for Veltra controller!\nAre you sure?\n\n"
-    "Click OK to restore or Cancel to dismiss?";
-inline constexpr const char* kSaveConfig =
-    "This will save all the current configurations to Veltra controller,\nthe new configurations will "
-    "be the initial setting when the controller\npower up next time!\n\nClick OK to save or Cancel to "
-    "dismiss?";
-inline constexpr const char* kNegativeRepeat =
-    "Repeat cycle number must not be negative! Please retype.";
-inline constexpr const char* kNegativeSteps = "Steps must not be negative. Please try again!";
-inline constexpr const char* kNoPort = "No COM port is connected: the command was not sent.";
-// "COM%d is not connected: the command was not sent."
-std::string portNotConnected(int port);
-// The field's own message when its value is out of range.
-const char* fieldLimitMessage(int field);
-}  // namespace msg
-
-// The steps dialog's OK check: the message to show, or none when the text
-// may pass (any non-empty text whose leading integer is 144 or less).
-std::optional<std::string> checkNdSteps(const std::string& steps);
 
 // The operator's actions as plain C++. Every action takes the panel state as
 // the view has just read it, changes it, sends at most the commands its
@@ -45,8 +19,12 @@ class ShutterPanel {
 public:
     ShutterPanel(CommandSink& sink, Prompter& prompter);
 
-    ProtocolState& protocol() { return m_p; }
-    const ProtocolState& protocol() const { return m_p; }
+    // The port every command goes to, 1..4; 0 while no port has opened.
+    int activePort() const { return m_activePort; }
+    void setActivePort(int port) { m_activePort = port; }
+    // What the decoder is waiting for (read-only: flows are started and
+    // ended by the actions and by the ports).
+    const ReplyDecoder& decoder() const { return m_decoder; }
 
     // Start-up: the state the panel shows before any port is tried.
     void initialise(PanelState& s);
@@ -100,20 +78,51 @@ public:
     void onClear(PanelState& s);
 
     // One received byte from COM `port`.
-    int onPortRxChar(PanelState& s, int byte, int port) { return m_decoder.onPortRxChar(s, byte, port); }
+    int onPortRxChar(PanelState& s, int byte, int port);
 
 private:
+    // The decoder's results rendered into the panel state being handled.
+    class Rx : public DecoderListener {
+    public:
+        explicit Rx(ShutterPanel& panel) : m_panel(panel) {}
+        PanelState* state = nullptr;
+        void logLine(std::string_view line) override;
+        void onlineReply(int port) override;
+        void statusField(const StatusRecord& r, StatusField field) override;
+        void statusComplete(const StatusRecord& r) override;
+        RunView runView() override;
+        void runReport(const RunReport& report) override;
+        void runEnded() override;
+        void statusRequestDue() override;
+        std::optional<Command> applyStepDue(ApplyStep step) override;
+
+    private:
+        ShutterPanel& m_panel;
+    };
+    // Binds the state for the decoder's calls made while it is handled.
+    Rx& rx(PanelState& s) {
+        m_rx.state = &s;
+        return m_rx;
+    }
+
     // Sends to the active port; tells the operator when it could not.
     bool send(const Command& c);
+    // Sends to `port` without telling anyone; what was sent is noted for its echo.
+    bool sendTo(int port, const Command& c);
     void warnNotSent();
     // Fast or Soft: labels, the mode command, then the cycle time.
-    void chooseMode(PanelState& s, int mode, const char* openingTime);
-    void refreshCycle(PanelState& s);
+    void chooseMode(PanelState& s, int mode);
+    // A port closed or reopened: the flows waiting on it end.
+    void endFlowsOn(PanelState& s, int port, const char* why);
 
-    ProtocolState m_p;
+    int m_activePort = 0;
     CommandSink& m_sink;
     Prompter& m_prompter;
-    ReplyDecoder m_decoder;
+    Rx m_rx{*this};
+    ReplyDecoder m_decoder{m_rx};
 };
+
+// The settings a download sends, as the panel shows them now.
+ApplySettings applySettingsOf(const PanelState& s);
 
 }  // namespace veltra

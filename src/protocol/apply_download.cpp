@@ -1,78 +1,80 @@
 #include "protocol/apply_download.h"
 
 #include "model/leading_int.h"
-#include "protocol/reply_decoder.h"
 
 namespace veltra {
 
-namespace {
-
-bool sendActive(ProtocolState& p, CommandSink& sink, const Command& c) {
-    return p.activePort != 0 && sink.send(p.activePort, c);
+const char* applyStepName(ApplyStep step) {
+    switch (step) {
+    case ApplyStep::Position: return "shutter position";
+    case ApplyStep::Mode: return "shutter mode";
+    case ApplyStep::Trigger: return "trigger input";
+    case ApplyStep::Sync: return "sync output";
+    case ApplyStep::Delay: return "delay timer";
+    case ApplyStep::Exposure: return "exposure timer";
+    case ApplyStep::Repeat: return "repeat count";
+    case ApplyStep::RunningOption: return "running option";
+    }
+    return "";
 }
 
-}  // namespace
-
-bool startApplyDownload(const PanelState& s, ProtocolState& p, CommandSink& sink) {
-    p.applyReplyCount = 0;
-    p.applyNextAt = 2;
-    return sendActive(p, sink, shutterCommand(s.shutterPosition));
+std::optional<Command> applyStepCommand(ApplyStep step, const ApplySettings& s) {
+    switch (step) {
+    case ApplyStep::Position: return shutterCommand(s.shutterPosition);
+    case ApplyStep::Mode: return modeCommand(s.shutterMode, s.ndSteps);
+    case ApplyStep::Trigger: return triggerCommand(s.triggerMode);
+    case ApplyStep::Sync: return syncCommand(s.syncMode);
+    case ApplyStep::Delay: return timerCommand(TimerSelector::Delay, s.delayTime);
+    case ApplyStep::Exposure: return timerCommand(TimerSelector::Exposure, s.exposureTime);
+    case ApplyStep::Repeat: {
+        if (s.repeatText == kContinuousText) return repeatCommand(0xFF, 0xFF);
+        const auto hl = repeatCountBytes(leadingInt(s.repeatText));
+        return repeatCommand(hl[0], hl[1]);
+    }
+    case ApplyStep::RunningOption: return runningOptionCommand(s.runningOption);
+    }
+    return std::nullopt;
 }
 
-void applyDownloadStep(PanelState& s, ProtocolState& p, CommandSink& sink) {
-    ++p.applyReplyCount;
-    if (p.applyReplyCount != p.applyNextAt) return;
+void ApplyPacing::start(int port) {
+    m_count = 0;
+    m_nextAt = 2;  // the one-byte position command is answered with two bytes
+    m_port = port;
+    m_lastSent = ApplyStep::Position;
+}
 
-    const int count = p.applyReplyCount;
-    if (count <= 2) {
-        if (auto mode = modeCommand(s.shutterMode, s.ndSteps)) {
-            sendActive(p, sink, *mode);
-            p.applyNextAt += mode->length + 1;
-            return;
-        }
-        // No mode to send: go straight on with the trigger step. The count is
+void ApplyPacing::stop() { m_count = m_nextAt = -1; }
+
+ApplyStep ApplyPacing::stepAt(int count) {
+    if (count <= 2) return ApplyStep::Mode;
+    if (count <= 5) return ApplyStep::Trigger;
+    if (count <= 8) return ApplyStep::Sync;
+    if (count <= 11) return ApplyStep::Delay;
+    if (count <= 18) return ApplyStep::Exposure;
+    if (count <= 25) return ApplyStep::Repeat;
+    return ApplyStep::RunningOption;
+}
+
+std::optional<ApplyStep> ApplyPacing::countByte() {
+    if (!active()) return std::nullopt;
+    if (++m_count != m_nextAt) return std::nullopt;
+    const ApplyStep step = stepAt(m_count);
+    // The last step ends the download before its command goes out.
+    if (step == ApplyStep::RunningOption) stop();
+    return step;
+}
+
+void ApplyPacing::stepSent(ApplyStep step, int length) {
+    if (!active()) return;
+    if (step == ApplyStep::Mode && length == 0) {
+        // No mode to send: the trigger step follows at once. The count is
         // rebased as though a one-byte mode command had been answered, so the
         // later thresholds fall on their usual steps.
-        p.applyReplyCount = 4;
-        p.applyNextAt = 4;
-        sendActive(p, sink, triggerCommand(s.triggerMode));
-        p.applyNextAt += 3;
+        m_count = m_nextAt = 4;
         return;
     }
-    if (count <= 5) {
-        sendActive(p, sink, triggerCommand(s.triggerMode));
-        p.applyNextAt += 3;
-    } else if (count <= 8) {
-        sendActive(p, sink, syncCommand(s.syncMode));
-        p.applyNextAt += 3;
-    } else if (count <= 11) {
-        sendActive(p, sink, timerCommand(TimerSelector::Delay, s.delayTime));
-        p.applyNextAt += 7;
-    } else if (count <= 18) {
-        sendActive(p, sink, timerCommand(TimerSelector::Exposure, s.exposureTime));
-        p.applyNextAt += 7;
-    } else if (count <= 25) {
-        std::array<std::uint8_t, 2> hl{0xFF, 0xFF};
-        if (s.repeatText != kContinuousText) {
-            const int n = leadingInt(s.repeatText);
-            if (n < 0) {
-                // A negative count would go out as a large one: stop here.
-                p.applyReplyCount = p.applyNextAt = -1;
-                return;
-            }
-            hl = repeatCountBytes(n);
-        }
-        sendActive(p, sink, repeatCommand(hl[0], hl[1]));
-        p.applyNextAt += 5;
-    } else {
-        p.applyReplyCount = -1;
-        p.applyNextAt = -1;
-        p.runMode = (s.runningOption == 1 || s.runningOption == 2) ? s.runningOption : 0;
-        p.runStartPosition = s.shutterPosition;
-        // With no running option there is no command to send (its selector
-        // would be the repeat command's): the download just ends.
-        if (auto run = runningOptionCommand(s.runningOption)) sendActive(p, sink, *run);
-    }
+    m_lastSent = step;
+    m_nextAt += length + 1;
 }
 
 }  // namespace veltra

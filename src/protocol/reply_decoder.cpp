@@ -2,8 +2,6 @@
 
 #include "model/cp1252.h"
 #include "model/leading_int.h"
-#include "model/number_format.h"
-#include "protocol/apply_download.h"
 
 #include <cstdio>
 
@@ -17,32 +15,25 @@ std::string logLine(std::uint8_t b, int blanks) {
     return buf;
 }
 
-// Fields of the status reply, by position, in the two layouts.
-enum Field : std::uint8_t {
-    kUnused, kPosition, kMode, kSteps, kTrigger, kSync,
-    kDelayHours, kDelayMinutes, kDelaySeconds, kDelayMsHigh, kDelayMsLow,
-    kExposureHours, kExposureMinutes, kExposureSeconds, kExposureMsHigh, kExposureMsLow,
-    kRunningOption, kRepeatHigh, kRepeatLow,
-};
+using F = StatusField;
 
-constexpr Field kFastLayout[19] = {
-    kPosition, kMode, kUnused, kTrigger, kSync,
-    kDelayHours, kDelayMinutes, kDelaySeconds, kDelayMsHigh, kDelayMsLow,
-    kExposureHours, kExposureMinutes, kExposureSeconds, kExposureMsHigh, kExposureMsLow,
-    kRunningOption, kRepeatHigh, kRepeatLow, kUnused};
+constexpr StatusField kFastLayout[19] = {
+    F::Position, F::Mode, F::Unused, F::Trigger, F::Sync,
+    F::DelayHours, F::DelayMinutes, F::DelaySeconds, F::DelayMsHigh, F::DelayMsLow,
+    F::ExposureHours, F::ExposureMinutes, F::ExposureSeconds, F::ExposureMsHigh, F::ExposureMsLow,
+    F::RunningOption, F::RepeatHigh, F::RepeatLow, F::Unused};
 
 // Neutral Density carries its step count after the mode byte.
-constexpr Field kNdLayout[19] = {
-    kPosition, kMode, kSteps, kUnused, kTrigger, kSync,
-    kDelayHours, kDelayMinutes, kDelaySeconds, kDelayMsHigh, kDelayMsLow,
-    kExposureHours, kExposureMinutes, kExposureSeconds, kExposureMsHigh, kExposureMsLow,
-    kRunningOption, kRepeatHigh, kRepeatLow};
+constexpr StatusField kNdLayout[19] = {
+    F::Position, F::Mode, F::Steps, F::Unused, F::Trigger, F::Sync,
+    F::DelayHours, F::DelayMinutes, F::DelaySeconds, F::DelayMsHigh, F::DelayMsLow,
+    F::ExposureHours, F::ExposureMinutes, F::ExposureSeconds, F::ExposureMsHigh, F::ExposureMsLow,
+    F::RunningOption, F::RepeatHigh, F::RepeatLow};
 
 constexpr int kLastStatusPosition = 18;
 
-void msHigh(std::string& ms, std::uint8_t b) {
-    ms = std::to_string(((b / 16) * 10 + (b % 16)) * 10);
-}
+// Milliseconds arrive as packed decimal: hundreds and tens, then units and tenths.
+void msHigh(std::string& ms, std::uint8_t b) { ms = std::to_string(((b / 16) * 10 + (b % 16)) * 10); }
 
 void msLow(TimerValue& t, std::uint8_t b) {
     t.milliseconds = std::to_string(static_cast<long long>(leadingInt(t.milliseconds)) + b / 16);
@@ -56,153 +47,223 @@ std::string infoText(const std::uint8_t* bytes, int n) {
     return cp1252ToUtf8(raw);
 }
 
+const char* flowName(Flow flow) {
+    switch (flow) {
+    case Flow::Apply: return "Apply stopped";
+    case Flow::Run: return "Run count stopped";
+    case Flow::Info: return "Controller information abandoned";
+    case Flow::StatusReply: return "Status reply abandoned";
+    case Flow::StatusRequest: return "Status request dropped";
+    }
+    return "";
+}
+
 }  // namespace
 
 std::string normalLogLine(std::uint8_t b) { return logLine(b, b < 10 ? 11 : b < 100 ? 9 : 7); }
 std::string runLogLine(std::uint8_t b) { return logLine(b, b < 100 ? 9 : 7); }
 
-std::string ndOpeningText(int steps, double factor) {
-    return formatFixedHalfUp(steps * factor, 1) + " ms";
+void ReplyDecoder::noteSent(int port, const Command& command) {
+    if (port < 1 || port > kPortCount) return;
+    auto& echo = m_echo[static_cast<std::size_t>(port - 1)];
+    echo.sent(command);
 }
 
-int ReplyDecoder::onPortRxChar(PanelState& s, int byte, int port) {
+bool ReplyDecoder::echoExpected(int port) const {
+    return port >= 1 && port <= kPortCount && m_echo[static_cast<std::size_t>(port - 1)].expecting();
+}
+
+void ReplyDecoder::requestStatusAtNextCr(int port) { m_statusRequestPort = port; }
+
+void ReplyDecoder::followRun(int runMode, int startPosition, int port) {
+    m_runMode = runMode;
+    m_runStartPosition = startPosition;
+    m_runPort = port;
+}
+
+void ReplyDecoder::startApply(int port) { m_apply.start(port); }
+
+int ReplyDecoder::onPortRxChar(int byte, int port) {
     if (port < 1 || port > kPortCount) return kRxIgnored;
     const auto b = static_cast<std::uint8_t>(byte);
 
-    if (m_p.infoCount >= 0) {
-        collectInfo(s, b);
+    if (m_infoCount >= 0) {
+        collectInfo(b);
         return kRxInfo;
     }
-    if (m_p.runMode > 0) {
-        countRun(s, b);
+    // Inside a status reply every byte is reply data, whatever it repeats.
+    const EchoMatch echo =
+        m_statusIndex >= 0 ? EchoMatch::None : m_echo[static_cast<std::size_t>(port - 1)].match(b);
+    if (m_runMode > 0) {
+        countRun(b, echo);
         return kRxRun;
     }
-    s.log.append(normalLogLine(b));
-    if (m_p.awaitingOnlineReply == 1 && b == CMD_ONLINE) {
-        m_p.activePort = port;
-        m_p.awaitingOnlineReply = 0;
-        s.ports[static_cast<std::size_t>(port - 1)].status = kReadyText;
+    m_out.logLine(normalLogLine(b));
+    const bool isEcho = echo == EchoMatch::Echo;
+    if (m_awaitingOnline && b == CMD_ONLINE && !isEcho) {
+        m_awaitingOnline = false;
+        m_out.onlineReply(port);
         return kRxOnline;
     }
-    if (m_p.applyReplyCount >= 0) {
-        applyDownloadStep(s, m_p, m_sink);
+    if (m_apply.active()) {
+        // The download counts its answers whole, echo included.
+        applyByte();
         return kRxApply;
     }
-    if (m_p.statusRequestPending == 1 && b == kCarriageReturn) {
-        if (m_p.activePort != 0) m_sink.send(m_p.activePort, statusCommand());
-        m_p.statusRequestPending = -1;
+    if (m_statusRequestPort != 0 && b == kCarriageReturn && !isEcho) {
+        m_statusRequestPort = 0;
+        m_out.statusRequestDue();
         return kRxAutoStatus;
     }
-    decodeStatus(s, b);
+    if (isEcho) return kRxEcho;
+    decodeStatus(b, port);
     return kRxStatus;
 }
 
-void ReplyDecoder::collectInfo(PanelState& s, std::uint8_t b) {
-    m_p.infoBytes[static_cast<std::size_t>(m_p.infoCount)] = b;
-    ++m_p.infoCount;
-    if (m_p.infoCount == 8) s.log.append(infoText(m_p.infoBytes.data(), 8));
-    if (m_p.infoCount == 12) {
-        s.log.append(infoText(m_p.infoBytes.data() + 8, 4));
-        m_p.infoCount = -1;
+void ReplyDecoder::collectInfo(std::uint8_t b) {
+    m_infoBytes[static_cast<std::size_t>(m_infoCount)] = b;
+    ++m_infoCount;
+    if (m_infoCount == 8) m_out.logLine(infoText(m_infoBytes.data(), 8));
+    if (m_infoCount == 12) {
+        m_infoCount = -1;
+        const std::string second = infoText(m_infoBytes.data() + 8, 4);
+        m_out.logLine(second);
+        m_out.infoComplete(infoText(m_infoBytes.data(), 8), second);
     }
 }
 
-void ReplyDecoder::countRun(PanelState& s, std::uint8_t b) {
+void ReplyDecoder::countRun(std::uint8_t b, EchoMatch echo) {
     const bool open = b == CMD_OPEN, close = b == CMD_CLOSE;
-    if (close) s.shutterPosition = 1;
-    if (open) s.shutterPosition = 0;
-    if (!open && !close) {
-        s.log.append(runLogLine(b));
-        if (b == kCarriageReturn) {
-            m_p.runMode = 0;
-            s.leftCycleText = s.repeatText;
+    if ((!open && !close) || echo == EchoMatch::Echo) {
+        m_out.logLine(runLogLine(b));
+        if (b == kCarriageReturn && echo != EchoMatch::Echo) {
+            m_runMode = 0;
+            m_out.runEnded();
         }
         return;
     }
-    if (s.repeatText == kContinuousText) return;
-    if (!((open && m_p.runStartPosition == 0) || (close && m_p.runStartPosition == 1))) return;
-    const long long n = leadingInt(s.leftCycleText);
-    if (n == 1) {
-        s.leftCycleText = s.repeatText;
-        if (m_p.runMode == 2 || (m_p.runMode == 1 && s.triggerMode == -1)) m_p.runMode = 0;
-    } else {
-        s.leftCycleText = std::to_string(n - 1);
+    RunReport report;
+    report.shutterPosition = open ? 0 : 1;
+    const RunView view = m_out.runView();
+    report.leftCycleText = std::string(view.leftCycleText);
+    const bool atStart = (open && m_runStartPosition == 0) || (close && m_runStartPosition == 1);
+    if (view.repeatText != kContinuousText && atStart) {
+        report.counted = true;
+        const long long n = leadingInt(view.leftCycleText);
+        if (n == 1) {
+            report.leftCycleText = std::string(view.repeatText);
+            // A trigger-pulse run with its input on counts down again.
+            if (m_runMode == 2 || (m_runMode == 1 && view.triggerMode == -1)) {
+                m_runMode = 0;
+                report.runEnded = true;
+            }
+        } else {
+            report.leftCycleText = std::to_string(n - 1);
+        }
     }
+    m_out.runReport(report);
 }
 
-void ReplyDecoder::decodeStatus(PanelState& s, std::uint8_t b) {
-    if (m_p.statusIndex == -1) {
-        if (b == CMD_STATUS) m_p.statusIndex = 0;
-        else if (b == CMD_GET_INFO) m_p.infoCount = 0;
+void ReplyDecoder::applyByte() {
+    const std::optional<ApplyStep> due = m_apply.countByte();
+    if (!due) return;
+    ApplyStep step = *due;
+    std::optional<Command> sent = m_out.applyStepDue(step);
+    if (step == ApplyStep::Mode && !sent) {
+        m_apply.stepSent(step, 0);
+        step = ApplyStep::Trigger;
+        sent = m_out.applyStepDue(step);
+    }
+    if (step == ApplyStep::RunningOption) return;  // the download has ended
+    if (!sent) {
+        m_apply.stop();
         return;
     }
-    const int k = m_p.statusIndex;
-    m_p.statusIndex = k + 1;
-    if (k <= kLastStatusPosition) decodeField(s, k, b);
+    m_apply.stepSent(step, sent->length);
 }
 
-void ReplyDecoder::decodeField(PanelState& s, int k, std::uint8_t b) {
-    const Field field = (s.shutterMode == 2 ? kNdLayout : kFastLayout)[k];
+void ReplyDecoder::decodeStatus(std::uint8_t b, int port) {
+    if (m_statusIndex == -1) {
+        if (b == CMD_STATUS) {
+            m_statusIndex = 0;
+            m_statusPort = port;
+            m_record = StatusRecord{};
+        } else if (b == CMD_GET_INFO) {
+            m_infoCount = 0;
+            m_infoPort = port;
+        }
+        return;
+    }
+    const int k = m_statusIndex;
+    m_statusIndex = k + 1;
+    if (k <= kLastStatusPosition) decodeField(k, b);
+}
+
+void ReplyDecoder::decodeField(int k, std::uint8_t b) {
+    StatusRecord& r = m_record;
+    const StatusField field = (r.shutterMode == 2 ? kNdLayout : kFastLayout)[k];
     switch (field) {
-    case kUnused: break;
-    case kPosition: s.shutterPosition = b == CMD_OPEN ? 0 : 1; break;
-    case kMode:
-        s.shutterMode = b - CMD_FAST;
-        if (b == CMD_SOFT) {
-            s.openingLabel = s.closingLabel = "70 ms";
-            s.ndCaption = kNeutralDensityCaption;
-        } else if (b != CMD_NEUTRAL_DENSITY) {
-            s.openingLabel = s.closingLabel = "12 ms";
-            s.ndCaption = kNeutralDensityCaption;
-        }
+    case F::Unused: break;
+    case F::Position: r.shutterPosition = b == CMD_OPEN ? 0 : 1; break;
+    case F::Mode: r.shutterMode = b - CMD_FAST; break;
+    case F::Steps: r.ndSteps = b; break;
+    case F::Trigger: r.triggerMode = b == SEL_TRIGGER_OFF ? -1 : b - SEL_TRIGGER_BASE; break;
+    case F::Sync: r.syncMode = b == SEL_SYNC_OFF ? -1 : b - SEL_SYNC_BASE; break;
+    case F::DelayHours:
+        r.delayTime.hours = std::to_string(b & 0x0F);
+        r.timerSelectIndex = b != 0 ? 0 : -1;
         break;
-    case kSteps:
-        s.ndSteps = b;
-        s.openingLabel = s.closingLabel = ndOpeningText(b, 0.2638888888888889);
-        s.ndCaption = std::string(kNeutralDensityCaption) + " - " + std::to_string(b);
+    case F::ExposureHours:
+        r.exposureTime.hours = std::to_string(b & 0x0F);
+        if (b != 0) r.timerSelectIndex = 1;
         break;
-    case kTrigger:
-        s.triggerPulseChecked = b != SEL_TRIGGER_OFF;
-        s.triggerMode = b == SEL_TRIGGER_OFF ? -1 : b - SEL_TRIGGER_BASE;
-        break;
-    case kSync:
-        s.syncPulseChecked = b != SEL_SYNC_OFF;
-        s.syncMode = b == SEL_SYNC_OFF ? -1 : b - SEL_SYNC_BASE;
-        break;
-    case kDelayHours:
-        s.delayTime.hours = std::to_string(b & 0x0F);
-        s.timerSelectIndex = b != 0 ? 0 : -1;
-        break;
-    case kExposureHours:
-        s.exposureTime.hours = std::to_string(b & 0x0F);
-        if (b != 0) s.timerSelectIndex = 1;
-        break;
-    case kDelayMinutes: s.delayTime.minutes = std::to_string(b); break;
-    case kDelaySeconds: s.delayTime.seconds = std::to_string(b); break;
-    case kExposureMinutes: s.exposureTime.minutes = std::to_string(b); break;
-    case kExposureSeconds: s.exposureTime.seconds = std::to_string(b); break;
-    case kDelayMsHigh: msHigh(s.delayTime.milliseconds, b); break;
-    case kExposureMsHigh: msHigh(s.exposureTime.milliseconds, b); break;
-    case kDelayMsLow: msLow(s.delayTime, b); break;
-    case kExposureMsLow: msLow(s.exposureTime, b); break;
-    case kRunningOption: s.runningOption = b == SEL_REPEAT ? -1 : b - SEL_RUNNING_OPTION_BASE; break;
-    case kRepeatHigh: m_p.repeatHighByte = b * 256; break;
-    case kRepeatLow:
-        s.repeatText = std::to_string(m_p.repeatHighByte + b);
-        s.leftCycleText = s.repeatText;
-        break;
+    case F::DelayMinutes: r.delayTime.minutes = std::to_string(b); break;
+    case F::DelaySeconds: r.delayTime.seconds = std::to_string(b); break;
+    case F::ExposureMinutes: r.exposureTime.minutes = std::to_string(b); break;
+    case F::ExposureSeconds: r.exposureTime.seconds = std::to_string(b); break;
+    case F::DelayMsHigh: msHigh(r.delayTime.milliseconds, b); break;
+    case F::ExposureMsHigh: msHigh(r.exposureTime.milliseconds, b); break;
+    case F::DelayMsLow: msLow(r.delayTime, b); break;
+    case F::ExposureMsLow: msLow(r.exposureTime, b); break;
+    case F::RunningOption: r.runningOption = b == SEL_REPEAT ? -1 : b - SEL_RUNNING_OPTION_BASE; break;
+    case F::RepeatHigh: m_repeatHighByte = b * 256; break;
+    case F::RepeatLow: r.repeat = m_repeatHighByte + b; break;
     }
-    if (k == kLastStatusPosition) endOfReply(s);
+    if (field != F::Unused) m_out.statusField(r, field);
+    if (k == kLastStatusPosition) {
+        m_statusIndex = -1;
+        m_out.statusComplete(r);
+    }
 }
 
-void ReplyDecoder::endOfReply(PanelState& s) {
-    m_p.statusIndex = -1;
-    s.cycleTime = computeCycleTime(s.delayTime, s.exposureTime, s.shutterMode, s.ndSteps);
-    s.cycleLabel = cycleTimeLabel(s.cycleTime);
-    s.editedTime = s.timerSelectIndex == 1 ? s.exposureTime : s.delayTime;
-    for (int f = 0; f < kTimerFieldCount; ++f) setSlider(s, f, s.editedTime.value(f));
-    s.delayLabel = formatTimerValue(s.delayTime, false);
-    s.exposureLabel = formatTimerValue(s.exposureTime, false);
+void ReplyDecoder::endFlow(Flow flow, int port, std::string_view why) {
+    m_out.logLine(std::string(flowName(flow)) + ": COM" + std::to_string(port) + " " + std::string(why));
+    m_out.flowEnded(flow, port);
+}
+
+void ReplyDecoder::portClosed(int port, std::string_view why) {
+    if (port < 1 || port > kPortCount) return;
+    m_echo[static_cast<std::size_t>(port - 1)].clear();
+    if (m_apply.active() && m_apply.port() == port) {
+        m_apply.stop();
+        endFlow(Flow::Apply, port, why);
+    }
+    if (m_runMode > 0 && m_runPort == port) {
+        m_runMode = 0;
+        endFlow(Flow::Run, port, why);
+    }
+    if (m_infoCount >= 0 && m_infoPort == port) {
+        m_infoCount = -1;
+        endFlow(Flow::Info, port, why);
+    }
+    if (m_statusIndex >= 0 && m_statusPort == port) {
+        m_statusIndex = -1;
+        endFlow(Flow::StatusReply, port, why);
+    }
+    if (m_statusRequestPort == port) {
+        m_statusRequestPort = 0;
+        endFlow(Flow::StatusRequest, port, why);
+    }
 }
 
 }  // namespace veltra

@@ -51,7 +51,7 @@ protected:
     }
     S& state() { return dlg->state(); }
     ShutterPanel& p() { return dlg->panel(); }
-    ProtocolState& protocol() { return p().protocol(); }
+    const ReplyDecoder& decoder() { return p().decoder(); }
     Lines logFrom(std::size_t at, std::size_t n) {
         Lines lines;
         for (std::size_t i = at; i < std::min(at + n, state().log.size()); ++i) lines.emplace_back(state().log.line(i));
@@ -78,7 +78,7 @@ protected:
         });
         const std::size_t at = state().log.size();
         return actAndWait([this](S& s) { p().onStatus(s); }, 20,
-                          [this] { return protocol().statusIndex == -1; }) &&
+                          [this] { return !decoder().statusReplyInProgress(); }) &&
                logFrom(at, 1) == Lines{"204       0xCC"};
     }
 
@@ -147,7 +147,7 @@ TEST_F(PanelSimTest, reset_refreshesByItself_andControllerInfoIsTwoLines) {
     std::size_t at = state().log.size();
     // FB at once, 0D once the controller is back, then the Status the panel asks for by itself.
     ASSERT_TRUE(actAndWait([&](S& s) { p().onReset(s); }, 22,
-                           [this] { return protocol().statusRequestPending == -1 && protocol().statusIndex == -1; }));
+                           [this] { return !decoder().statusRequestPending() && !decoder().statusReplyInProgress(); }));
     EXPECT_EQ(logFrom(at, 3), (Lines{"251       0xFB", "13         0x0D", "204       0xCC"}));
     EXPECT_EQ(std::tie(state().shutterMode, state().openingLabel, state().repeatText), std::tuple(0, "12 ms", "1"));
 
@@ -170,8 +170,8 @@ TEST_F(PanelSimTest, applyWithGo_countsDown_thenSaveRestartLoadShowsAndStatusRea
     ASSERT_TRUE(QTest::qWaitFor([&] {
         if (state().leftCycleText != left.back())
             left.push_back(state().leftCycleText);
-        return protocol().applyReplyCount == -1 && protocol().runMode == 0 && state().log.back() == "13         0x0D";
-    }, kWaitMs)) << protocol().applyReplyCount << " " << protocol().runMode;
+        return !decoder().applyInProgress() && decoder().runMode() == 0 && state().log.back() == "13         0x0D";
+    }, kWaitMs)) << decoder().applyInProgress() << " " << decoder().runMode();
     EXPECT_EQ(left, (Lines{"3", "2", "1", "3"}));
 
     const auto shown = [](const S& s) {

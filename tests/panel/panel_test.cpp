@@ -25,7 +25,7 @@ struct Panel {
         if (connected) panel.portOpenedAtStartup(s, 1);
         sink.sent.clear();
     }
-    ProtocolState& p() { return panel.protocol(); }
+    const ReplyDecoder& d() const { return panel.decoder(); }
 };
 
 // One operator action: the panel before it, the action, and what must follow.
@@ -55,8 +55,8 @@ TEST(Startup, OpenedPortsGetOnlineTheLastIsActiveAndClosedOnesSayWhy) {
     t.panel.portOpenedAtStartup(t.s, 3);
     EXPECT_EQ(t.sink.sent.size(), 2u);
     EXPECT_EQ(t.sink.sent[1].port, 3);
-    EXPECT_EQ(t.p().activePort, 3);
-    EXPECT_EQ(t.p().awaitingOnlineReply, 1);
+    EXPECT_EQ(t.panel.activePort(), 3);
+    EXPECT_TRUE(t.d().awaitingOnlineReply());
     EXPECT_EQ(t.s.ports[1], (PortView{"Disconnected", false, "no such device"}));
     EXPECT_EQ(t.s.ports[2], (PortView{"Connected", true, ""}));
     // Close, Fast, Enable on High and Low for Open, both boxes checked.
@@ -71,9 +71,9 @@ TEST(Startup, OpenedPortsGetOnlineTheLastIsActiveAndClosedOnesSayWhy) {
 TEST(Startup, ANewlyOpenedPortBecomesActiveOnlyWhenNoneWas) {
     Panel t(false);
     t.panel.portReopened(t.s, 4, true, "");
-    EXPECT_EQ(t.p().activePort, 4);
+    EXPECT_EQ(t.panel.activePort(), 4);
     t.panel.portReopened(t.s, 2, true, "");
-    EXPECT_EQ(t.p().activePort, 4);
+    EXPECT_EQ(t.panel.activePort(), 4);
 }
 
 TEST(Commands, EveryControlSendsItsBytesAndKeepsThePanelInStep) {
@@ -104,9 +104,9 @@ TEST(Commands, EveryControlSendsItsBytesAndKeepsThePanelInStep) {
          [](Panel& t) { EXPECT_TRUE(t.s.triggerPulseChecked); }},
         {"sync box on picks low for open", [](Panel& t) { t.s.syncMode = -1; t.s.syncPulseChecked = false; t.panel.onSyncPulse(t.s); t.panel.onSyncPulse(t.s); t.panel.onSyncRadio(t.s, 0); },
          {"FA B2", "FA B0", "FA B1"}, {}, [](Panel& t) { EXPECT_EQ(t.s.syncMode, 0); EXPECT_TRUE(t.s.syncPulseChecked); }},
-        {"no port: nothing sent, operator told", [](Panel& t) { t.p().activePort = 0; t.panel.onStatus(t.s); }, {}, {msg::kNoPort}},
+        {"no port: nothing sent, operator told", [](Panel& t) { t.panel.setActivePort(0); t.panel.onStatus(t.s); }, {}, {msg::kNoPort}},
         {"closed active port: not sent, no status pending", [](Panel& t) { t.sink.closed.insert(1); t.panel.onReset(t.s); }, {},
-         {"COM1 is not connected: the command was not sent."}, [](Panel& t) { EXPECT_EQ(t.p().statusRequestPending, -1); }},
+         {"COM1 is not connected: the command was not sent."}, [](Panel& t) { EXPECT_FALSE(t.d().statusRequestPending()); }},
     });
 }
 
@@ -225,17 +225,17 @@ TEST(RunConfiguration, RepeatRunningOptionsConfirmationsAndApply) {
         {"65001", repeat("65001"), {"FA F0 FF FF"}, {}, left("Continuous")},
         {"continuous", repeat("Continuous"), {"FA F0 FF FF"}, {}, left("Continuous")},
         {"negative refused", [](Panel& t) { t.s.repeatText = "-5"; t.panel.onSendRepeat(t.s); t.panel.onApply(t.s); }, {},
-         {msg::kNegativeRepeat, msg::kNegativeRepeat}, [](Panel& t) { EXPECT_EQ(t.p().applyReplyCount, -1); }},
+         {msg::kNegativeRepeat, msg::kNegativeRepeat}, [](Panel& t) { EXPECT_FALSE(t.d().applyInProgress()); }},
         {"go without repeat", [](Panel& t) { t.s.runningOption = 2; t.panel.onRunningOption(t.s, 2); }, {}, {msg::kRepeatFirst},
-         [](Panel& t) { EXPECT_EQ(t.s.runningOption, 2); EXPECT_EQ(t.p().runMode, 0); }},
+         [](Panel& t) { EXPECT_EQ(t.s.runningOption, 2); EXPECT_EQ(t.d().runMode(), 0); }},
         {"trigger then power up", [](Panel& t) { t.s.repeatText = "3"; t.panel.onRunningOption(t.s, 1); t.panel.onRunningOption(t.s, 0); }, {"FA F2", "FA F1"}, {},
-         [](Panel& t) { EXPECT_EQ(t.p().runMode, 1); EXPECT_EQ(t.p().runStartPosition, 1); }},
+         [](Panel& t) { EXPECT_EQ(t.d().runMode(), 1); }},
         {"confirmed", [](Panel& t) { t.panel.onRestoreDefault(t.s); t.panel.onSaveConfigToController(t.s); }, {"FA C0", "FA C1"}, {},
-         [](Panel& t) { EXPECT_EQ(t.prompter.confirms, (Strings{msg::kRestoreDefault, msg::kSaveConfig})); EXPECT_EQ(t.p().statusRequestPending, 1); }},
+         [](Panel& t) { EXPECT_EQ(t.prompter.confirms, (Strings{msg::kRestoreDefault, msg::kSaveConfig})); EXPECT_TRUE(t.d().statusRequestPending()); }},
         {"cancelled", [](Panel& t) { t.prompter.confirmAnswer = false; t.panel.onRestoreDefault(t.s); t.panel.onSaveConfigToController(t.s); }, {}, {},
-         [](Panel& t) { EXPECT_EQ(t.p().statusRequestPending, -1); }},
+         [](Panel& t) { EXPECT_FALSE(t.d().statusRequestPending()); }},
         {"apply starts with the position", [](Panel& t) { t.s.shutterPosition = -1; t.panel.onApply(t.s); }, {"AC"}, {},
-         [](Panel& t) { EXPECT_EQ(t.p().applyReplyCount, 0); EXPECT_EQ(t.p().applyNextAt, 2); }},
+         [](Panel& t) { EXPECT_TRUE(t.d().applyInProgress()); }},
     });
 }
 
@@ -250,7 +250,7 @@ TEST(RunConfiguration, GoWithRepeatThreeCountsDownAtEachClose) {
         if (b == 0xAC) lefts.push_back(t.s.leftCycleText);
     }
     EXPECT_EQ(lefts, (Strings{"2", "1", "3"}));
-    EXPECT_EQ(t.p().runMode, 0);
+    EXPECT_EQ(t.d().runMode(), 0);
 }
 
 TEST(ConfigFileActions, SaveAfterStartupLoadAndRefuseATruncatedFile) {

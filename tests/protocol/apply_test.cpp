@@ -1,5 +1,4 @@
-#include "protocol/apply_download.h"
-#include "protocol/reply_decoder.h"
+#include "panel/shutter_panel.h"
 #include "support/fakes.h"
 
 #include <gtest/gtest.h>
@@ -12,13 +11,13 @@ namespace {
 using Strings = std::vector<std::string>;
 
 struct Download {
-    ProtocolState p;
     test::RecordingSink sink;
-    ReplyDecoder decoder{p, sink};
+    test::ScriptedPrompter prompter;
+    ShutterPanel panel{sink, prompter};
     PanelState s;
 
     Download() {
-        p.activePort = 2;
+        panel.setActivePort(2);
         s.shutterPosition = 1;
         s.shutterMode = 0;
         s.triggerMode = 0;
@@ -35,12 +34,12 @@ struct Download {
     std::vector<int> run() {
         std::vector<int> counts;
         int received = 0;
-        EXPECT_TRUE(startApplyDownload(s, p, sink));
-        for (std::size_t answered = 0; p.applyReplyCount >= 0 && answered < sink.sent.size(); ++answered) {
+        panel.onApply(s);
+        for (std::size_t answered = 0; panel.decoder().applyInProgress() && answered < sink.sent.size(); ++answered) {
             const int k = static_cast<int>((sink.sent[answered].hex.size() + 1) / 3);
             for (int i = 0; i <= k; ++i) {
                 const std::size_t before = sink.sent.size();
-                decoder.onPortRxChar(s, i < k ? 0x55 : 0x0D, 2);
+                panel.onPortRxChar(s, i < k ? 0x55 : 0x0D, 2);
                 ++received;
                 if (sink.sent.size() > before) counts.push_back(received);
             }
@@ -67,8 +66,6 @@ TEST(ApplyDownload, StepsGoOutInOrderWhenEachCommandIsAnswered) {
          {"AC", "FA A1", "FA B2", "FA 11 02 03 45 67", "FA 20 00 00 01 20", "FA F0 01 2C", "FA F3"}, 2},
         {"no running option: ends without a truncated command", [](PanelState& s) { s.runningOption = -1; },
          {2, 4, 7, 10, 17, 24}, {"AC", "DC", "FA A1", "FA B2", "FA 11 02 03 45 67", "FA 20 00 00 01 20", "FA F0 01 2C"}, 0},
-        {"negative repeat: stops before the repeat step", [](PanelState& s) { s.repeatText = "-5"; }, {2, 4, 7, 10, 17},
-         {"AC", "DC", "FA A1", "FA B2", "FA 11 02 03 45 67", "FA 20 00 00 01 20"}, 0},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.name);
@@ -76,22 +73,25 @@ TEST(ApplyDownload, StepsGoOutInOrderWhenEachCommandIsAnswered) {
         r.change(d.s);
         EXPECT_EQ(d.run(), r.counts);
         EXPECT_EQ(d.sink.hex(), r.sent);
-        EXPECT_EQ(d.p.applyReplyCount, -1);
-        EXPECT_EQ(d.p.runMode, r.runMode);
+        EXPECT_FALSE(d.panel.decoder().applyInProgress());
+        EXPECT_EQ(d.panel.decoder().runMode(), r.runMode);
     }
 }
 
 TEST(ApplyDownload, EachStepUsesThePanelAsItIsThenAndStatusRepliesAreNotDecoded) {
     Download d;
-    ASSERT_TRUE(startApplyDownload(d.s, d.p, d.sink));
-    d.decoder.onPortRxChar(d.s, 0xCC, 2);
+    d.panel.onApply(d.s);
+    d.panel.onPortRxChar(d.s, 0xCC, 2);
     d.s.shutterMode = 1;  // changed while the first answer was under way
-    for (int b : {0xAA, 0xDD, 0x00, 0xA0, 0xB0}) d.decoder.onPortRxChar(d.s, b, 2);
+    for (int b : {0xAA, 0xDD, 0x00, 0xA0, 0xB0}) d.panel.onPortRxChar(d.s, b, 2);
     EXPECT_EQ(d.sink.hex(), (Strings{"AC", "DD", "FA A1"}));
-    EXPECT_EQ(std::tuple(d.s.shutterPosition, d.s.triggerMode, d.s.syncMode, d.p.statusIndex), std::tuple(1, 0, 1, -1));
+    EXPECT_EQ(std::tuple(d.s.shutterPosition, d.s.triggerMode, d.s.syncMode), std::tuple(1, 0, 1));
+    EXPECT_FALSE(d.panel.decoder().statusReplyInProgress());
     EXPECT_EQ(d.s.log.size(), 6u);
-    ASSERT_TRUE(startApplyDownload(d.s, d.p, d.sink));  // a new Apply starts over
-    EXPECT_EQ(std::pair(d.p.applyReplyCount, d.p.applyNextAt), std::pair(0, 2));
+    d.panel.onApply(d.s);  // a new Apply starts over: two answer bytes bring the mode
+    d.panel.onPortRxChar(d.s, 0xAC, 2);
+    d.panel.onPortRxChar(d.s, 0x0D, 2);
+    EXPECT_EQ(d.sink.hex(), (Strings{"AC", "DD", "FA A1", "AC", "DD"}));
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "protocol/reply_decoder.h"
+#include "panel/shutter_panel.h"
 #include "support/fakes.h"
 
 #include <gtest/gtest.h>
@@ -17,12 +17,12 @@ std::vector<int> bytes(const std::string& hex) {
 }
 
 struct Fixture {
-    ProtocolState p;
     test::RecordingSink sink;
-    ReplyDecoder decoder{p, sink};
+    test::ScriptedPrompter prompter;
+    ShutterPanel panel{sink, prompter};
     PanelState s;
     Fixture() {
-        p.activePort = 1;
+        panel.setActivePort(1);
         // The panel as it starts: Close, Fast, Enable on High, Low for Open.
         s.shutterPosition = 1;
         s.shutterMode = 0;
@@ -30,8 +30,10 @@ struct Fixture {
         s.syncMode = 1;
         s.triggerPulseChecked = s.syncPulseChecked = true;
     }
+    const ReplyDecoder& d() const { return panel.decoder(); }
+    int rx(int b, int port = 1) { return panel.onPortRxChar(s, b, port); }
     void feed(const std::string& hex, int port = 1) {
-        for (int b : bytes(hex)) decoder.onPortRxChar(s, b, port);
+        for (int b : bytes(hex)) rx(b, port);
     }
 };
 
@@ -64,7 +66,7 @@ TEST(Decoder, FastLayoutStatusReplyRefreshesThePanel) {
     Fixture f;
     f.feed(kFastReply);
     EXPECT_EQ(describe(f.s), kFastPanel);
-    EXPECT_EQ(f.p.statusIndex, -1);
+    EXPECT_FALSE(f.d().statusReplyInProgress());
     EXPECT_EQ(f.s.log.line(0), "204       0xCC");
     EXPECT_EQ(f.s.log.line(3), "0           0x00");
     EXPECT_EQ(f.s.log.line(12), "5           0x05");
@@ -89,7 +91,7 @@ TEST(Decoder, RepliesSplitAtEveryByteAcrossPortsDecodeTheSame) {
         const auto all = bytes(reply);
         for (std::size_t cut = 0; cut <= all.size(); ++cut) {
             Fixture f;
-            for (std::size_t i = 0; i < all.size(); ++i) f.decoder.onPortRxChar(f.s, all[i], i < cut ? 1 : 3);
+            for (std::size_t i = 0; i < all.size(); ++i) f.rx(all[i], i < cut ? 1 : 3);
             EXPECT_EQ(describe(f.s), reply == kFastReply ? kFastPanel : kNdPanel) << "cut at " << cut;
         }
     }
@@ -120,22 +122,22 @@ TEST(Decoder, StepLabelsRoundAnExactHalfUp) {
 
 TEST(Decoder, PortOutOfRangeIsIgnoredCompletely) {
     Fixture f;
-    EXPECT_EQ(f.decoder.onPortRxChar(f.s, 0xCC, 0), kRxIgnored);
-    EXPECT_EQ(f.decoder.onPortRxChar(f.s, 0xCC, 5), kRxIgnored);
+    EXPECT_EQ(f.rx(0xCC, 0), kRxIgnored);
+    EXPECT_EQ(f.rx(0xCC, 5), kRxIgnored);
     EXPECT_TRUE(f.s.log.empty());
-    EXPECT_EQ(f.p.statusIndex, -1);
+    EXPECT_FALSE(f.d().statusReplyInProgress());
 }
 
 TEST(Decoder, OnlineEchoPicksTheAnsweringPortOnce) {
     Fixture f;
-    f.p.activePort = 3;
-    f.p.awaitingOnlineReply = 1;
-    EXPECT_EQ(f.decoder.onPortRxChar(f.s, 0xEE, 3), kRxOnline);
-    EXPECT_EQ(f.p.activePort, 3);
+    f.panel.portOpenedAtStartup(f.s, 1);
+    f.panel.portOpenedAtStartup(f.s, 3);
+    EXPECT_EQ(f.rx(0xEE, 3), kRxOnline);
+    EXPECT_EQ(f.panel.activePort(), 3);
     EXPECT_EQ(f.s.ports[2].status, "Ready for Veltra");
-    EXPECT_EQ(f.decoder.onPortRxChar(f.s, 0xEE, 1), kRxStatus);
-    EXPECT_EQ(f.p.activePort, 3);
-    EXPECT_EQ(f.s.ports[0].status, "");
+    EXPECT_EQ(f.rx(0xEE, 1), kRxStatus);
+    EXPECT_EQ(f.panel.activePort(), 3);
+    EXPECT_EQ(f.s.ports[0].status, "Connected");
     EXPECT_EQ(f.s.log.size(), 2u);
     EXPECT_EQ(f.s.log.back(), "238       0xEE");
 }
@@ -147,7 +149,7 @@ TEST(Decoder, ControllerInformationShowsAsTwoLines) {
     EXPECT_EQ(f.s.log.line(0), "253       0xFD");
     EXPECT_EQ(f.s.log.line(1), "VELTRA C");
     EXPECT_EQ(f.s.log.line(2), "1.\u00E92");
-    EXPECT_EQ(f.p.infoCount, -1);
+    EXPECT_FALSE(f.d().infoInProgress());
     f.feed("FD 41 42 00 43 44 45 46 47 00 31 32 33");  // a 0 byte ends the visible text
     EXPECT_EQ(f.s.log.line(4), "AB");
     EXPECT_EQ(f.s.log.line(5), "");
@@ -157,8 +159,8 @@ TEST(Decoder, EchoBytesInsideAReplyAreData) {
     Fixture f;
     f.feed("CC AA CC FD");  // mode byte CC: no mode radio, first layout
     EXPECT_EQ(f.s.shutterMode, 0xCC - 0xDC);
-    EXPECT_EQ(f.p.infoCount, -1);
-    EXPECT_EQ(f.p.statusIndex, 3);
+    EXPECT_FALSE(f.d().infoInProgress());
+    EXPECT_TRUE(f.d().statusReplyInProgress());
 }
 
 TEST(Decoder, RepeatFFFFShowsAsANumber) {
@@ -194,14 +196,14 @@ TEST(Decoder, RunCountingFollowsShutterReports) {
     for (const auto& r : rows) {
         SCOPED_TRACE(r.name);
         Fixture f;
-        f.p.runMode = r.runMode;
-        f.p.runStartPosition = r.startPosition;
-        f.s.triggerMode = r.triggerMode;
+        f.s.shutterPosition = r.startPosition;
         f.s.repeatText = r.repeat;
+        f.panel.onRunningOption(f.s, r.runMode);  // Go (2) or On Trigger Pulse (1)
+        f.s.triggerMode = r.triggerMode;
         f.s.leftCycleText = r.left;
         const auto in = bytes(r.reports);
         for (std::size_t i = 0; i < in.size(); ++i) {
-            f.decoder.onPortRxChar(f.s, in[i], 1);
+            f.rx(in[i]);
             EXPECT_EQ(f.s.leftCycleText, r.lefts[i]) << "after byte " << i;
             if (in[i] == 0xAA) {
                 EXPECT_EQ(f.s.shutterPosition, 0);
@@ -210,22 +212,22 @@ TEST(Decoder, RunCountingFollowsShutterReports) {
                 EXPECT_EQ(f.s.shutterPosition, 1);
             }
         }
-        EXPECT_EQ(f.p.runMode, r.runModeAfter);
+        EXPECT_EQ(f.d().runMode(), r.runModeAfter);
         EXPECT_EQ(f.s.log.size(), r.logLines);
     }
 }
 
 TEST(Decoder, StatusReplyDuringARunIsNotDecoded) {
     Fixture f;
-    f.p.runMode = 2;
-    f.p.runStartPosition = 1;
     f.s.repeatText = f.s.leftCycleText = "4";
+    f.panel.onRunningOption(f.s, 2);  // from Close
+    f.s.runningOption = -1;
     f.feed(kFastReply);
     EXPECT_EQ(f.s.shutterPosition, 0);  // the AA inside moved the radio
     EXPECT_EQ(f.s.repeatText, "4");
     EXPECT_EQ(f.s.runningOption, -1);
     EXPECT_EQ(f.s.log.size(), 19u);  // the AA is not logged
-    EXPECT_EQ(f.p.runMode, 0);       // the closing 0D ended the run
+    EXPECT_EQ(f.d().runMode(), 0);  // the closing 0D ended the run
 }
 
 }  // namespace

@@ -1,0 +1,49 @@
+#include "protocol/echo_tracker.h"
+
+namespace veltra {
+
+bool startsReply(const Command& c) {
+    return c.length == 1 && (c.bytes[0] == CMD_STATUS || c.bytes[0] == CMD_GET_INFO || c.bytes[0] == CMD_ONLINE);
+}
+
+void EchoTracker::sent(const Command& command) {
+    if (command.length <= 0) return;
+    if (m_queue.size() == kMaxQueued) {
+        m_queue.pop_front();
+        m_pos = 0;
+    }
+    m_queue.push_back(command);
+}
+
+void EchoTracker::clear() {
+    m_queue.clear();
+    m_pos = 0;
+    m_afterEcho = false;
+}
+
+EchoMatch EchoTracker::match(std::uint8_t byte) {
+    if (m_queue.empty()) return EchoMatch::None;
+    const Command& head = m_queue.front();
+    if (byte == head.bytes[static_cast<std::size_t>(m_pos)]) {
+        if (startsReply(head)) {
+            // A reply follows whose bytes are no echo of anything.
+            clear();
+            return EchoMatch::Starter;
+        }
+        m_afterEcho = false;
+        if (++m_pos == head.length) {
+            m_queue.pop_front();
+            m_pos = 0;
+            m_afterEcho = true;
+        }
+        return EchoMatch::Echo;
+    }
+    if (m_afterEcho && m_pos == 0 && byte == kCarriageReturn) {
+        m_afterEcho = false;
+        return EchoMatch::None;
+    }
+    clear();
+    return EchoMatch::None;
+}
+
+}  // namespace veltra

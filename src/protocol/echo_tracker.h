@@ -1,0 +1,41 @@
+#pragma once
+
+#include "protocol/commands.h"
+
+#include <cstdint>
+#include <deque>
+
+namespace veltra {
+
+// What one received byte is to the commands sent on its port.
+enum class EchoMatch : std::uint8_t {
+    None,     // not an echo: decoded as it comes
+    Echo,     // repeats the next byte of a command sent: only logged
+    Starter,  // the echo of Status, Get Controller Info or Online: starts their reply
+};
+
+// The controller echoes every command. Received bytes that repeat, in order,
+// the bytes of the commands sent on one port are their echo. The first byte
+// that does not continue the echo ends the expectation (a controller that does
+// not echo is unaffected); only the carriage return that closes an echoed
+// command is let through without ending the echo of a command queued after it.
+class EchoTracker {
+public:
+    void sent(const Command& command);
+    EchoMatch match(std::uint8_t byte);
+    void clear();
+    bool expecting() const { return !m_queue.empty(); }
+
+private:
+    // Commands sent and not yet echoed. A controller that echoes answers each
+    // within a few bytes; more than this many queued means it does not.
+    static constexpr std::size_t kMaxQueued = 16;
+    std::deque<Command> m_queue;
+    int m_pos = 0;              // bytes of the front command already echoed
+    bool m_afterEcho = false;   // a command's echo has just completed
+};
+
+// Status, Get Controller Info and Online: their echo starts a reply.
+bool startsReply(const Command& command);
+
+}  // namespace veltra
