@@ -22,6 +22,11 @@ void EchoTracker::clear() {
 }
 
 EchoMatch EchoTracker::match(std::uint8_t byte) {
+    // A Status, Get Controller Info or Online that was never answered (no
+    // controller yet, or an unanswered probe) does not hold up the echo of
+    // what was sent after it.
+    while (m_queue.size() > 1 && m_pos == 0 && startsReply(m_queue.front()) && byte != m_queue.front().bytes[0])
+        m_queue.pop_front();
     if (m_queue.empty()) return EchoMatch::None;
     const Command& head = m_queue.front();
     if (byte == head.bytes[static_cast<std::size_t>(m_pos)]) {

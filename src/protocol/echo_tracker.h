@@ -18,7 +18,8 @@ enum class EchoMatch : std::uint8_t {
 // the bytes of the commands sent on one port are their echo. The first byte
 // that does not continue the echo ends the expectation (a controller that does
 // not echo is unaffected); only the carriage return that closes an echoed
-// command is let through without ending the echo of a command queued after it.
+// command is let through without ending the echo of a command queued after it,
+// and an unanswered Status, Get Controller Info or Online is passed over.
 class EchoTracker {
 public:
     void sent(const Command& command);

@@ -1,0 +1,240 @@
+// What the controller's echo, a closing port and out-of-range values must not
+// do: start phantom replies, keep a download going on a new line, or reach
+// the controller as bytes no control would send.
+#include "panel/shutter_panel.h"
+#include "support/fakes.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+namespace veltra {
+namespace {
+
+using Strings = std::vector<std::string>;
+
+std::vector<int> bytes(const std::string& hex) {
+    std::istringstream in(hex);
+    std::vector<int> out;
+    std::string b;
+    while (in >> b) out.push_back(std::stoi(b, nullptr, 16));
+    return out;
+}
+
+struct Panel {
+    test::RecordingSink sink;
+    test::ScriptedPrompter prompter;
+    ShutterPanel panel{sink, prompter};
+    PanelState s;
+    Panel() {
+        panel.initialise(s);
+        panel.portOpenedAtStartup(s, 1);
+        feed("EE");  // the controller answers Online
+        sink.sent.clear();
+        s.log.clear();
+    }
+    const ReplyDecoder& d() const { return panel.decoder(); }
+    void feed(const std::string& hex, int port = 1) {
+        for (int b : bytes(hex)) panel.onPortRxChar(s, b, port);
+    }
+    void repeat(const char* n) {
+        s.repeatText = n;
+        panel.onSendRepeat(s);
+    }
+};
+
+// A Fast reply: Open, delay 0, exposure 1:05:07.456.7, Go, repeat 10.
+const char* kStatus = "CC AA DC 00 A0 B0 00 00 00 00 00 21 05 07 45 67 F3 00 0A 0D";
+
+void expectRealStatus(const Panel& t) {
+    EXPECT_EQ(t.s.shutterPosition, 0);
+    EXPECT_EQ(t.s.shutterMode, 0);
+    EXPECT_EQ(t.s.triggerMode, -1);
+    EXPECT_EQ(t.s.delayLabel, "00 : 00 : 00 : 000 : 0");
+    EXPECT_EQ(t.s.exposureLabel, "01 : 05 : 07 : 456 : 7");
+    EXPECT_EQ(t.s.runningOption, 2);
+    EXPECT_EQ(t.s.repeatText, "10");
+    EXPECT_FALSE(t.d().statusReplyInProgress());
+}
+
+TEST(Echo, CommandsWhoseBytesLookLikeReplyStartsAreOnlyLogged) {
+    struct Row {
+        const char* name;
+        const char* repeat;    // sent with "Send to Controller"
+        const char* received;  // before the Status reply
+    } rows[] = {
+        {"204 ends in CC", "204", "FA F0 00 CC 0D"},
+        {"253 ends in FD", "253", "FA F0 00 FD 0D"},
+        {"52428 is CC CC", "52428", "FA F0 CC CC 0D"},
+        {"two commands before either echo", nullptr, "FA F0 00 CC 0D FA F0 00 CC 0D"},
+        {"no echo at all", "204", "0D"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        Panel t;
+        if (r.repeat) {
+            t.repeat(r.repeat);
+        } else {
+            t.repeat("204");
+            t.repeat("204");
+        }
+        t.feed(r.received);
+        EXPECT_FALSE(t.d().statusReplyInProgress());
+        EXPECT_FALSE(t.d().infoInProgress());
+        // Status twice: the controller's own status both times.
+        for (int i = 0; i < 2; ++i) {
+            t.panel.onStatus(t.s);
+            t.feed(kStatus);
+            expectRealStatus(t);
+        }
+        EXPECT_EQ(t.s.log.size(), bytes(r.received).size() + 40);
+    }
+}
+
+TEST(Echo, StatusSentBeforeTheEchoArrivedStillStartsItsReply) {
+    Panel t;
+    t.repeat("204");
+    t.panel.onStatus(t.s);
+    t.feed("FA F0 00 CC 0D");
+    t.feed(kStatus);
+    expectRealStatus(t);
+}
+
+TEST(Echo, AnEchoedCarriageReturnOrOnlineByteKeepsNoMeaning) {
+    Panel t;
+    t.panel.onReset(t.s);
+    t.feed("FB");  // the echo of Reset
+    t.repeat("13");
+    t.feed("FA F0 00 0D");  // the count's 0D is echo, not the controller's CR
+    EXPECT_EQ(t.sink.hex(), (Strings{"FB", "FA F0 00 0D"}));
+    t.feed("0D");
+    EXPECT_EQ(t.sink.last(), "CC");
+
+    Panel startup;
+    startup.panel.portOpenedAtStartup(startup.s, 2);  // awaits the Online echo again
+    startup.s.repeatText = "238";
+    startup.panel.onSendRepeat(startup.s);  // goes to COM2
+    startup.feed("FA F0 00 EE", 2);
+    EXPECT_TRUE(startup.d().awaitingOnlineReply());
+    startup.feed("EE", 2);
+    EXPECT_FALSE(startup.d().awaitingOnlineReply());
+    EXPECT_EQ(startup.s.ports[1].status, "Ready for Veltra");
+}
+
+TEST(Echo, ABytesOnAnotherPortOrInsideAReplyIsNoEcho) {
+    Panel t;
+    t.repeat("204");
+    t.feed("FA F0 00", 1);
+    t.feed("CC", 2);  // another port's CC starts a reply as it always did
+    EXPECT_TRUE(t.d().statusReplyInProgress());
+}
+
+// ---- a port that closes ends what waited on it -----------------------------
+
+struct FlowRow {
+    const char* name;
+    std::function<void(Panel&)> start;
+    const char* line;  // the log line the close leaves
+};
+
+TEST(PortClosed, EveryFlowOnThePortEndsWithOneLogLine) {
+    const FlowRow rows[] = {
+        {"apply", [](Panel& t) { t.panel.onApply(t.s); }, "Apply stopped: COM1 closed"},
+        {"run", [](Panel& t) { t.s.repeatText = "3"; t.panel.onRunningOption(t.s, 2); }, "Run count stopped: COM1 closed"},
+        {"status reply", [](Panel& t) { t.panel.onStatus(t.s); t.feed("CC AA DC"); }, "Status reply abandoned: COM1 closed"},
+        {"information", [](Panel& t) { t.panel.onGetControllerInfo(t.s); t.feed("FD 56 45"); },
+         "Controller information abandoned: COM1 closed"},
+        {"status request", [](Panel& t) { t.panel.onReset(t.s); }, "Status request dropped: COM1 closed"},
+    };
+    for (const FlowRow& r : rows) {
+        SCOPED_TRACE(r.name);
+        Panel t;
+        r.start(t);
+        const std::size_t sent = t.sink.sent.size();
+        t.panel.portLost(t.s, 1, "device gone");
+        EXPECT_EQ(t.s.log.back(), r.line);
+        EXPECT_EQ(t.s.ports[0].status, "Disconnected");
+        // The same device back: nothing of the old flow goes out, and Status
+        // decodes normally.
+        t.panel.portReopened(t.s, 1, true, "");
+        t.feed("AC 0D DC 0D FA A1 0D 0D");
+        EXPECT_EQ(t.sink.sent.size(), sent);
+        t.panel.onStatus(t.s);
+        t.feed(kStatus);
+        expectRealStatus(t);
+        EXPECT_EQ(t.d().runMode(), 0);
+    }
+}
+
+TEST(PortClosed, ReopeningEndsTheFlowsAndOtherPortsKeepTheirs) {
+    Panel t;
+    t.panel.onApply(t.s);
+    t.panel.portReopened(t.s, 1, true, "");
+    EXPECT_EQ(t.s.log.back(), "Apply stopped: COM1 reopened");
+    EXPECT_FALSE(t.d().applyInProgress());
+
+    Panel other;
+    other.panel.onApply(other.s);
+    other.panel.portLost(other.s, 3, "device gone");
+    EXPECT_TRUE(other.d().applyInProgress());
+    EXPECT_TRUE(other.s.log.empty());
+}
+
+// ---- Apply sends nothing a control would refuse ------------------------------
+
+TEST(ApplyChecks, AValueNoControlWouldSendIsRefusedBeforeTheFirstByte) {
+    struct Row {
+        const char* name;
+        std::function<void(PanelState&)> change;
+        std::string message;  // empty: the download starts
+    } rows[] = {
+        {"delay hours 16", [](PanelState& s) { s.delayTime.hours = "16"; }, msg::fieldLimitMessage(kHours)},
+        {"delay 5 hours", [](PanelState& s) { s.delayTime = {"5", "0", "0", "0", "0"}; }, ""},
+        {"exposure minutes 60", [](PanelState& s) { s.exposureTime.minutes = "60"; }, msg::fieldLimitMessage(kMinutes)},
+        {"exposure seconds 59", [](PanelState& s) { s.exposureTime.seconds = "59"; }, ""},
+        {"exposure tenths -1", [](PanelState& s) { s.exposureTime.tenths = "-1"; }, msg::fieldLimitMessage(kTenths)},
+        {"delay ms 1000", [](PanelState& s) { s.delayTime.milliseconds = "1000"; }, msg::fieldLimitMessage(kMilliseconds)},
+        {"past five hours", [](PanelState& s) { s.delayTime = {"5", "0", "0", "1", "0"}; }, msg::kTimerMax},
+        {"trigger 4", [](PanelState& s) { s.triggerMode = 4; }, msg::kBadTrigger},
+        {"trigger 3", [](PanelState& s) { s.triggerMode = 3; }, ""},
+        {"trigger -2", [](PanelState& s) { s.triggerMode = -2; }, msg::kBadTrigger},
+        {"sync 2", [](PanelState& s) { s.syncMode = 2; }, msg::kBadSync},
+        {"mode 3", [](PanelState& s) { s.shutterMode = 3; }, msg::kBadMode},
+        {"no mode", [](PanelState& s) { s.shutterMode = -1; }, ""},
+        {"steps 145", [](PanelState& s) { s.shutterMode = 2; s.ndSteps = 145; }, msg::kStepsTooMany},
+        {"steps 144", [](PanelState& s) { s.shutterMode = 2; s.ndSteps = 144; }, ""},
+        {"steps -1", [](PanelState& s) { s.shutterMode = 2; s.ndSteps = -1; }, msg::kNegativeSteps},
+        {"position 2", [](PanelState& s) { s.shutterPosition = 2; }, msg::kBadPosition},
+        {"running option 3", [](PanelState& s) { s.runningOption = 3; }, msg::kBadRunningOption},
+        {"repeat -5", [](PanelState& s) { s.repeatText = "-5"; }, msg::kNegativeRepeat},
+        {"repeat 65536", [](PanelState& s) { s.repeatText = "65536"; }, msg::kRepeatTooLarge},
+        {"repeat 65535", [](PanelState& s) { s.repeatText = "65535"; }, ""},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        Panel t;
+        t.s.delayTime = t.s.exposureTime = {"0", "0", "1", "0", "0"};
+        t.s.repeatText = "3";
+        r.change(t.s);
+        t.panel.onApply(t.s);
+        EXPECT_EQ(t.prompter.warnings, r.message.empty() ? Strings{} : Strings{r.message});
+        EXPECT_EQ(t.sink.sent.size(), r.message.empty() ? 1u : 0u);
+        EXPECT_EQ(t.d().applyInProgress(), r.message.empty());
+    }
+}
+
+TEST(ApplyChecks, ARepeatTextTurnedNegativeDuringTheDownloadStopsIt) {
+    Panel t;
+    t.s.delayTime = t.s.exposureTime = {"0", "0", "1", "0", "0"};
+    t.s.repeatText = "3";
+    t.panel.onApply(t.s);
+    t.feed("AC 0D DC 0D FA A1 0D FA B2 0D");
+    t.s.repeatText = "-5";
+    t.feed("FA 10 00 01 00 00 0D FA 20 00 01 00 00 0D");
+    EXPECT_FALSE(t.d().applyInProgress());
+    EXPECT_EQ(t.sink.hex().back(), "FA 20 00 01 00 00");
+    EXPECT_EQ(t.s.log.back(), std::string("Apply stopped: ") + msg::kNegativeRepeat);
+}
+
+}  // namespace
+}  // namespace veltra
