@@ -196,6 +196,45 @@ TEST_F(PanelSimTest, applyWithGo_countsDown_thenSaveRestartLoadShowsAndStatusRea
     EXPECT_EQ(shown(state()), saved);
 }
 
+// A repeat count of 204 goes out as FA F0 00 CC: its echo is not a status reply.
+TEST_F(PanelSimTest, repeat204_thenStatusTwice_readsTheControllersStatus) {
+    ASSERT_TRUE(actAndWait([&](S& s) { s.repeatText = "204", p().onSendRepeat(s); }, 5));
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_TRUE(status()) << i;
+        EXPECT_EQ(state().repeatText, "204") << i;
+        EXPECT_EQ(std::tie(state().shutterMode, state().runningOption), std::tuple(0, -1)) << i;
+        EXPECT_EQ(state().delayLabel, "00 : 00 : 00 : 000 : 0") << i;
+    }
+}
+
+// The same against a bare line that echoes and answers as a controller would.
+TEST(RawLineTest, repeat204_thenStatusTwice_readsTheStatusSent) {
+    PtyPair pty;
+    if (!pty.ok()) GTEST_SKIP() << "no pseudo-terminal available";
+    ScriptedPrompter prompter;
+    ModalWatcher watcher;
+    CShutterPanelDlg dlg(PanelOptions{{pty.slavePath(), "/nonexistent/2", "/nonexistent/3", "/nonexistent/4"}, &prompter});
+    dlg.startUp();
+    ASSERT_EQ(pty.receive(1), QByteArray("\xEE", 1));
+    pty.send(QByteArray("\xEE", 1));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dlg.state().ports[0].status == "Ready for Veltra"; }, kWaitMs));
+    dlg.act([&](S& s) { s.repeatText = "204", dlg.panel().onSendRepeat(s); });
+    ASSERT_EQ(pty.receive(4), QByteArray("\xFA\xF0\x00\xCC", 4));
+    pty.send(QByteArray("\xFA\xF0\x00\xCC\x0D", 5));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dlg.state().log.size() == 6; }, kWaitMs));
+    const QByteArray reply("\xCC\xAC\xDE\x48\x00\xA2\xB1\x10\x00\x05\x00\x00\x00\x00\x00\x00\x00\xF2\x00\x03", 20);
+    for (int i = 0; i < 2; ++i) {
+        dlg.act([&](S& s) { s.repeatText = "?", dlg.panel().onStatus(s); });
+        ASSERT_EQ(pty.receive(1), QByteArray("\xCC", 1));
+        pty.send(reply);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return dlg.state().repeatText == "3"; }, kWaitMs)) << i;
+        EXPECT_EQ(dlg.state().ndCaption, "Neutral Density - 72");
+        EXPECT_EQ(dlg.state().delayLabel, "00 : 00 : 05 : 000 : 0");
+        EXPECT_FALSE(dlg.panel().decoder().statusReplyInProgress());
+    }
+    EXPECT_EQ(watcher.boxes.size(), 0u);
+}
+
 TEST(UtilityProcessTest, onlineOnEachPort_lineSettings_andOnlyTheFirstEchoMakesItsPortReady) {
     PtyPair pty1, pty3;
     if (!pty1.ok() || !pty3.ok())
