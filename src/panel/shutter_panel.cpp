@@ -295,21 +295,40 @@ void ShutterPanel::onClear(PanelState& s) { s.log.clear(); }
 
 // ---- received bytes ---------------------------------------------------------
 
+void ShutterPanel::followRun(PanelState& s, int runMode) {
+    m_decoder.followRun(runMode, s.shutterPosition, m_activePort);
+}
+
 int ShutterPanel::onPortRxChar(PanelState& s, int byte, int port) {
     rx(s);
     return m_decoder.onPortRxChar(byte, port);
 }
 
-void ShutterPanel::Rx::logLine(std::string_view line) { state->log.append(line); }
+void ShutterPanel::Rx::logLine(std::string_view line) {
+    state->log.append(line);
+    if (m_panel.m_observer) m_panel.m_observer->logLine(line);
+}
 
 void ShutterPanel::Rx::onlineReply(int port) {
     m_panel.m_activePort = port;
     state->ports[static_cast<std::size_t>(port - 1)].status = kReadyText;
+    if (m_panel.m_observer) m_panel.m_observer->onlineReply(port);
 }
 
 void ShutterPanel::Rx::statusField(const StatusRecord& r, StatusField field) { renderStatusField(*state, r, field); }
 
-void ShutterPanel::Rx::statusComplete(const StatusRecord& r) { renderStatusComplete(*state, r); }
+void ShutterPanel::Rx::statusComplete(const StatusRecord& r) {
+    renderStatusComplete(*state, r);
+    if (m_panel.m_observer) m_panel.m_observer->statusComplete(r);
+}
+
+void ShutterPanel::Rx::infoComplete(std::string_view first, std::string_view second) {
+    if (m_panel.m_observer) m_panel.m_observer->infoComplete(first, second);
+}
+
+void ShutterPanel::Rx::flowEnded(Flow flow, int port) {
+    if (m_panel.m_observer) m_panel.m_observer->flowEnded(flow, port);
+}
 
 RunView ShutterPanel::Rx::runView() { return {state->repeatText, state->leftCycleText, state->triggerMode}; }
 
@@ -317,9 +336,13 @@ void ShutterPanel::Rx::runReport(const RunReport& report) {
     // "Open" and "Close" follow every shutter report during a run.
     state->shutterPosition = report.shutterPosition;
     state->leftCycleText = report.leftCycleText;
+    if (m_panel.m_observer) m_panel.m_observer->runReport(report);
 }
 
-void ShutterPanel::Rx::runEnded() { state->leftCycleText = state->repeatText; }
+void ShutterPanel::Rx::runEnded() {
+    state->leftCycleText = state->repeatText;
+    if (m_panel.m_observer) m_panel.m_observer->runEnded();
+}
 
 void ShutterPanel::Rx::statusRequestDue() { m_panel.sendTo(m_panel.m_activePort, statusCommand()); }
 

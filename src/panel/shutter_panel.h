@@ -25,6 +25,14 @@ public:
     // What the decoder is waiting for (read-only: flows are started and
     // ended by the actions and by the ports).
     const ReplyDecoder& decoder() const { return m_decoder; }
+    // Also told what the decoder reports, after the panel has rendered it (a
+    // script's client waits on these).
+    void setObserver(DecoderListener* observer) { m_observer = observer; }
+    // Follows a run already under way on the active port (a script that
+    // joins a run it did not start): Go (2) or On Trigger Pulse (1), counted
+    // from the left cycle number shown, at each report of the shutter
+    // position shown.
+    void followRun(PanelState& s, int runMode);
 
     // Start-up: the state the panel shows before any port is tried.
     void initialise(PanelState& s);
@@ -95,6 +103,8 @@ private:
         void runEnded() override;
         void statusRequestDue() override;
         std::optional<Command> applyStepDue(ApplyStep step) override;
+        void infoComplete(std::string_view first, std::string_view second) override;
+        void flowEnded(Flow flow, int port) override;
 
     private:
         ShutterPanel& m_panel;
@@ -116,6 +126,7 @@ private:
     void endFlowsOn(PanelState& s, int port, const char* why);
 
     int m_activePort = 0;
+    DecoderListener* m_observer = nullptr;
     CommandSink& m_sink;
     Prompter& m_prompter;
     Rx m_rx{*this};

@@ -1,0 +1,235 @@
+#pragma once
+
+#include "model/panel_state.h"
+#include "panel/shutter_panel.h"
+#include "protocol/reply_decoder.h"
+
+#include <QString>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace veltra {
+
+class CComPortLink;
+
+// ---- errors -------------------------------------------------------------------
+
+// Every failure of a client call. `what()` is one line that says what to do.
+class ClientError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// A value the panel's own checks refuse; nothing was sent.
+class RefusedError : public ClientError {
+public:
+    using ClientError::ClientError;
+};
+
+// The device cannot be opened, or went away.
+class PortError : public ClientError {
+public:
+    enum class Reason { Missing, Permission, Busy, Closed, Other };
+    PortError(Reason reason, const std::string& text) : ClientError(text), m_reason(reason) {}
+    Reason reason() const { return m_reason; }
+    // "missing", "permission", "in use", "closed", "other"
+    const char* reasonName() const;
+
+private:
+    Reason m_reason;
+};
+
+// No answer within the timeout; `step` names what was waited for.
+class TimeoutError : public ClientError {
+public:
+    TimeoutError(std::string step, const std::string& text) : ClientError(text), m_step(std::move(step)) {}
+    const std::string& step() const { return m_step; }
+
+private:
+    std::string m_step;
+};
+
+// One setting as wanted and as the controller reported it.
+struct Difference {
+    std::string field;
+    std::string wanted;
+    std::string read;
+    bool operator==(const Difference&) const = default;
+};
+
+// --verify read the status back and found it different.
+class VerifyError : public ClientError {
+public:
+    explicit VerifyError(std::vector<Difference> differences);
+    const std::vector<Difference>& differences() const { return m_differences; }
+
+private:
+    std::vector<Difference> m_differences;
+};
+
+// A .cfg file that cannot be read or written.
+class ConfigFileError : public ClientError {
+public:
+    using ClientError::ClientError;
+};
+
+// The caller's interrupt check said stop (Ctrl+C).
+class InterruptedError : public ClientError {
+public:
+    InterruptedError() : ClientError("interrupted") {}
+};
+
+// ---- values -------------------------------------------------------------------
+
+struct ClientOptions {
+    QString device;          // a path: /dev/ttyUSB0, /dev/serial/by-id/..., a pseudo-terminal
+    int baud = 9600;         // 8N1, as the panel's COM1
+    int timeoutMs = 2000;    // for each answer waited for
+    bool verify = false;     // read the status back after each setting
+};
+
+enum class TimerKind { Delay, Exposure };
+
+struct InfoLines {
+    std::string first;   // 8 characters
+    std::string second;  // 4 characters
+};
+
+// One shutter report of a followed run.
+struct RunEvent {
+    std::chrono::system_clock::time_point time;
+    int shutterPosition = 0;     // 0 opened, 1 closed
+    bool counted = false;        // a cycle was counted
+    std::string leftCycleText;   // cycles left as the panel shows them ("Continuous" ...)
+};
+
+// Bytes on the line, as they go out and come in.
+using TrafficHandler = std::function<void(bool transmitted, const std::uint8_t* bytes, std::size_t n)>;
+
+// ---- the client -----------------------------------------------------------------
+
+// One controller on one device, driven the way the panel drives it: every
+// call goes through the panel's own actions, checks, decoder and download
+// pacing, so a script and the panel send the same bytes for the same thing.
+// Calls block, running the Qt event loop until their answer or their timeout;
+// a QCoreApplication must exist. Not thread-safe: use it from one thread.
+class Client {
+public:
+    explicit Client(ClientOptions options);
+    ~Client();
+    Client(const Client&) = delete;
+    Client& operator=(const Client&) = delete;
+
+    // Polled while waiting (every 50 ms): true stops the wait with InterruptedError.
+    void setInterruptCheck(std::function<bool()> check) { m_interrupted = std::move(check); }
+    void setTrafficHandler(TrafficHandler handler) { m_traffic = std::move(handler); }
+    const ClientOptions& options() const { return m_options; }
+    bool isOpen() const;
+    void close();
+
+    // Online: true when the controller echoes 0xEE in time.
+    bool online();
+    StatusRecord status();
+    InfoLines info();
+
+    void openShutter();
+    void closeShutter();
+    // 0 Fast, 1 Soft, 2 Neutral Density with `ndSteps` (0..144).
+    void mode(int shutterMode, const std::string& ndSteps = {});
+    // -1 off, 0 enable on high, 1 enable on low, 2 rising edge, 3 falling edge.
+    void trigger(int triggerMode);
+    // -1 off, 0 high for open, 1 low for open.
+    void sync(int syncMode);
+    void setTimer(TimerKind kind, const TimerValue& value);
+    // A count, or "Continuous"; above 65000 means continuous, as in the panel.
+    void repeat(const std::string& count);
+    // 0 On Power Up, 1 On Trigger Pulse, 2 Go.
+    void run(int runningOption);
+    void stop();
+    void power(bool on);
+    void reset();
+    void restoreDefaults();
+    void saveToController();
+
+    // The whole download, as "Apply" sends it, with a timeout for each step.
+    void apply(const ApplySettings& settings);
+    // A .cfg file through the panel's loader, then apply.
+    void applyFile(const std::string& path);
+    // The settings as a .cfg file, read by a status request (the panel loads it).
+    StatusRecord readConfig(const std::string& path);
+    // Follows the run under way (or just started) until the controller's
+    // closing carriage return; `onReport` sees each shutter report. A run
+    // joined later is counted from the controller's repeat number.
+    void waitRun(const std::function<void(const RunEvent&)>& onReport);
+    // Receives for `duration` (or until interrupted); the traffic handler sees it all.
+    void monitor(std::chrono::milliseconds duration);
+
+    // The settings a status reply gives, as a download would send them.
+    static ApplySettings settingsOf(const StatusRecord& r);
+    // Every field of `wanted` that `read` differs in.
+    static std::vector<Difference> compare(const ApplySettings& wanted, const StatusRecord& read);
+
+    // For tests: the panel state the client keeps.
+    const PanelState& state() const { return m_state; }
+
+private:
+    class Events;
+    class Sink;
+    class Prompts;
+
+    // Runs a panel action; a refusal by the panel's checks throws.
+    void act(const std::function<void(PanelState&)>& action);
+    void waitUntil(const std::function<bool()>& done, int timeoutMs, const std::string& step);
+    void verifyFields(const std::vector<std::string>& fields, const ApplySettings& wanted);
+    void flushReceived();
+
+    ClientOptions m_options;
+    std::unique_ptr<Events> m_events;
+    std::unique_ptr<Sink> m_sink;
+    std::unique_ptr<Prompts> m_prompts;
+    std::unique_ptr<ShutterPanel> m_panel;
+    std::unique_ptr<CComPortLink> m_link;
+    PanelState m_state;
+    std::function<bool()> m_interrupted;
+    TrafficHandler m_traffic;
+    std::vector<std::uint8_t> m_rxChunk;
+    int m_crCount = 0;  // carriage returns received
+};
+
+// Serial ports of this machine: device path, description, /dev/serial/by-id names.
+struct PortInfo {
+    std::string device;
+    std::string description;
+    std::vector<std::string> byId;
+};
+std::vector<PortInfo> listPorts();
+
+}  // namespace veltra
+
+namespace veltra {
+
+// The names scripts use for settings (command line, JSON, Python).
+std::string shutterName(int shutterPosition);       // "open", "close"
+std::string modeName(int shutterMode);              // "fast", "soft", "nd", "none"
+std::string triggerName(int triggerMode);           // "off", "high", "low", "rising", "falling"
+std::string syncName(int syncMode);                 // "off", "high", "low"
+std::string runningOptionName(int runningOption);   // "none", "power-up", "trigger", "go"
+std::string repeatName(int repeat);                 // "3", "continuous" for 65535
+// -2 when the name is none of the above.
+int triggerFromName(const std::string& name);
+int syncFromName(const std::string& name);
+int runningOptionFromName(const std::string& name);
+int modeFromName(const std::string& name);
+// "HH:MM:SS.mmm.t", padded; and back (none when the text has another form).
+std::string timerText(const TimerValue& t);
+std::optional<TimerValue> parseTimerText(const std::string& text);
+// The duration in tenths of a millisecond.
+long long timerTenths(const TimerValue& t);
+
+}  // namespace veltra
