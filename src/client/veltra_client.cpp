@@ -197,7 +197,8 @@ Client::Client(ClientOptions options) : m_options(std::move(options)) {
     m_link->setDeviceName(m_options.device);
     m_link->setByteHandler([this](int byte, int port) {
         m_rxChunk.push_back(static_cast<std::uint8_t>(byte));
-        if (byte == kCarriageReturn) ++m_crCount;
+        // The carriage return after a run whose count has ended closes it.
+        if (byte == kCarriageReturn && m_events->countEnded) m_events->crEnded = true;
         m_panel->onPortRxChar(m_state, byte, port);
     });
     m_link->setCtsHandler([this](int) { flushReceived(); });
@@ -463,8 +464,7 @@ void Client::waitRun(const std::function<void(const RunEvent&)>& onReport) {
     while (!m_events->crEnded) {
         if (m_events->countEnded) {
             // The count is done; the controller closes the run with a carriage return.
-            const int crs = m_crCount;
-            waitUntil([&] { return m_crCount != crs; }, m_options.timeoutMs, "carriage return that ends the run");
+            waitUntil([&] { return m_events->crEnded; }, m_options.timeoutMs, "carriage return that ends the run");
             return;
         }
         const int seen = m_events->reports;

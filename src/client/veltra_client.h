@@ -199,7 +199,6 @@ private:
     std::function<bool()> m_interrupted;
     TrafficHandler m_traffic;
     std::vector<std::uint8_t> m_rxChunk;
-    int m_crCount = 0;  // carriage returns received
 };
 
 // Serial ports of this machine: device path, description, /dev/serial/by-id names.
