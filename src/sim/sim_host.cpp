@@ -12,6 +12,7 @@
 #include <deque>
 #include <optional>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -62,6 +63,10 @@ int SimHost::run() {
         const double real = static_cast<double>(duration_cast<microseconds>(t - start).count());
         return SimTime{std::llround(real * scale)};
     };
+    const auto realAt = [&](SimTime t) {
+        return start + duration_cast<Clock::duration>(
+                           std::chrono::duration<double, std::micro>(static_cast<double>(t.count()) / scale));
+    };
     const auto note = [&](SimTime at, const char* what, const std::string& detail) {
         if (verbose)
             std::fprintf(stderr, "veltra-sim: [%10.1f ms] %s%s%s\n",
@@ -75,6 +80,9 @@ int SimHost::run() {
     const bool paced = m_options.paceBaud > 0;
     const nanoseconds byteTime{paced ? 10'000'000'000LL / m_options.paceBaud : 0};
     Clock::time_point nextByteAt = start;
+    // A paced wire wakes at each byte's time: the default timer slack (50 us)
+    // would be added to most of them.
+    if (paced) (void)::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
 
     const auto clientLeft = [&] {
         present = false;
@@ -164,7 +172,9 @@ int SimHost::run() {
             note(out.at, "tx", hex(out.bytes));
             // nextByteAt is when the next byte has fully crossed the wire: a
             // byte is written at the end of its 10 bit times, never earlier.
-            if (pending.empty()) nextByteAt = std::max(nextByteAt, Clock::now() + byteTime);
+            // The wire starts when the controller sent it, not when this loop
+            // woke to notice: a late wake-up is caught up below.
+            if (pending.empty()) nextByteAt = std::max(nextByteAt, realAt(out.at) + byteTime);
             const std::size_t room = kMaxPending - std::min(kMaxPending, pending.size());
             pending.insert(pending.end(), out.bytes.begin(),
                            out.bytes.begin() + static_cast<std::ptrdiff_t>(std::min(room, out.bytes.size())));

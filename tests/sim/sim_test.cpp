@@ -249,7 +249,7 @@ long residentKiB(int pid) {
 }
 
 // Reports far faster than any line carries them: memory stays flat while a
-// client takes 8 MiB of them.
+// client takes 4 MiB of them.
 TEST(SimHost, fastClockWithAContinuousRunKeepsMemoryBounded) {
     if (!canMakePty()) GTEST_SKIP() << "no pseudo-terminal can be made here";
     Child sim;
