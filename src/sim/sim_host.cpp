@@ -111,7 +111,8 @@ int SimHost::run() {
     std::deque<Incoming> inbound;
     Clock::time_point lastArrival = start;
     const auto deliver = [&](std::span<const std::uint8_t> bytes, SimTime at) {
-        for (const SimReceived& r : controller.receive(bytes, at)) note(at, r.command ? "rx" : "rx skipped", hex(r.bytes));
+        for (const SimReceived& r : controller.receive(bytes, at))
+            note(at, r.command ? "rx" : "rx skipped", hex(r.bytes));
     };
     // Hands the controller every byte that has crossed the wire by now.
     const auto deliverArrived = [&] {

@@ -237,6 +237,7 @@ void makeFile(const fs::path& p, fs::perms perms = fs::perms::owner_read | fs::p
 TEST(ConfigFile, SavingWritesThroughLinksAndRefusesWhatIsNotAFile) {
     using T = fs::file_type;
     const bool root = ::geteuid() == 0;
+    const char* loop = "its symbolic links go round in a loop";
     const auto link = [](const char* to, const char* at) {
         return [=](const fs::path& d) { fs::create_symlink(to, d / at); };
     };
@@ -260,14 +261,19 @@ TEST(ConfigFile, SavingWritesThroughLinksAndRefusesWhatIsNotAFile) {
          "d.cfg", nullptr, "sub/new.cfg", {{"d.cfg", T::symlink}, {"sub", T::directory}, {"sub/new.cfg", T::regular}}},
         {"dangling link into a missing folder", {link("gone/new.cfg", "d.cfg")}, "d.cfg",
          "cannot create a file in its folder", nullptr, {{"d.cfg", T::symlink}}},
-        {"link loop", {link("b.cfg", "a.cfg"), link("a.cfg", "b.cfg")}, "a.cfg", "its symbolic links go round in a loop", nullptr,
+        {"link loop", {link("b.cfg", "a.cfg"), link("a.cfg", "b.cfg")}, "a.cfg", loop, nullptr,
          {{"a.cfg", T::symlink}, {"b.cfg", T::symlink}}},
-        {"link to itself", {link("l.cfg", "l.cfg")}, "l.cfg", "its symbolic links go round in a loop", nullptr, {{"l.cfg", T::symlink}}},
+        {"link to itself", {link("l.cfg", "l.cfg")}, "l.cfg", loop, nullptr, {{"l.cfg", T::symlink}}},
         {"relative links across folders",
-         {[](const fs::path& d) { fs::create_directories(d / "a"); fs::create_directories(d / "b"); makeFile(d / "b/f.cfg"); },
+         {[](const fs::path& d) {
+              fs::create_directories(d / "a");
+              fs::create_directories(d / "b");
+              makeFile(d / "b/f.cfg");
+          },
           link("../b/l2", "a/l1"), link("f.cfg", "b/l2")},
          "a/l1", nullptr, "b/f.cfg",
-         {{"a", T::directory}, {"a/l1", T::symlink}, {"b", T::directory}, {"b/l2", T::symlink}, {"b/f.cfg", T::regular}}},
+         {{"a", T::directory}, {"a/l1", T::symlink}, {"b", T::directory}, {"b/l2", T::symlink},
+          {"b/f.cfg", T::regular}}},
         {"FIFO", {fifo("f.cfg")}, "f.cfg", "it is a named pipe, not a regular file", nullptr, {{"f.cfg", T::fifo}}},
         {"link to a FIFO", {fifo("p"), link("p", "l.cfg")}, "l.cfg", "it links to a named pipe, not a regular file",
          nullptr, {{"p", T::fifo}, {"l.cfg", T::symlink}}},
@@ -291,7 +297,8 @@ TEST(ConfigFile, SavingWritesThroughLinksAndRefusesWhatIsNotAFile) {
         const bool saved = writeConfigFileAtomically((dir.path / row.saveAs).string(), bytes, error);
         EXPECT_EQ(saved, row.refusal == nullptr) << error;
         if (row.refusal) {
-            const std::string start = "Cannot save \"" + fs::path(row.saveAs).filename().string() + "\": " + row.refusal;
+            const std::string name = fs::path(row.saveAs).filename().string();
+            const std::string start = "Cannot save \"" + name + "\": " + row.refusal;
             EXPECT_TRUE(error.starts_with(start) && error.ends_with(".")) << error;
         }
         std::size_t entries = 0;
