@@ -1,14 +1,12 @@
 #include "panel/config_file.h"
 
+#include "panel/file_replace.h"
 #include "model/cp1252.h"
 #include "model/leading_int.h"
 #include "panel/panel_render.h"
 
-#include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <cstdint>
-#include <cstdlib>
 #include <stdexcept>
 #include <system_error>
 
@@ -313,66 +311,10 @@ ConfigFileData readConfigFile(const std::string& path) {
 }
 
 bool writeConfigFileAtomically(const std::string& path, std::string_view bytes, std::string& error) {
-    // Through a symbolic link, replace what it points at and keep the link.
-    std::string target = path;
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-        if (char* real = ::realpath(path.c_str(), nullptr)) {
-            target = real;
-            std::free(real);
-        }
-    }
-    const std::size_t slash = target.find_last_of('/');
-    const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));
-    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-    const bool replacing = ::stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-
-    // O_EXCL with a name nobody else uses; the umask applies as to any new file.
-    static std::atomic<unsigned> counter{0};
-    std::string temp;
-    int raw = -1;
-    int openErr = 0;
-    for (int attempt = 0; attempt < 100 && raw < 0; ++attempt) {
-        const auto ticks = static_cast<unsigned long long>(
-            std::chrono::steady_clock::now().time_since_epoch().count());
-        temp = (dir == "/" ? "" : dir) + "/." + base + ".tmp-" + std::to_string(::getpid()) + "-" +
-               std::to_string(counter++) + "-" + std::to_string(ticks % 1000000);
-        raw = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        openErr = errno;
-        if (raw < 0 && openErr != EEXIST) break;
-    }
-    if (raw < 0) {
-        error = "Cannot save " + quoted(path) + ": cannot create a file in its folder: " + errnoText(openErr) + ".";
-        return false;
-    }
-    Fd fd(raw);
-    const auto abandon = [&](const std::string& what, int err) {
-        if (fd.get() >= 0) fd.close();
-        ::unlink(temp.c_str());
-        error = "Cannot save " + quoted(path) + ": " + what + ": " + errnoText(err) + ".";
-        return false;
-    };
-
-    // The replaced file keeps its permissions, as it would if truncated in place.
-    if (replacing) (void)::fchmod(fd.get(), st.st_mode & 07777);
-
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return abandon("writing failed", errno);
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    if (::fsync(fd.get()) != 0) return abandon("flushing to disk failed", errno);
-    if (fd.close() != 0) return abandon("closing failed", errno);
-    if (::rename(temp.c_str(), target.c_str()) != 0) return abandon("cannot replace it", errno);
-
-    // Make the rename itself durable; the data is safe either way, so errors are ignored.
-    Fd dirFd(::open(dir.c_str(), O_RDONLY | O_CLOEXEC | O_DIRECTORY));
-    if (dirFd.get() >= 0) (void)::fsync(dirFd.get());
-    return true;
+    const std::string why = replaceFile(path, bytes);
+    if (why.empty()) return true;
+    error = "Cannot save " + quoted(path) + ": " + why + ".";
+    return false;
 }
 
 std::string pastEndMessage(const std::string& fileName) {

@@ -77,10 +77,10 @@ struct ConfigFileData {
 
 ConfigFileData readConfigFile(const std::string& path);
 
-// Writes `bytes` to a new file beside `path`, flushes it to disk and renames
-// it over `path`, so the old file stays whole until the new one is complete.
-// On failure the temporary file is removed, `error` says why and false is
-// returned. A symbolic link at `path` is written through, not replaced.
+// Saves `bytes` at `path` in one step (see replaceFile): the old file stays
+// whole until the new one is complete. Links are written through; a target
+// that is not a regular file, or that the user may not write, is refused. On
+// failure `error` is "Cannot save "<name>": <why>." and false is returned.
 bool writeConfigFileAtomically(const std::string& path, std::string_view bytes, std::string& error);
 
 // The archive's end-of-file message for a file cut short:

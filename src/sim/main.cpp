@@ -14,11 +14,15 @@
 namespace {
 
 int g_signalPipe = -1;
+veltra::SimSignals g_signals;
 
-// Only async-signal-safe work here: one byte into the self-pipe.
+// Only async-signal-safe work here: a lock-free atomic, then one byte into
+// the self-pipe to wake the loop. A full pipe wakes it just as well.
 extern "C" void onSignal(int sig) {
     const int saved = errno;
-    const char c = sig == SIGUSR1 ? veltra::kSignalTrigger : veltra::kSignalStop;
+    if (sig == SIGUSR1) g_signals.triggers.fetch_add(1, std::memory_order_relaxed);
+    else g_signals.stop.store(true, std::memory_order_relaxed);
+    const char c = 0;
     [[maybe_unused]] const ssize_t n = ::write(g_signalPipe, &c, 1);
     errno = saved;
 }
@@ -47,12 +51,13 @@ int main(int argc, char** argv) {
         return 1;
     }
     g_signalPipe = fds[1];
+    g_signals.wakeFd = fds[0];
     struct sigaction sa {};
     sa.sa_handler = onSignal;
     sigemptyset(&sa.sa_mask);
     for (const int sig : {SIGINT, SIGTERM, SIGUSR1}) ::sigaction(sig, &sa, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
 
-    veltra::SimHost host(parsed.options, fds[0]);
+    veltra::SimHost host(parsed.options, g_signals);
     return host.run();
 }

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -97,10 +98,16 @@ struct SimReceived {
 // until STOP (or, with the trigger input off, until `repeat` cycles have run,
 // where the utility stops counting too). STOP ends any run where it stands
 // and answers BF 0D; the shutter stays where it is.
+//
+// Memory and work stay bounded at any clock speed: between two advance()
+// calls at most kMaxReadyBytes are kept for sending and the rest is dropped
+// (counted in droppedBytes()), as no line could carry them anyway; while
+// that is so, a series skips whole cycles at once instead of playing each.
 class SimController {
 public:
     static constexpr SimTime kResetTime{50'000};
     static constexpr SimTime kShortestMove{100};
+    static constexpr std::size_t kMaxReadyBytes = 64 * 1024;
 
     // Powers up at time 0 with `powerUp` as the saved configuration; a saved
     // On Power Up option starts its run at once, On Trigger Pulse waits for
@@ -121,6 +128,10 @@ public:
 
     // When advance() next has something to send; none while idle.
     std::optional<SimTime> nextDue() const;
+
+    // Bytes dropped so far because more was due between two advance() calls
+    // than kMaxReadyBytes.
+    std::uint64_t droppedBytes() const { return m_dropped; }
 
     const SimSettings& settings() const { return m_settings; }
     const SimSettings& savedSettings() const { return m_saved; }
@@ -156,7 +167,10 @@ private:
     bool m_powerOn = true;
 
     SimTime m_now{0};
+    SimTime m_catchUpTo{0};  // the time the running catchUp() goes to
     std::vector<SimOutput> m_ready;
+    std::size_t m_readyBytes = 0;
+    std::uint64_t m_dropped = 0;
     // Future work in time order; equal times keep their order of scheduling.
     std::multimap<SimTime, EventKind> m_events;
 

@@ -9,8 +9,10 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <optional>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -25,6 +27,9 @@ using std::chrono::microseconds;
 using std::chrono::nanoseconds;
 
 constexpr std::size_t kMaxPending = 64 * 1024;  // a client that never reads loses the rest
+// Received bytes still crossing the paced wire. When full, reading pauses and
+// the client's writes wait in the terminal, as behind a real UART.
+constexpr std::size_t kMaxInbound = 4096;
 constexpr std::chrono::milliseconds kAbsentPoll{50};
 
 std::string hex(const std::vector<std::uint8_t>& bytes) {
@@ -40,7 +45,7 @@ std::string hex(const std::vector<std::uint8_t>& bytes) {
 
 }  // namespace
 
-SimHost::SimHost(const SimOptions& options, int signalFd) : m_options(options), m_signalFd(signalFd) {}
+SimHost::SimHost(const SimOptions& options, SimSignals& signals) : m_options(options), m_signals(signals) {}
 
 int SimHost::run() {
     PtyPort port;
@@ -58,6 +63,10 @@ int SimHost::run() {
         const double real = static_cast<double>(duration_cast<microseconds>(t - start).count());
         return SimTime{std::llround(real * scale)};
     };
+    const auto realAt = [&](SimTime t) {
+        return start + duration_cast<Clock::duration>(
+                           std::chrono::duration<double, std::micro>(static_cast<double>(t.count()) / scale));
+    };
     const auto note = [&](SimTime at, const char* what, const std::string& detail) {
         if (verbose)
             std::fprintf(stderr, "veltra-sim: [%10.1f ms] %s%s%s\n",
@@ -71,6 +80,9 @@ int SimHost::run() {
     const bool paced = m_options.paceBaud > 0;
     const nanoseconds byteTime{paced ? 10'000'000'000LL / m_options.paceBaud : 0};
     Clock::time_point nextByteAt = start;
+    // A paced wire wakes at each byte's time: the default timer slack (50 us)
+    // would be added to most of them.
+    if (paced) (void)::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
 
     const auto clientLeft = [&] {
         present = false;
@@ -90,16 +102,47 @@ int SimHost::run() {
         return true;
     };
 
-    // Reads whatever the line holds; false once the last client is gone.
+    // Received bytes and when each has fully arrived: 10 bit times after the
+    // previous one, or after it was read when the wire was idle.
+    struct Incoming {
+        Clock::time_point at;
+        std::uint8_t byte;
+    };
+    std::deque<Incoming> inbound;
+    Clock::time_point lastArrival = start;
+    const auto deliver = [&](std::span<const std::uint8_t> bytes, SimTime at) {
+        for (const SimReceived& r : controller.receive(bytes, at))
+            note(at, r.command ? "rx" : "rx skipped", hex(r.bytes));
+    };
+    // Hands the controller every byte that has crossed the wire by now.
+    const auto deliverArrived = [&] {
+        const Clock::time_point now = Clock::now();
+        while (!inbound.empty() && inbound.front().at <= now) {
+            const std::uint8_t b = inbound.front().byte;
+            const SimTime at = simAt(inbound.front().at);
+            inbound.pop_front();
+            deliver({&b, 1}, at);
+        }
+    };
+
+    // Reads what the line holds (while there is room for it); false once the
+    // last client is gone.
     const auto drain = [&] {
         std::uint8_t buf[256];
         for (;;) {
-            const ssize_t n = ::read(port.fd(), buf, sizeof buf);
+            const std::size_t room = paced ? kMaxInbound - std::min(kMaxInbound, inbound.size()) : sizeof buf;
+            if (room == 0) return true;
+            const ssize_t n = ::read(port.fd(), buf, std::min(room, sizeof buf));
             if (n > 0) {
-                const SimTime at = simAt(Clock::now());
-                for (const SimReceived& r :
-                     controller.receive({buf, static_cast<std::size_t>(n)}, at))
-                    note(at, r.command ? "rx" : "rx skipped", hex(r.bytes));
+                const Clock::time_point now = Clock::now();
+                if (!paced) {
+                    deliver({buf, static_cast<std::size_t>(n)}, simAt(now));
+                    continue;
+                }
+                for (ssize_t i = 0; i < n; ++i) {
+                    lastArrival = std::max(lastArrival, now) + byteTime;
+                    inbound.push_back({lastArrival, buf[i]});
+                }
                 continue;
             }
             if (n < 0 && errno == EINTR) continue;
@@ -107,7 +150,21 @@ int SimHost::run() {
         }
     };
 
+    std::uint64_t droppedNoted = 0;
     for (;;) {
+        if (m_signals.stop.load(std::memory_order_relaxed)) {
+            note(simAt(Clock::now()), "stopping", "");
+            return 0;
+        }
+        if (const unsigned pulses = m_signals.triggers.exchange(0, std::memory_order_relaxed)) {
+            // Pulses that arrived together are one: a cycle can start only once.
+            const SimTime at = simAt(Clock::now());
+            const bool started = controller.trigger(at);
+            note(at, pulses == 1 ? "trigger pulse" : "trigger pulses",
+                 (pulses == 1 ? std::string() : std::to_string(pulses) + " ") +
+                     (started ? "(cycle started)" : "(ignored: no cycle waits for it)"));
+        }
+        deliverArrived();
         for (SimOutput& out : controller.advance(simAt(Clock::now()))) {
             if (!present) {
                 note(out.at, "tx (no client, dropped)", hex(out.bytes));
@@ -116,14 +173,22 @@ int SimHost::run() {
             note(out.at, "tx", hex(out.bytes));
             // nextByteAt is when the next byte has fully crossed the wire: a
             // byte is written at the end of its 10 bit times, never earlier.
-            if (pending.empty()) nextByteAt = std::max(nextByteAt, Clock::now() + byteTime);
+            // The wire starts when the controller sent it, not when this loop
+            // woke to notice: a late wake-up is caught up below.
+            if (pending.empty()) nextByteAt = std::max(nextByteAt, realAt(out.at) + byteTime);
             const std::size_t room = kMaxPending - std::min(kMaxPending, pending.size());
             pending.insert(pending.end(), out.bytes.begin(),
                            out.bytes.begin() + static_cast<std::ptrdiff_t>(std::min(room, out.bytes.size())));
         }
 
+        if (verbose && controller.droppedBytes() != droppedNoted) {
+            note(simAt(Clock::now()), "tx dropped",
+                 std::to_string(controller.droppedBytes() - droppedNoted) + " bytes: more than a line carries");
+            droppedNoted = controller.droppedBytes();
+        }
+
         // How long to sleep: until the controller's next output, the next
-        // paced byte, or the next look for a returning client.
+        // paced byte either way, or the next look for a returning client.
         const Clock::time_point now = Clock::now();
         std::optional<Clock::duration> wait;
         const auto atMost = [&wait](Clock::duration d) {
@@ -137,8 +202,12 @@ int SimHost::run() {
         const bool writeNow = present && !pending.empty() && (!paced || nextByteAt <= now);
         if (present && !pending.empty() && paced && !writeNow) atMost(nextByteAt - now);
         if (!present) atMost(kAbsentPoll);
+        if (!inbound.empty()) atMost(inbound.front().at - now);
+        // With the inbound wire full the line is not watched at all (a hang-up
+        // would wake the loop at once); the next arrival frees room.
+        const bool watchLine = present && (!paced || inbound.size() < kMaxInbound);
 
-        pollfd fds[2] = {{m_signalFd, POLLIN, 0},
+        pollfd fds[2] = {{m_signals.wakeFd, POLLIN, 0},
                          {port.fd(), static_cast<short>(POLLIN | (writeNow ? POLLOUT : 0)), 0}};
         timespec ts{};
         if (wait) {
@@ -148,25 +217,15 @@ int SimHost::run() {
         }
         // While nobody has the line open the master reports a hang-up at
         // every poll, so it is left out and looked at on each wake-up instead.
-        if (::ppoll(fds, present ? 2 : 1, wait ? &ts : nullptr, nullptr) < 0) {
+        if (::ppoll(fds, watchLine ? 2 : 1, wait ? &ts : nullptr, nullptr) < 0) {
             if (errno == EINTR) continue;
             std::fprintf(stderr, "veltra-sim: poll: %s\n", std::strerror(errno));
             return 1;
         }
 
         if (fds[0].revents & POLLIN) {
-            char sig[16];
-            const ssize_t n = ::read(m_signalFd, sig, sizeof sig);
-            for (ssize_t i = 0; i < n; ++i) {
-                if (sig[i] == kSignalStop) {
-                    note(simAt(Clock::now()), "stopping", "");
-                    return 0;
-                }
-                if (sig[i] == kSignalTrigger) {
-                    const SimTime at = simAt(Clock::now());
-                    const bool started = controller.trigger(at);
-                    note(at, "trigger pulse", started ? "(cycle started)" : "(ignored: no cycle waits for it)");
-                }
+            char sink[256];  // the bytes only woke us; the atomics say why
+            while (::read(m_signals.wakeFd, sink, sizeof sink) > 0) {
             }
         }
 
@@ -182,6 +241,7 @@ int SimHost::run() {
             continue;
         }
 
+        if (!watchLine) continue;
         bool left = false;
         if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) left = !drain();
         if (!left && (fds[1].revents & POLLOUT) && !pending.empty()) {

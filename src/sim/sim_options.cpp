@@ -130,9 +130,12 @@ follows it).
 Options:
   --link PATH            also make PATH a symbolic link to that terminal
                          (an existing symbolic link is replaced; removed on exit)
-  --time-scale X         run the controller's clock X times faster (default 1)
-  --pace-baud N          send at most N/10 bytes per second of real time,
-                         like a wire at N baud (default 0: no pacing)
+  --time-scale X         run the controller's clock X times faster (default 1);
+                         run reports beyond what a line could carry are dropped
+  --pace-baud N          pace both directions like a wire at N baud, 10 bits
+                         a byte: replies go out at most N/10 bytes a second,
+                         and a received byte reaches the controller only once
+                         it has crossed the wire (default 0: no pacing)
   --power-up-option OPT  saved running option: none (default), go (run the
                          programmed cycle at power up; also "power-up") or
                          trigger (run one cycle per trigger pulse)

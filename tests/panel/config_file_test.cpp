@@ -3,13 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <sstream>
 
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace veltra {
@@ -215,6 +220,163 @@ TEST(ConfigFile, FilesOnDisk) {
     EXPECT_EQ(readConfigFile(big.string()).status, Status::kTooLarge);
     fs::resize_file(big, kMaxConfigFileSize);
     EXPECT_EQ(readConfigFile(big.string()).bytes.size(), kMaxConfigFileSize);
+}
+
+std::string contentsOf(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+void makeFile(const fs::path& p, fs::perms perms = fs::perms::owner_read | fs::perms::owner_write) {
+    std::ofstream(p, std::ios::binary) << "old";
+    fs::permissions(p, perms);
+}
+
+TEST(ConfigFile, SavingWritesThroughLinksAndRefusesWhatIsNotAFile) {
+    using T = fs::file_type;
+    const bool root = ::geteuid() == 0;
+    const char* loop = "its symbolic links go round in a loop";
+    const auto link = [](const char* to, const char* at) {
+        return [=](const fs::path& d) { fs::create_symlink(to, d / at); };
+    };
+    const auto fifo = [](const char* at) {
+        return [=](const fs::path& d) { ASSERT_EQ(::mkfifo((d / at).c_str(), 0600), 0); };
+    };
+    const auto device = [](const char* at) {  // what /dev/null is, in our own folder
+        return [=](const fs::path& d) { ASSERT_EQ(::mknod((d / at).c_str(), S_IFCHR | 0666, makedev(1, 3)), 0); };
+    };
+    const struct Row {
+        const char* name;
+        std::vector<std::function<void(const fs::path&)>> make;
+        const char* saveAs;
+        const char* refusal;  // nullptr: saved into `written`
+        const char* written;
+        std::vector<std::pair<const char*, T>> after;  // every entry of the folder afterwards
+        bool needsRoot = false;
+    } rows[] = {
+        {"dangling link into a folder", {[](const fs::path& d) { fs::create_directory(d / "sub"); },
+                                         link("sub/new.cfg", "d.cfg")},
+         "d.cfg", nullptr, "sub/new.cfg", {{"d.cfg", T::symlink}, {"sub", T::directory}, {"sub/new.cfg", T::regular}}},
+        {"dangling link into a missing folder", {link("gone/new.cfg", "d.cfg")}, "d.cfg",
+         "cannot create a file in its folder", nullptr, {{"d.cfg", T::symlink}}},
+        {"link loop", {link("b.cfg", "a.cfg"), link("a.cfg", "b.cfg")}, "a.cfg", loop, nullptr,
+         {{"a.cfg", T::symlink}, {"b.cfg", T::symlink}}},
+        {"link to itself", {link("l.cfg", "l.cfg")}, "l.cfg", loop, nullptr, {{"l.cfg", T::symlink}}},
+        {"relative links across folders",
+         {[](const fs::path& d) {
+              fs::create_directories(d / "a");
+              fs::create_directories(d / "b");
+              makeFile(d / "b/f.cfg");
+          },
+          link("../b/l2", "a/l1"), link("f.cfg", "b/l2")},
+         "a/l1", nullptr, "b/f.cfg",
+         {{"a", T::directory}, {"a/l1", T::symlink}, {"b", T::directory}, {"b/l2", T::symlink},
+          {"b/f.cfg", T::regular}}},
+        {"FIFO", {fifo("f.cfg")}, "f.cfg", "it is a named pipe, not a regular file", nullptr, {{"f.cfg", T::fifo}}},
+        {"link to a FIFO", {fifo("p"), link("p", "l.cfg")}, "l.cfg", "it links to a named pipe, not a regular file",
+         nullptr, {{"p", T::fifo}, {"l.cfg", T::symlink}}},
+        {"folder", {[](const fs::path& d) { fs::create_directory(d / "x.cfg"); }}, "x.cfg",
+         "it is a folder, not a regular file", nullptr, {{"x.cfg", T::directory}}},
+        {"device node", {device("null")}, "null", "it is a device, not a regular file", nullptr,
+         {{"null", T::character}}, true},
+        {"link to a device node", {device("null"), link("null", "n.cfg")}, "n.cfg",
+         "it links to a device, not a regular file", nullptr, {{"null", T::character}, {"n.cfg", T::symlink}}, true},
+    };
+    const std::string bytes = encodeConfig(startupState());
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        if (row.needsRoot && !root) {
+            std::printf("skipped \"%s\": only root may make a device node\n", row.name);
+            continue;
+        }
+        const TempDir dir;
+        for (const auto& make : row.make) make(dir.path);
+        std::string error;
+        const bool saved = writeConfigFileAtomically((dir.path / row.saveAs).string(), bytes, error);
+        EXPECT_EQ(saved, row.refusal == nullptr) << error;
+        if (row.refusal) {
+            const std::string name = fs::path(row.saveAs).filename().string();
+            const std::string start = "Cannot save \"" + name + "\": " + row.refusal;
+            EXPECT_TRUE(error.starts_with(start) && error.ends_with(".")) << error;
+        }
+        std::size_t entries = 0;
+        for (auto it = fs::recursive_directory_iterator(dir.path); it != fs::recursive_directory_iterator(); ++it)
+            ++entries;
+        EXPECT_EQ(entries, row.after.size()) << "a stray file was left or one went missing";
+        for (const auto& [name, type] : row.after) {
+            EXPECT_EQ(fs::symlink_status(dir.path / name).type(), type) << name;
+            if (type != T::regular) continue;
+            const bool written = row.written && fs::path(name) == row.written;
+            EXPECT_EQ(contentsOf(dir.path / name), written ? bytes : "old") << name;
+        }
+    }
+}
+
+TEST(ConfigFile, SavingKeepsTheOldFilesRightsAndRefusesAReadOnlyOne) {
+    using P = fs::perms;
+    // A file with no write bit for anyone is refused even for root, whom the
+    // system would let write it: its owner made it read-only on purpose.
+    const struct { P perms; bool saved; } rows[] = {
+        {P::owner_read | P::group_read | P::others_read, false},
+        {P::owner_read | P::owner_write, true},
+        {P::owner_read | P::owner_write | P::group_read, true},
+        {P::owner_write, true},
+        {P::group_write | P::owner_read, true},  // someone may write it; the owner would need root
+    };
+    const std::string bytes = encodeConfig(startupState());
+    for (const auto& row : rows) {
+        SCOPED_TRACE(static_cast<int>(row.perms));
+        if (row.saved && (row.perms & P::owner_write) == P::none && ::geteuid() != 0) continue;
+        const TempDir dir;
+        const fs::path p = dir.path / "r.cfg";
+        makeFile(p, row.perms);
+        std::string error;
+        EXPECT_EQ(writeConfigFileAtomically(p.string(), bytes, error), row.saved) << error;
+        EXPECT_EQ(error, row.saved ? "" : "Cannot save \"r.cfg\": it is read-only.");
+        EXPECT_EQ(fs::status(p).permissions(), row.perms);
+        EXPECT_EQ(fs::is_regular_file(fs::symlink_status(p)), true);
+        EXPECT_EQ(dir.entries(), 1);
+        fs::permissions(p, P::owner_read);
+        EXPECT_EQ(contentsOf(p), row.saved ? bytes : "old");
+    }
+}
+
+TEST(ConfigFile, SavingKeepsOwnerAndGroupAndRefusesAnotherUsersFile) {
+    if (::geteuid() != 0) GTEST_SKIP() << "only root may hand a file to another user";
+    constexpr uid_t kNobody = 65534;
+    const TempDir dir;
+    const std::string bytes = encodeConfig(startupState());
+    const fs::path theirs = dir.path / "theirs.cfg";
+    makeFile(theirs);
+    ASSERT_EQ(::chown(theirs.c_str(), kNobody, kNobody), 0);
+    std::string error;
+    ASSERT_TRUE(writeConfigFileAtomically(theirs.string(), bytes, error)) << error;
+    struct stat st {};
+    ASSERT_EQ(::stat(theirs.c_str(), &st), 0);
+    EXPECT_EQ(std::pair(st.st_uid, st.st_gid), std::pair(kNobody, kNobody));
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+
+    // Another user may not replace root's 0644 file, even where the folder
+    // would let them rename over it.
+    fs::permissions(dir.path, fs::perms::all);
+    const fs::path mine = dir.path / "mine.cfg";
+    makeFile(mine, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        std::string why;
+        const bool ok = ::setgid(kNobody) == 0 && ::setuid(kNobody) == 0 &&
+                        !writeConfigFileAtomically(mine.string(), bytes, why) &&
+                        why == "Cannot save \"mine.cfg\": you have no permission to write to it.";
+        ::_exit(ok ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    ASSERT_EQ(::stat(mine.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 0u);
+    EXPECT_EQ(contentsOf(mine), "old");
 }
 
 }  // namespace

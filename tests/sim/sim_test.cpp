@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <csignal>
+#include <fstream>
+#include <string>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/wait.h>
@@ -115,6 +119,38 @@ TEST_F(SimControllerTest, garbageIsSkipped) {
     EXPECT_EQ(send("05"), "EE FA A1 0D DE 05 0D");  // the DE waited for its steps byte
 }
 
+// A continuous Go on a clock that leaps: what is kept for sending stays
+// within the bound, nothing goes unaccounted, and the run keeps its rhythm.
+TEST_F(SimControllerTest, continuousRunKeepsMemoryBoundedAtAnyClockSpeed) {
+    EXPECT_EQ(send("FA F0 FF FF FA F3"), "FA F0 FF FF 0D FA F3");  // Fast, no delay or exposure: 24 ms a cycle
+    std::uint64_t reports = 0;
+    for (const long long toMs : {24LL, 24'000LL, 24'000'000LL, 2'400'000'000LL, 2'400'000'024LL}) {
+        SCOPED_TRACE(toMs);
+        const std::uint64_t droppedBefore = c.droppedBytes();
+        const Outputs out = c.advance(ms(toMs));
+        std::size_t kept = 0;
+        for (const SimOutput& o : out) kept += o.bytes.size();
+        EXPECT_LE(kept, SimController::kMaxReadyBytes);
+        // Two reports a cycle, each either sent or counted as dropped.
+        EXPECT_EQ(kept + c.droppedBytes() - droppedBefore, 2 * static_cast<std::uint64_t>(toMs) / 24 - reports);
+        reports = 2 * static_cast<std::uint64_t>(toMs) / 24;
+        if (toMs % 1000 == 24) {  // after the leaps: the same rhythm, every report sent
+            EXPECT_EQ(out, (Outputs{{ms(toMs - 12), {0xAA}}, {ms(toMs), {0xAC}}}));
+        }
+    }
+    EXPECT_TRUE(c.running());
+    EXPECT_EQ(send("BF"), "BF 0D");
+}
+
+TEST_F(SimControllerTest, longSeriesSkippedAheadStillEndsWithItsCarriageReturn) {
+    send("FA F0 EA 60 FA F3");  // 60000 cycles of 24 ms
+    EXPECT_EQ(c.advance(ms(60000LL * 24 - 1)).size(), SimController::kMaxReadyBytes);
+    EXPECT_TRUE(c.running());
+    EXPECT_EQ(c.advance(ms(60000LL * 24)), (Outputs{{ms(60000LL * 24), {0xAC}}, {ms(60000LL * 24), {0x0D}}}));
+    EXPECT_FALSE(c.running());
+    EXPECT_EQ(c.droppedBytes(), 2 * 60000u - 1 - SimController::kMaxReadyBytes);
+}
+
 // Reads until `n` bytes, a `stop` byte or end of file; false when 5 s pass without a byte.
 bool readUntil(int fd, std::string& got, std::size_t n, char stop = '\0') {
     while (got.size() < n && (got.empty() || got.back() != stop)) {
@@ -131,22 +167,47 @@ struct Child {  // the real program, killed if a check fails midway
     ~Child() { if (pid > 0 && ::kill(pid, SIGKILL) == 0) ::waitpid(pid, nullptr, 0); ::close(out); }
 };
 
-TEST(SimHost, answersAcrossReopenAndEndsOnSigterm) {
-    if (const int p = ::posix_openpt(O_RDWR | O_NOCTTY); p >= 0) ::close(p);
-    else GTEST_SKIP() << "no pseudo-terminal can be made here";
-    Child sim;
+bool canMakePty() {
+    const int p = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (p >= 0) ::close(p);
+    return p >= 0;
+}
+
+// Starts the real program with `args`; `path` is the terminal it serves.
+void startSim(Child& sim, std::string& path, std::vector<std::string> args) {
     int fds[2];
     ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
     sim.out = fds[0];
+    args.insert(args.begin(), VELTRA_SIM_BINARY);
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const bool quiet = std::find(args.begin(), args.end(), "--verbose") != args.end();
     if ((sim.pid = ::fork()) == 0) {
         ::dup2(fds[1], STDOUT_FILENO);
-        ::execl(VELTRA_SIM_BINARY, VELTRA_SIM_BINARY, nullptr);
+        if (quiet) ::dup2(::open("/dev/null", O_WRONLY), STDERR_FILENO);  // its log is not ours
+        ::execv(VELTRA_SIM_BINARY, argv.data());
         ::_exit(127);
     }
     ::close(fds[1]);
-    std::string path;
     ASSERT_TRUE(readUntil(sim.out, path, 256, '\n') && !path.empty()) << "no pty path printed";
     path.pop_back();
+}
+
+// Its standard output closes as it exits; then its status is collected.
+void expectCleanExit(Child& sim, const char* after) {
+    std::string rest;
+    ASSERT_TRUE(readUntil(sim.out, rest, 1 << 20)) << "still running 5 s after " << after;
+    int status = 0;
+    ASSERT_GT(::waitpid(std::exchange(sim.pid, -1), &status, 0), 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << after << ": status " << status;
+}
+
+TEST(SimHost, answersAcrossReopenAndEndsOnSigterm) {
+    if (!canMakePty()) GTEST_SKIP() << "no pseudo-terminal can be made here";
+    Child sim;
+    std::string path;
+    ASSERT_NO_FATAL_FAILURE(startSim(sim, path, {}));
     for (int round = 0; round < 2; ++round) {  // a client leaving must not end the service
         const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         ASSERT_GE(fd, 0) << path;
@@ -156,11 +217,96 @@ TEST(SimHost, answersAcrossReopenAndEndsOnSigterm) {
         ::close(fd);
     }
     ASSERT_EQ(::kill(sim.pid, SIGTERM), 0);
-    std::string rest;  // its standard output closes as it exits
-    ASSERT_TRUE(readUntil(sim.out, rest, 4096)) << "still running 5 s after SIGTERM";
-    int status = 0;
-    ASSERT_GT(::waitpid(std::exchange(sim.pid, -1), &status, 0), 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    expectCleanExit(sim, "SIGTERM");
+}
+
+// A storm of trigger pulses must not swallow the stop that follows it, be the
+// simulator logging each pulse or busy with a run on a fast clock.
+TEST(SimHost, stopsOnSigtermOrSigintAfterAStormOfTriggers) {
+    if (!canMakePty()) GTEST_SKIP() << "no pseudo-terminal can be made here";
+    const std::vector<std::string> logging = {"--power-up-option", "trigger", "--repeat", "continuous",
+                                              "--exposure-ms", "0.1", "--verbose"};
+    const std::vector<std::string> busy = {"--time-scale", "100000", "--power-up-option", "go", "--repeat",
+                                           "continuous"};
+    const struct { std::vector<std::string> args; int stop; const char* name; } rows[] = {
+        {logging, SIGTERM, "SIGTERM"}, {logging, SIGINT, "SIGINT"}, {busy, SIGTERM, "SIGTERM"}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.args[1] + " " + row.name);
+        Child sim;
+        std::string path;
+        ASSERT_NO_FATAL_FAILURE(startSim(sim, path, row.args));
+        for (int i = 0; i < 200'000; ++i) ASSERT_EQ(::kill(sim.pid, SIGUSR1), 0);
+        ASSERT_EQ(::kill(sim.pid, row.stop), 0);
+        expectCleanExit(sim, row.name);
+    }
+}
+
+long residentKiB(int pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(in, line);)
+        if (line.starts_with("VmRSS:")) return std::stol(line.substr(6));
+    return -1;
+}
+
+// Reports far faster than any line carries them: memory stays flat while a
+// client takes 4 MiB of them.
+TEST(SimHost, fastClockWithAContinuousRunKeepsMemoryBounded) {
+    if (!canMakePty()) GTEST_SKIP() << "no pseudo-terminal can be made here";
+    Child sim;
+    std::string path;
+    ASSERT_NO_FATAL_FAILURE(startSim(sim, path, {"--time-scale", "100000"}));
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(fd, 0) << path;
+    const std::string go = "\xFA\xF0\xFF\xFF\xFA\xF3";  // repeat continuous, Go
+    ASSERT_EQ(::write(fd, go.data(), go.size()), static_cast<ssize_t>(go.size()));
+    constexpr long kBoundKiB = 48 * 1024;
+    long peak = 0;
+    std::size_t got = 0;
+    char buf[65536];
+    while (got < (4u << 20)) {
+        pollfd p{fd, POLLIN, 0};
+        ASSERT_GT(::poll(&p, 1, 5000), 0) << "no reports for 5 s after " << got << " bytes";
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n > 0) got += static_cast<std::size_t>(n);
+        peak = std::max(peak, residentKiB(sim.pid));
+        ASSERT_LT(peak, kBoundKiB) << "after " << got << " bytes";
+    }
+    ::close(fd);
+    ASSERT_EQ(::kill(sim.pid, SIGTERM), 0);
+    expectCleanExit(sim, "SIGTERM");
+}
+
+// At --pace-baud a command reaches the controller only once all its bytes
+// have crossed the wire, and the answer takes its own wire time back.
+TEST(SimHost, pacedLineDelaysBothDirections) {
+    if (!canMakePty()) GTEST_SKIP() << "no pseudo-terminal can be made here";
+    constexpr long kBaud = 2400;
+    const auto byteTime = std::chrono::microseconds(10'000'000 / kBaud);
+    Child sim;
+    std::string path;
+    ASSERT_NO_FATAL_FAILURE(startSim(sim, path, {"--pace-baud", std::to_string(kBaud)}));
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(fd, 0) << path;
+    const struct { std::string command, answer; } rows[] = {
+        {"\xEE", "\xEE"},
+        {std::string("\xFA\x10\x00\x00\x10\x00", 6), std::string("\xFA\x10\x00\x00\x10\x00\x0D", 7)},
+        {std::string("\xFA\xF0\x01\x2C", 4), std::string("\xFA\xF0\x01\x2C\x0D", 5)},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.command.size());
+        const auto sent = std::chrono::steady_clock::now();
+        ASSERT_EQ(::write(fd, row.command.data(), row.command.size()), static_cast<ssize_t>(row.command.size()));
+        std::string first, rest;
+        ASSERT_TRUE(readUntil(fd, first, 1));
+        const auto firstAt = std::chrono::steady_clock::now();
+        ASSERT_TRUE(readUntil(fd, rest, row.answer.size() - 1, '\r'));  // the answers hold zeros
+        const auto lastAt = std::chrono::steady_clock::now();
+        EXPECT_EQ(first + rest, row.answer);
+        // Never earlier than the wire allows: the command in, then the answer out.
+        EXPECT_GE(firstAt - sent, byteTime * static_cast<long>(row.command.size() + 1));
+        EXPECT_GE(lastAt - sent, byteTime * static_cast<long>(row.command.size() + row.answer.size()));
+    }
+    ::close(fd);
 }
 
 }  // namespace

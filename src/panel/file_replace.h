@@ -1,0 +1,28 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace veltra {
+
+// Puts `bytes` into the file at `path` in one step: they go to a new file in
+// the same folder, are flushed to disk and then take the old file's place, so
+// a failure at any point leaves the old file whole and no stray file behind.
+// Returns an empty text on success, else why nothing was saved (lower case,
+// no closing full stop, e.g. "it is read-only").
+//
+// - A symbolic link at `path` is followed, link by link, and the file it leads
+//   to is written; the links stay. A link that leads to a missing file in an
+//   existing folder creates that file.
+// - Refused, with nothing changed: links that go round in a loop; a target
+//   that exists and is not a regular file (folder, FIFO, device, socket); an
+//   existing file the user may not write. A file with no write permission for
+//   anyone counts as read-only even for a user the system would let write it
+//   (root): the file's owner made it so on purpose.
+// - A replaced file keeps its permissions and, where the process may set
+//   them, its owner and group. A new file gets the platform's defaults.
+//
+// One implementation per platform: file_replace_posix.cpp, file_replace_win.cpp.
+std::string replaceFile(const std::string& path, std::string_view bytes);
+
+}  // namespace veltra
