@@ -3,9 +3,10 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME veltra-utility)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Control panel for a Veltra shutter controller")
-set(CPACK_PACKAGE_DESCRIPTION "Veltra Utility drives a Veltra shutter controller over an RS-232 line: \
-shutter, mode, trigger and sync, timed cycles, downloading the whole panel into the \
-controller, and .cfg files. Includes veltra-sim, a simulated controller on a pseudo-terminal.")
+set(CPACK_PACKAGE_DESCRIPTION "Veltra Utility drives a Veltra shutter controller over an RS-232 line:
+shutter, mode, trigger and sync, timed cycles, downloading the whole panel
+into the controller, and .cfg files. Includes veltra-sim, a simulated
+controller on a pseudo-terminal.")
 set(CPACK_PACKAGE_CONTACT "Veltra Utility maintainers <maintainers@veltra.example>")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
