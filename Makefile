@@ -1,5 +1,5 @@
-# Thin wrapper over the CMake presets: `make demo`, `make test`.
-.PHONY: all deps build demo test test-dev test-asan fuzz bench clean
+# Thin wrapper over the CMake presets: `make demo`, `make test`, `make package`.
+.PHONY: all deps build demo test test-dev test-asan fuzz test-package package bench clean
 
 FUZZ_SECONDS ?= 20
 
@@ -15,7 +15,7 @@ build: deps
 demo: build
 	scripts/demo
 
-test: deps test-dev test-asan fuzz
+test: deps test-dev test-asan fuzz test-package
 
 test-dev:
 	cmake --preset dev
@@ -32,6 +32,15 @@ fuzz:
 	cmake --preset fuzz
 	cmake --build --preset fuzz
 	scripts/run-fuzz build/fuzz $(FUZZ_SECONDS)
+
+# The Debian package lands in build/; test-package validates and runs it.
+package: deps
+	cmake --preset package
+	cmake --build --preset package
+	cpack --preset package
+
+test-package: package
+	scripts/check-package
 
 bench: deps
 	cmake --preset release

@@ -87,5 +87,108 @@ TEST(Cp1252, ConvertsBothWays) {
 }
 
 
+// Each padding rule on both sides of its limits: 9/10 for minutes, seconds and
+// the hours of the cycle, 9/10 and 99/100 for milliseconds.
+TEST(FormatTimerValue, PadsOnBothSidesOfEachLimit) {
+    struct Row { TimerValue v; bool cycle; const char* text; } rows[] = {
+        {tv("", "1", "", "", ""), false, "00 : 01 : 00 : 000 : 0"},
+        {tv("", "9", "", "", ""), false, "00 : 09 : 00 : 000 : 0"},
+        {tv("", "10", "", "", ""), false, "00 : 10 : 00 : 000 : 0"},
+        {tv("", "59", "", "", ""), false, "00 : 59 : 00 : 000 : 0"},
+        {tv("", "", "1", "", ""), false, "00 : 00 : 01 : 000 : 0"},
+        {tv("", "", "9", "", ""), false, "00 : 00 : 09 : 000 : 0"},
+        {tv("", "", "10", "", ""), false, "00 : 00 : 10 : 000 : 0"},
+        {tv("", "", "", "1", ""), false, "00 : 00 : 00 : 001 : 0"},
+        {tv("", "", "", "9", ""), false, "00 : 00 : 00 : 009 : 0"},
+        {tv("", "", "", "10", ""), false, "00 : 00 : 00 : 010 : 0"},
+        {tv("", "", "", "99", ""), false, "00 : 00 : 00 : 099 : 0"},
+        {tv("", "", "", "100", ""), false, "00 : 00 : 00 : 100 : 0"},
+        {tv("", "", "", "999", "9"), false, "00 : 00 : 00 : 999 : 9"},
+        {tv("", "", "", "", "1"), false, "00 : 00 : 00 : 000 : 1"},
+        {tv("1", "", "", "", ""), false, "01 : 00 : 00 : 000 : 0"},
+        {tv("9", "", "", "", ""), false, "09 : 00 : 00 : 000 : 0"},
+        {tv("10", "", "", "", ""), false, "010 : 00 : 00 : 000 : 0"},
+        {tv("99", "", "", "", ""), false, "099 : 00 : 00 : 000 : 0"},
+        {tv("100", "", "", "", ""), false, "0100 : 00 : 00 : 000 : 0"},
+        {tv("1", "", "", "", ""), true, "01 : 00 : 00 : 000 : 0"},
+        {tv("9", "", "", "", ""), true, "09 : 00 : 00 : 000 : 0"},
+        {tv("10", "", "", "", ""), true, "10 : 00 : 00 : 000 : 0"},
+        {tv("100", "", "", "", ""), true, "100 : 00 : 00 : 000 : 0"},
+        // Only the upper limits are tested: a negative value is "below 10".
+        {tv("", "-3", "-4", "-5", "-6"), false, "00 : 0-3 : 0-4 : 00-5 : -6"},
+        {tv("-1", "", "", "", ""), true, "0-1 : 00 : 00 : 000 : 0"},
+        // The value decides, the text is kept: "010" has the value 10.
+        {tv("", "", "", "010", ""), false, "00 : 00 : 00 : 0010 : 0"},
+        {tv("", "", "", " 9", ""), false, "00 : 00 : 00 : 00 9 : 0"},
+    };
+    for (const auto& r : rows) EXPECT_EQ(formatTimerValue(r.v, r.cycle), r.text) << r.v.hours << '|' << r.v.minutes
+        << '|' << r.v.seconds << '|' << r.v.milliseconds << '|' << r.v.tenths << (r.cycle ? " cycle" : "");
+}
+
+// Each carry on both sides of its base.
+TEST(CycleTime, CarriesExactlyAtEachBase) {
+    struct Row { TimerValue delay, exposure; const char* label; } rows[] = {
+        {tv("", "", "", "", "9"), tv("", "", "", "", ""), "Cycle Time  -  00 : 00 : 00 : 024 : 9"},
+        {tv("", "", "", "", "9"), tv("", "", "", "", "1"), "Cycle Time  -  00 : 00 : 00 : 025 : 0"},
+        {tv("", "", "", "975", ""), tv("", "", "", "", ""), "Cycle Time  -  00 : 00 : 00 : 999 : 0"},
+        {tv("", "", "", "976", ""), tv("", "", "", "", ""), "Cycle Time  -  00 : 00 : 01 : 000 : 0"},
+        {tv("", "", "59", "", ""), tv("", "", "", "", ""), "Cycle Time  -  00 : 00 : 59 : 024 : 0"},
+        {tv("", "", "59", "", ""), tv("", "", "1", "", ""), "Cycle Time  -  00 : 01 : 00 : 024 : 0"},
+        {tv("", "59", "", "", ""), tv("", "", "", "", ""), "Cycle Time  -  00 : 59 : 00 : 024 : 0"},
+        {tv("", "59", "", "", ""), tv("", "1", "", "", ""), "Cycle Time  -  01 : 00 : 00 : 024 : 0"},
+        {tv("4", "59", "59", "975", "9"), tv("", "", "", "", "1"), "Cycle Time  -  05 : 00 : 00 : 000 : 0"},
+    };
+    for (const auto& r : rows) EXPECT_EQ(cycleTimeLabel(computeCycleTime(r.delay, r.exposure, 0, 0)), r.label);
+}
+
+TEST(LeadingInt, SaturatesJustPastEachEnd) {
+    EXPECT_EQ(leadingInt("2147483646"), INT_MAX - 1);
+    EXPECT_EQ(leadingInt("2147483648"), INT_MAX);
+    EXPECT_EQ(leadingInt("-2147483647"), INT_MIN + 1);
+    EXPECT_EQ(leadingInt("-2147483649"), INT_MIN);
+    EXPECT_EQ(leadingInt("0"), 0);
+    EXPECT_EQ(leadingInt("-0"), 0);
+    EXPECT_EQ(leadingInt("9"), 9);
+    EXPECT_EQ(leadingInt("/9"), 0);  // the characters either side of the digits
+    EXPECT_EQ(leadingInt(":9"), 0);
+    EXPECT_EQ(leadingInt("9:"), 9);
+}
+
+// Every byte of the code page's 0x80..0x9F block pinned to its character; the
+// five the code page leaves undefined come back as the C1 control of the
+// same value.
+TEST(Cp1252, EverySpecialByteHasItsCharacter) {
+    struct Row { int byte; const char* utf8; } rows[] = {
+        {0x80, "\u20AC"}, {0x81, "\u0081"}, {0x82, "\u201A"}, {0x83, "\u0192"},
+        {0x84, "\u201E"}, {0x85, "\u2026"}, {0x86, "\u2020"}, {0x87, "\u2021"},
+        {0x88, "\u02C6"}, {0x89, "\u2030"}, {0x8A, "\u0160"}, {0x8B, "\u2039"},
+        {0x8C, "\u0152"}, {0x8D, "\u008D"}, {0x8E, "\u017D"}, {0x8F, "\u008F"},
+        {0x90, "\u0090"}, {0x91, "\u2018"}, {0x92, "\u2019"}, {0x93, "\u201C"},
+        {0x94, "\u201D"}, {0x95, "\u2022"}, {0x96, "\u2013"}, {0x97, "\u2014"},
+        {0x98, "\u02DC"}, {0x99, "\u2122"}, {0x9A, "\u0161"}, {0x9B, "\u203A"},
+        {0x9C, "\u0153"}, {0x9D, "\u009D"}, {0x9E, "\u017E"}, {0x9F, "\u0178"},
+        // Latin-1 on either side of the block.
+        {0x7F, "\x7F"}, {0xA0, "\u00A0"}, {0xFF, "\u00FF"},
+    };
+    for (const auto& r : rows) {
+        const std::string one(1, static_cast<char>(r.byte));
+        const std::string text = r.utf8;
+        EXPECT_EQ(cp1252ByteToUtf8(static_cast<unsigned char>(r.byte)), text) << std::hex << r.byte;
+        EXPECT_EQ(cp1252ToUtf8(one), text) << std::hex << r.byte;
+        EXPECT_EQ(utf8ToCp1252(text), one) << std::hex << r.byte;
+    }
+}
+
+TEST(Cp1252, CharactersOutsideTheCodePageBecomeQuestionMarks) {
+    // C1 controls the code page uses for other characters, and the first
+    // characters past Latin-1 and past each block.
+    struct Row { const char* utf8; const char* cp1252; } rows[] = {
+        {"\u0080", "?"}, {"\u0082", "?"}, {"\u009F", "?"}, {"\u0100", "?"}, {"\u20AB", "?"},
+        {"\u20AD", "?"}, {"\U0001F600", "?"}, {"\xE2\x82", "??"}, {"\xFF", "?"},
+        {"a\u2122b", "a\x99" "b"},
+    };
+    for (const auto& r : rows) EXPECT_EQ(utf8ToCp1252(r.utf8), r.cp1252) << r.utf8;
+}
+
 }  // namespace
 }  // namespace veltra

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <sstream>
 
 namespace veltra {
 namespace {
@@ -92,6 +93,41 @@ TEST(ApplyDownload, EachStepUsesThePanelAsItIsThenAndStatusRepliesAreNotDecoded)
     d.panel.onPortRxChar(d.s, 0xAC, 2);
     d.panel.onPortRxChar(d.s, 0x0D, 2);
     EXPECT_EQ(d.sink.hex(), (Strings{"AC", "DD", "FA A1", "AC", "DD"}));
+}
+
+// A download that ends with Go or On Trigger Pulse follows the run from the
+// shutter position the panel had: each report of that position counts one
+// cycle off "Left Cycle Number", reports of the other position do not.
+TEST(ApplyDownload, TheRunItStartsCountsFromThePanelsShutterPosition) {
+    struct Row {
+        const char* name;
+        int shutterPosition, runningOption;
+        const char* reports;
+        Strings lefts;  // left cycle number after each report
+        int runModeAfter;
+    } rows[] = {
+        {"go from close counts closes", 1, 2, "AA AC AA AC AA AC", {"3", "2", "2", "1", "1", "3"}, 0},
+        {"go from open counts opens", 0, 2, "AA AC AA AC AA", {"2", "2", "1", "1", "3"}, 0},
+        {"trigger pulse from close counts closes", 1, 1, "AC AA AC AC", {"2", "2", "1", "3"}, 0},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        Download d;
+        d.s.shutterPosition = r.shutterPosition;
+        d.s.runningOption = r.runningOption;
+        d.s.triggerMode = -1;
+        d.s.repeatText = d.s.leftCycleText = "3";
+        d.run();
+        ASSERT_EQ(d.p.runMode, r.runningOption);
+        std::istringstream in(r.reports);
+        std::string hex;
+        for (const std::string& left : r.lefts) {
+            ASSERT_TRUE(in >> hex);
+            d.decoder.onPortRxChar(d.s, std::stoi(hex, nullptr, 16), 2);
+            EXPECT_EQ(d.s.leftCycleText, left) << "after " << hex;
+        }
+        EXPECT_EQ(d.p.runMode, r.runModeAfter);
+    }
 }
 
 }  // namespace

@@ -230,5 +230,71 @@ TEST(Decoder, StatusReplyDuringARunIsNotDecoded) {
     EXPECT_EQ(f.d().runMode(), 0);  // the closing 0D ended the run
 }
 
+// Replies in which every field differs from its neighbours and from zero, so a
+// field read from the wrong position shows. The Fast layout ignores the byte
+// after the mode (48 here would read as 72 steps); 0x20 flags an exposure of
+// 0 hours, which still selects Exposure Time.
+TEST(Decoder, EveryFieldOfBothLayoutsComesFromItsOwnPosition) {
+    struct Row { const char* reply; const char* panel; } rows[] = {
+        {"CC AA DC 48 A3 B1 13 2A 3B 98 76 20 05 07 45 67 F1 01 02 33",
+         "pos 0 mode 0 steps 0 'Neutral Density' 12 ms/12 ms trig 12 sync 10 delay 03 : 42 : 59 : 987 : 6 "
+         "exp 00 : 05 : 07 : 456 : 7 sel 1 edit 00 : 05 : 07 : 456 : 7 sliders 0 5 7 456 7 | "
+         "Cycle Time  -  03 : 48 : 07 : 468 : 3 | run 0 repeat 258/258 lines 20"},
+        {"CC AC DE 90 5A A4 B0 12 3B 00 99 99 00 00 01 00 05 F0 FF FE",
+         "pos 1 mode 2 steps 144 'Neutral Density - 144' 38.0 ms/38.0 ms trig 13 sync 0-1 "
+         "delay 02 : 59 : 00 : 999 : 9 exp 00 : 00 : 01 : 000 : 5 sel 0 edit 02 : 59 : 00 : 999 : 9 "
+         "sliders 2 59 0 999 9 | Cycle Time  -  02 : 59 : 02 : 076 : 4 | run -1 repeat 65534/65534 lines 20"},
+        // Soft, with a Close position byte that is neither AA nor AC.
+        {"CC 00 DD 01 A1 B2 04 3B 01 01 10 00 3A 3B 00 01 F2 FF 00 00",
+         "pos 1 mode 1 steps 0 'Neutral Density' 70 ms/70 ms trig 10 sync 11 delay 04 : 59 : 01 : 011 : 0 "
+         "exp 00 : 58 : 59 : 000 : 1 sel 0 edit 04 : 59 : 01 : 011 : 0 sliders 4 59 1 11 0 | "
+         "Cycle Time  -  05 : 58 : 00 : 151 : 1 | run 1 repeat 65280/65280 lines 20"},
+    };
+    for (const auto& r : rows) {
+        Fixture f;
+        f.feed(r.reply);
+        EXPECT_EQ(describe(f.s), r.panel) << r.reply;
+        EXPECT_EQ(f.p.statusIndex, -1) << r.reply;
+    }
+}
+
+TEST(Decoder, NormalLogLinesChangeWidthExactlyAtTenAndAHundred) {
+    EXPECT_EQ(normalLogLine(9), "9           0x09");
+    EXPECT_EQ(normalLogLine(10), "10         0x0A");
+    EXPECT_EQ(runLogLine(9), "9         0x09");
+    EXPECT_EQ(runLogLine(10), "10         0x0A");
+}
+
+// The information lines end at exactly 8 and 12 bytes; the byte after them is
+// back on the normal path.
+TEST(Decoder, InformationEndsAtTheTwelfthByte) {
+    Fixture f;
+    f.feed("FD 41 42 43 44 45 46 47");
+    EXPECT_EQ(f.s.log.size(), 1u);
+    f.feed("48");
+    EXPECT_EQ(f.s.log.size(), 2u);
+    f.feed("49 4A 4B");
+    EXPECT_EQ(f.s.log.size(), 2u);
+    f.feed("4C");
+    ASSERT_EQ(f.s.log.size(), 3u);
+    EXPECT_EQ(f.s.log.line(1), "ABCDEFGH");
+    EXPECT_EQ(f.s.log.line(2), "IJKL");
+    f.feed("4D");
+    EXPECT_EQ(f.s.log.back(), "77         0x4D");
+}
+
+// A status reply ends after position 18: the next byte is logged only.
+TEST(Decoder, StatusReplyEndsAfterPositionEighteen) {
+    Fixture f;
+    f.feed("CC AA DC 00 A0 B0 00 00 00 00 00 21 05 07 45 67 F3 00 0A");
+    EXPECT_EQ(f.p.statusIndex, 18);
+    EXPECT_EQ(f.s.repeatText, "10");
+    f.feed("0D");
+    EXPECT_EQ(f.p.statusIndex, -1);
+    f.feed("AC");
+    EXPECT_EQ(f.s.shutterPosition, 0);
+    EXPECT_EQ(f.p.statusIndex, -1);
+}
+
 }  // namespace
 }  // namespace veltra
