@@ -118,15 +118,15 @@ TEST(ApplyDownload, TheRunItStartsCountsFromThePanelsShutterPosition) {
         d.s.triggerMode = -1;
         d.s.repeatText = d.s.leftCycleText = "3";
         d.run();
-        ASSERT_EQ(d.p.runMode, r.runningOption);
+        ASSERT_EQ(d.panel.decoder().runMode(), r.runningOption);
         std::istringstream in(r.reports);
         std::string hex;
         for (const std::string& left : r.lefts) {
             ASSERT_TRUE(in >> hex);
-            d.decoder.onPortRxChar(d.s, std::stoi(hex, nullptr, 16), 2);
+            d.panel.onPortRxChar(d.s, std::stoi(hex, nullptr, 16), 2);
             EXPECT_EQ(d.s.leftCycleText, left) << "after " << hex;
         }
-        EXPECT_EQ(d.p.runMode, r.runModeAfter);
+        EXPECT_EQ(d.panel.decoder().runMode(), r.runModeAfter);
     }
 }
 

@@ -254,7 +254,7 @@ TEST(Decoder, EveryFieldOfBothLayoutsComesFromItsOwnPosition) {
         Fixture f;
         f.feed(r.reply);
         EXPECT_EQ(describe(f.s), r.panel) << r.reply;
-        EXPECT_EQ(f.p.statusIndex, -1) << r.reply;
+        EXPECT_FALSE(f.d().statusReplyInProgress()) << r.reply;
     }
 }
 
@@ -287,13 +287,13 @@ TEST(Decoder, InformationEndsAtTheTwelfthByte) {
 TEST(Decoder, StatusReplyEndsAfterPositionEighteen) {
     Fixture f;
     f.feed("CC AA DC 00 A0 B0 00 00 00 00 00 21 05 07 45 67 F3 00 0A");
-    EXPECT_EQ(f.p.statusIndex, 18);
+    EXPECT_TRUE(f.d().statusReplyInProgress());  // position 18 still to come
     EXPECT_EQ(f.s.repeatText, "10");
     f.feed("0D");
-    EXPECT_EQ(f.p.statusIndex, -1);
+    EXPECT_FALSE(f.d().statusReplyInProgress());
     f.feed("AC");
     EXPECT_EQ(f.s.shutterPosition, 0);
-    EXPECT_EQ(f.p.statusIndex, -1);
+    EXPECT_FALSE(f.d().statusReplyInProgress());
 }
 
 }  // namespace
