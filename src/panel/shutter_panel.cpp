@@ -91,6 +91,12 @@ void ShutterPanel::portLost(PanelState& s, int port, const std::string& reason) 
     s.ports[static_cast<std::size_t>(port - 1)] = PortView{kDisconnected, false, reason};
 }
 
+void ShutterPanel::portReconnected(PanelState& s, int port) {
+    portReopened(s, port, true, {});
+    m_sink.send(port, onlineCommand());
+    if (m_p.activePort == port) m_p.awaitingOnlineReply = 1;
+}
+
 bool ShutterPanel::send(const Command& c) {
     if (m_p.activePort != 0 && m_sink.send(m_p.activePort, c)) return true;
     warnNotSent();
