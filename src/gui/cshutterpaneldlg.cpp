@@ -52,7 +52,8 @@ CShutterPanelDlg::CShutterPanelDlg(PanelOptions options, QWidget* parent)
       m_options(std::move(options)),
       m_ownPrompter(m_options.prompter ? nullptr : std::make_unique<QtPrompter>(this)),
       m_ports(this),
-      m_panel(m_ports, m_options.prompter ? *m_options.prompter : *m_ownPrompter) {
+      m_panel(m_ports, m_options.prompter ? *m_options.prompter : *m_ownPrompter),
+      m_parked(m_options.parkLimit) {
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setWindowIcon(appIcon());

@@ -38,6 +38,8 @@ struct PanelOptions {
     Prompter* prompter = nullptr;
     // Lines the received-data list keeps.
     std::size_t logLines = ReceivedLog::kDefaultMaxLines;
+    // Received bytes each port may park while a box is open.
+    std::size_t parkLimit = ParkedBytes::kDefaultLimit;
 };
 
 // The control panel "Veltra Utility - COM v1.12": the view of a PanelState.
