@@ -31,6 +31,18 @@ AppOptions parseAppOptions(const QStringList& arguments) {
         QStringLiteral("Open DEVICE as COM port N (1 to 4) instead of its default device. Repeatable."),
         QStringLiteral("N=DEVICE"));
     parser.addOption(port);
+    const QCommandLineOption logLines(
+        QStringLiteral("log-lines"),
+        QStringLiteral("Keep the newest N lines in the received-data list (default %1); older ones are "
+                       "dropped in blocks.").arg(ReceivedLog::kDefaultMaxLines),
+        QStringLiteral("N"));
+    parser.addOption(logLines);
+    const QCommandLineOption trafficLog(
+        QStringLiteral("traffic-log"),
+        QStringLiteral("Append every byte sent and received on every port to FILE, one line per write "
+                       "and per received chunk."),
+        QStringLiteral("FILE"));
+    parser.addOption(trafficLog);
 
     if (!parser.parse(arguments))
         return error(parser.errorText());
@@ -53,6 +65,20 @@ AppOptions parseAppOptions(const QStringList& arguments) {
         return error(QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().constFirst()));
 
     AppOptions o;
+    if (parser.isSet(logLines)) {
+        const QString value = parser.value(logLines).trimmed();
+        bool numeric = false;
+        const qulonglong n = value.toULongLong(&numeric);
+        if (!numeric || n < 1 || n > 1'000'000'000ull)
+            return error(QStringLiteral("invalid --log-lines value '%1': expected a number from 1 to 1000000000")
+                             .arg(parser.value(logLines)));
+        o.logLines = static_cast<std::size_t>(n);
+    }
+    if (parser.isSet(trafficLog)) {
+        o.trafficLog = parser.value(trafficLog);
+        if (o.trafficLog.isEmpty())
+            return error(QStringLiteral("--traffic-log needs a file name"));
+    }
     std::array<bool, kPortCount> seen{};
     for (const QString& value : parser.values(port)) {
         const qsizetype eq = value.indexOf(u'=');

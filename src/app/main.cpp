@@ -2,9 +2,12 @@
 
 #include "app_options.h"
 #include "gui/cshutterpaneldlg.h"
+#include "gui/qt_prompter.h"
 #include "gui/resources.h"
+#include "traffic_log.h"
 
 #include <QApplication>
+#include <QTimer>
 
 #include <cstdio>
 
@@ -34,10 +37,23 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setWindowIcon(veltra::appIcon());
 
+    // A traffic log that cannot be opened is told, and the program runs without it.
+    veltra::TrafficLog traffic;
+    QString trafficFailure;
+    if (QString reason; !options.trafficLog.isEmpty() && !traffic.open(options.trafficLog, &reason)) {
+        trafficFailure = veltra::trafficLogFailure(options.trafficLog, reason);
+        std::fprintf(stderr, "veltra-utility: %s\n", trafficFailure.toLocal8Bit().constData());
+    }
+
     veltra::PanelOptions panelOptions;
     panelOptions.devices = options.devices;
+    panelOptions.logLines = options.logLines;
     veltra::CShutterPanelDlg panel(panelOptions);
+    if (traffic.isOpen())
+        traffic.attach(panel.ports());
     panel.startUp();
+    if (!trafficFailure.isEmpty())
+        QTimer::singleShot(0, &panel, [&] { veltra::showErrorBox(&panel, QStringLiteral("Warning"), trafficFailure); });
     panel.exec();
     // -1 after "Exit" or the close button, 0 after Escape.
     return panel.exitStatus();

@@ -52,7 +52,8 @@ CShutterPanelDlg::CShutterPanelDlg(PanelOptions options, QWidget* parent)
       m_options(std::move(options)),
       m_ownPrompter(m_options.prompter ? nullptr : std::make_unique<QtPrompter>(this)),
       m_ports(this),
-      m_panel(m_ports, m_options.prompter ? *m_options.prompter : *m_ownPrompter) {
+      m_panel(m_ports, m_options.prompter ? *m_options.prompter : *m_ownPrompter),
+      m_parked(m_options.parkLimit) {
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setWindowIcon(appIcon());
@@ -66,6 +67,7 @@ CShutterPanelDlg::CShutterPanelDlg(PanelOptions options, QWidget* parent)
     }
     resize(size);
 
+    m_state.log.setMaxLines(m_options.logLines);
     setUpControls();
     connectActions();
     connectLinks();
@@ -86,6 +88,7 @@ CShutterPanelDlg::~CShutterPanelDlg() {
         link.setCtsHandler({});
         link.setErrorReporter({});
         link.setClosedHandler({});
+        link.setReconnectedHandler({});
     }
 }
 
@@ -215,9 +218,22 @@ void CShutterPanelDlg::connectLinks() {
         link.setCtsHandler([](int) {});  // announces received bytes; nothing to do
         link.setErrorReporter(
             [this](const QString& text) { showErrorBox(this, QStringLiteral("Application Error"), text); });
-        link.setClosedHandler([this](int from, const QString& reason) {
-            const std::string why = reason.toStdString();
-            act([this, from, why](PanelState& s) { m_panel.portLost(s, from, why); });
+        // Each of these may wait behind a box; by then the link may have been
+        // reopened, and only what still holds is shown.
+        link.setClosedHandler([this, &link](int from, const QString& reason) {
+            const std::string why = link.isReconnecting() ? std::string("Reconnecting\u2026") : reason.toStdString();
+            const quint64 generation = link.generation();
+            act([this, &link, from, why, generation](PanelState& s) {
+                if (link.generation() == generation)
+                    m_panel.portLost(s, from, why);
+            });
+        });
+        link.setReconnectedHandler([this, &link](int from) {
+            const quint64 generation = link.generation();
+            act([this, &link, from, generation](PanelState& s) {
+                if (link.generation() == generation)
+                    m_panel.portReconnected(s, from);
+            });
         });
     }
 }
@@ -256,6 +272,8 @@ void CShutterPanelDlg::configurate(int port) {
             link.setDeviceName(device);
         const PortSettingsRequest r = convertDialogTexts(dlg.baudText(), dlg.parityText(), dlg.dataBitsText(),
                                                          dlg.stopBitsText(), dlg.sendBufferText());
+        // What the port received while the dialog was open came before the reopening.
+        decodeParked(s, port, m_parked.marks()[static_cast<std::size_t>(port - 1)]);
         const bool opened =
             link.OpenLink(port, r.baudRate, r.parity, r.dataBits, r.stopBits, eventMask, r.sendBufferSize);
         // A port that did not open gets no monitor: there is nothing to watch.
@@ -268,23 +286,56 @@ void CShutterPanelDlg::configurate(int port) {
 void CShutterPanelDlg::act(const std::function<void(PanelState&)>& action) { perform(action, true); }
 
 void CShutterPanelDlg::receiveByte(int byte, int port) {
+    if (m_acting) {
+        // An action waits in a box: the byte waits too, as one raw byte.
+        m_parked.park(port, static_cast<std::uint8_t>(byte));
+        return;
+    }
     perform([this, byte, port](PanelState& s) { m_panel.onPortRxChar(s, byte, port); }, false);
 }
 
 void CShutterPanelDlg::perform(const std::function<void(PanelState&)>& action, bool showNow) {
     if (m_acting) {
-        // An action waits in a message box: this one follows it, in order.
-        m_deferred.push_back(action);
+        // An action waits in a message box: this one follows it, in order,
+        // after the bytes parked before it.
+        if (!m_parked.empty())
+            m_deferred.push_back({{}, m_parked.marks()});
+        m_deferred.push_back({action, {}});
         return;
     }
     m_acting = true;
     runAction(action, showNow);
-    while (!m_deferred.empty()) {
-        const auto next = std::move(m_deferred.front());
+    while (!m_deferred.empty() || !m_parked.empty()) {
+        if (m_deferred.empty()) {
+            runParked(m_parked.marks());
+            continue;
+        }
+        const Deferred next = std::move(m_deferred.front());
         m_deferred.pop_front();
-        runAction(next, true);
+        if (next.action)
+            runAction(next.action, true);
+        else
+            runParked(next.marks);
     }
     m_acting = false;
+}
+
+void CShutterPanelDlg::runParked(const std::array<std::uint64_t, kPortCount>& marks) {
+    // One batch, one redraw, whatever the line sent meanwhile.
+    runAction(
+        [this, &marks](PanelState& s) {
+            for (int port = 1; port <= kPortCount; ++port)
+                decodeParked(s, port, marks[static_cast<std::size_t>(port - 1)]);
+        },
+        true);
+}
+
+void CShutterPanelDlg::decodeParked(PanelState& s, int port, std::uint64_t mark) {
+    if (const std::uint64_t dropped = m_parked.takeDropped(port))
+        s.log.append("--- COM" + std::to_string(port) + ": " + std::to_string(dropped) +
+                     " received bytes dropped while a box was open ---");
+    for (const std::uint8_t byte : m_parked.take(port, mark))
+        m_panel.onPortRxChar(s, byte, port);
 }
 
 void CShutterPanelDlg::runAction(const std::function<void(PanelState&)>& action, bool showNow) {

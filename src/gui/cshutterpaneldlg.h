@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <array>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <map>
@@ -35,6 +36,10 @@ struct PanelOptions {
     std::array<QString, kPortCount> devices{};
     // Who answers the panel's questions; nullptr: real boxes over the panel.
     Prompter* prompter = nullptr;
+    // Lines the received-data list keeps.
+    std::size_t logLines = ReceivedLog::kDefaultMaxLines;
+    // Received bytes each port may park while a box is open.
+    std::size_t parkLimit = ParkedBytes::kDefaultLimit;
 };
 
 // The control panel "Veltra Utility - COM v1.12": the view of a PanelState.
@@ -64,8 +69,11 @@ public:
 
     // One received byte from COM `port`, as the link hands it over: decoded
     // at once; the widgets follow at most at display rate, so a fast line
-    // never waits for painting.
+    // never waits for painting. While an action waits in a box or dialog the
+    // byte is parked (raw, bounded per port) and decoded with the others in
+    // one batch when the box closes.
     void receiveByte(int byte, int port);
+    const ParkedBytes& parkedBytes() const { return m_parked; }
     PanelState& state() { return m_state; }
     ShutterPanel& panel() { return m_panel; }
     PortHub& ports() { return m_ports; }
@@ -97,6 +105,9 @@ private:
     void setGroupIndex(int firstId, int index);
     void perform(const std::function<void(PanelState&)>& action, bool showNow);
     void runAction(const std::function<void(PanelState&)>& action, bool showNow);
+    void runParked(const std::array<std::uint64_t, kPortCount>& marks);
+    // The bytes of `port` parked before `mark`, into the decoder.
+    void decodeParked(PanelState& s, int port, std::uint64_t mark);
     void flushShow();
     void watchOperatorInput();
 
@@ -134,7 +145,14 @@ private:
     bool m_operatorTouched = true;
 
     bool m_acting = false;
-    std::deque<std::function<void(PanelState&)>> m_deferred;
+    // What came while an action waited in a box, in order: actions, and
+    // marks up to which the parked bytes come before the next action.
+    struct Deferred {
+        std::function<void(PanelState&)> action;  // empty: parked bytes up to `marks`
+        std::array<std::uint64_t, kPortCount> marks{};
+    };
+    std::deque<Deferred> m_deferred;
+    ParkedBytes m_parked;
     bool m_started = false;
     int m_exitStatus = 0;
 };

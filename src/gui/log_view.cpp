@@ -55,19 +55,31 @@ void LogView::updateRange(bool followEnd) {
 std::size_t LogView::sync(const ReceivedLog& log) {
     m_log = &log;
     const bool cleared = log.generation() != m_generation;
-    if (!cleared && log.size() == m_rows) return 0;
+    const bool dropped = !cleared && log.droppedLines() != m_dropped;
+    if (!cleared && !dropped && log.size() == m_rows) return 0;
     QScrollBar* bar = verticalScrollBar();
     const bool atEnd = bar->value() >= bar->maximum();
     const int firstShown = bar->value();
-    const std::size_t before = cleared ? 0 : m_rows;
+    std::size_t before = cleared ? 0 : m_rows;
+    int firstWanted = firstShown;
     if (cleared) {
         m_generation = log.generation();
         m_selected = -1;
+    } else if (dropped) {
+        // The oldest lines went: the rows still shown move up by as many
+        // (less the notice row that took the place of the first ones).
+        const auto shift = static_cast<long long>(log.droppedLines() - m_dropped) - (m_dropped == 0 ? 1 : 0);
+        m_selected = m_selected - shift >= (log.droppedLines() != 0 ? 1 : 0) ? static_cast<int>(m_selected - shift) : -1;
+        firstWanted = static_cast<int>(std::max<long long>(0, firstShown - shift));
+        before = static_cast<std::size_t>(std::max<long long>(0, static_cast<long long>(before) - shift));
     }
+    m_dropped = log.droppedLines();
     m_rows = log.size();
     updateRange(atEnd || cleared);
+    if (!atEnd && !cleared && firstWanted != firstShown)
+        bar->setValue(firstWanted);
     // Repaint only when something on screen changed.
-    if (cleared || bar->value() != firstShown || before < static_cast<std::size_t>(firstShown + visibleRows()))
+    if (cleared || dropped || bar->value() != firstShown || before < static_cast<std::size_t>(firstShown + visibleRows()))
         viewport()->update();
     return m_rows - before;
 }

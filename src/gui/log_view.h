@@ -44,6 +44,7 @@ private:
     const ReceivedLog* m_log = nullptr;
     std::size_t m_rows = 0;
     std::uint64_t m_generation = 0;
+    std::uint64_t m_dropped = 0;  // the log's dropped lines at the last sync
     int m_selected = -1;
     int m_rowHeight = 1;
 };

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -9,24 +10,54 @@
 namespace veltra {
 
 // The received-data log: one text line per entry, appended at the end and
-// emptied only by "Clear". Lines live back to back in one buffer, so a
-// million lines cost their characters plus one offset each.
+// emptied by "Clear". It keeps at most maxLines() lines: when a line would
+// go beyond that, the oldest lines are dropped a block at a time (a
+// sixteenth of the limit, at most 65536 lines), and from then on the first
+// row says how many older lines were dropped. Lines live back to back in block-sized buffers,
+// so a million lines cost their characters plus four bytes each, and
+// dropping a block frees it at once.
 class ReceivedLog {
 public:
+    static constexpr std::size_t kDefaultMaxLines = 1'000'000;
+
+    explicit ReceivedLog(std::size_t maxLines = kDefaultMaxLines);
+
     void append(std::string_view line);
     void clear();
-    std::size_t size() const { return m_ends.size(); }
-    bool empty() const { return m_ends.empty(); }
+    // Rows: the dropped-lines notice (once lines were dropped), then the lines kept.
+    std::size_t size() const { return m_lines + (m_dropped != 0 ? 1 : 0); }
+    bool empty() const { return size() == 0; }
     std::string_view line(std::size_t index) const;
     std::string_view back() const { return line(size() - 1); }
     // Changes whenever the log is emptied, so a view can tell a clear followed
     // by new lines from plain appends.
     std::uint64_t generation() const { return m_generation; }
-    std::size_t memoryBytes() const { return m_text.capacity() + m_ends.capacity() * sizeof(std::size_t); }
+    std::size_t memoryBytes() const;
+
+    // At least 1; a smaller log drops its oldest lines now.
+    void setMaxLines(std::size_t maxLines);
+    std::size_t maxLines() const { return m_maxLines; }
+    // Lines dropped from the front since the last clear; a view that has
+    // shown rows moves them up by the growth of this count.
+    std::uint64_t droppedLines() const { return m_dropped; }
+    // Every line appended since the last clear, dropped or kept.
+    std::uint64_t appendedLines() const { return m_dropped + m_lines; }
+    // The first row's text once `dropped` lines are gone.
+    static std::string droppedNotice(std::uint64_t dropped);
 
 private:
-    std::string m_text;
-    std::vector<std::size_t> m_ends;
+    struct Block {
+        std::string text;
+        std::vector<std::uint32_t> ends;  // end of each line within text
+    };
+    void dropOldestBlock();
+
+    std::deque<Block> m_blocks;  // all full but the last
+    std::size_t m_blockLines;
+    std::size_t m_maxLines;
+    std::size_t m_lines = 0;
+    std::uint64_t m_dropped = 0;
+    std::string m_notice;
     std::uint64_t m_generation = 0;
 };
 

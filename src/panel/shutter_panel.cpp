@@ -86,6 +86,12 @@ bool ShutterPanel::sendTo(int port, const Command& c) {
     return true;
 }
 
+void ShutterPanel::portReconnected(PanelState& s, int port) {
+    portReopened(s, port, true, {});
+    sendTo(port, onlineCommand());
+    if (m_activePort == port) m_decoder.expectOnlineReply();
+}
+
 bool ShutterPanel::send(const Command& c) {
     if (sendTo(m_activePort, c)) return true;
     warnNotSent();

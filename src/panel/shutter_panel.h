@@ -44,6 +44,10 @@ public:
     // closes by itself: the status edit shows the real state.
     void portReopened(PanelState& s, int port, bool opened, const std::string& reason);
     void portLost(PanelState& s, int port, const std::string& reason);
+    // A port lost by portLost is open again by itself (the device came back at
+    // the same path, same line settings): shown as reopened, Online goes out,
+    // and the controller's echo makes it ready again if it is the active port.
+    void portReconnected(PanelState& s, int port);
 
     // Line commands.
     void onOnline(PanelState& s);

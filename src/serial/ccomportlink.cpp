@@ -1,19 +1,10 @@
 #include "serial/ccomportlink.h"
 
-#include <QFile>
-#include <QMetaObject>
-#include <QtGlobal>
+#include "serial/serial_platform.h"
 
-#ifdef Q_OS_UNIX
-#include <cerrno>
-#include <poll.h>
-#include <sys/stat.h>
-#include <termios.h>
-#include <unistd.h>
-#endif
-#ifdef Q_OS_LINUX
-#include <sys/sysmacros.h>
-#endif
+#include <QMetaObject>
+#include <QTimer>
+#include <QtGlobal>
 
 namespace veltra {
 
@@ -61,22 +52,12 @@ std::uint8_t stopBitsCode(QSerialPort::StopBits stopBits) {
     }
 }
 
-// A pseudo-terminal has no modem lines, so RTS cannot be set on it.
-bool isPseudoTerminal(const QSerialPort& port, const QString& device) {
-    if (device.startsWith(QLatin1String("/dev/pts/")))
-        return true;
-#ifdef Q_OS_LINUX
-    struct stat st {};
-    if (::fstat(port.handle(), &st) == 0 && S_ISCHR(st.st_mode)) {
-        const unsigned int m = major(st.st_rdev);
-        if (m >= 136 && m <= 143)  // Unix98 pty slaves
-            return true;
-    }
-#else
-    Q_UNUSED(port);
-#endif
-    return false;
-}
+// Bytes QSerialPort may hold for the link while a callback keeps the link
+// from reading (a box opened from a byte handler); beyond that the line
+// waits in the driver, so memory stays bounded.
+constexpr qint64 kReadBufferLimit = qint64{1} << 20;
+
+constexpr int kReconnectIntervalMs = 1000;
 
 }  // namespace
 
@@ -86,9 +67,13 @@ QString composeLinkErrorText(const QString& operation, const QString& systemText
                              portNumber);
 }
 
-CComPortLink::CComPortLink(QObject* parent) : QObject(parent), m_port(new QSerialPort(this)) {
+CComPortLink::CComPortLink(QObject* parent)
+    : QObject(parent), m_port(new QSerialPort(this)), m_reconnectTimer(new QTimer(this)) {
+    m_port->setReadBufferSize(kReadBufferLimit);
     connect(m_port, &QSerialPort::readyRead, this, &CComPortLink::onReadyRead);
     connect(m_port, &QSerialPort::errorOccurred, this, &CComPortLink::onErrorOccurred);
+    m_reconnectTimer->setInterval(kReconnectIntervalMs);
+    connect(m_reconnectTimer, &QTimer::timeout, this, &CComPortLink::tryReconnect);
 }
 
 CComPortLink::~CComPortLink() {
@@ -96,6 +81,7 @@ CComPortLink::~CComPortLink() {
     // output; whatever the line cannot take now is dropped with the port.
     m_monitoring = false;
     m_deferredWrites.clear();
+    m_reconnectTimer->stop();
     disconnect(m_port, nullptr, this, nullptr);
     if (m_port->isOpen()) {
         m_port->flush();
@@ -107,6 +93,10 @@ bool CComPortLink::isOpen() const {
     return m_port->isOpen();
 }
 
+bool CComPortLink::isReconnecting() const {
+    return m_reconnectTimer->isActive();
+}
+
 QString CComPortLink::deviceName() const {
     return m_deviceName.isEmpty() ? defaultDeviceName(m_portNumber) : m_deviceName;
 }
@@ -116,7 +106,9 @@ bool CComPortLink::OpenLink(int portNumber, int baudRate, char parity, int dataB
     const quint64 generation = ++m_generation;
     m_monitoring = false;
     m_deferredWrites.clear();
+    m_reconnectTimer->stop();  // the operator's own choice replaces any retrying
     m_readErrorReported = false;
+    m_requested = Requested{baudRate, parity, dataBits, stopBits};
     m_portNumber = portNumber;
     m_eventMask = eventMask;
     m_sendBufferSize = sendBufferSize;
@@ -197,7 +189,7 @@ void CComPortLink::configure(int baudRate, char parity, int dataBits, int stopBi
     // carries bytes without line framing: it holds neither parity nor fewer
     // than 8 data bits, and has no modem lines; none of that is a failure
     // there, as the bytes reach the other end all the same.
-    const bool pty = isPseudoTerminal(*m_port, deviceName());
+    const bool pty = serial_platform::isPseudoTerminal(m_port->handle(), deviceName());
     QString failure;
     {
         ExplicitCall guard(m_explicitCalls);
@@ -215,29 +207,11 @@ void CComPortLink::configure(int baudRate, char parity, int dataBits, int stopBi
             check(false);
         m_port->clearError();
     }
-    if (failure.isEmpty() && !pty && !lineHolds(parityCodeValue, dataBits, stopBits))
+    if (failure.isEmpty() && !pty &&
+        !serial_platform::lineHolds(m_port->handle(), parityCodeValue, dataBits, stopBits))
         failure = tr("The device does not hold the parity, data bits or stop bits asked for.");
     if (!failure.isEmpty())
         reportError(QStringLiteral("SetCommState()"), failure);
-}
-
-bool CComPortLink::lineHolds(std::uint8_t parity, int dataBits, int stopBits) const {
-#ifdef Q_OS_UNIX
-    // Some drivers take a setting and quietly drop it (a Linux pty keeps 8
-    // bits without parity whatever it is told); read back what the line holds.
-    termios t{};
-    if (::tcgetattr(m_port->handle(), &t) != 0)
-        return true;
-    const tcflag_t sizes[] = {CS5, CS6, CS7, CS8};
-    return ((t.c_cflag & PARENB) != 0) == (parity != kParityNone) &&
-           (t.c_cflag & CSIZE) == sizes[dataBits - 5] &&
-           ((t.c_cflag & CSTOPB) != 0) == (stopBits == 2);
-#else
-    Q_UNUSED(parity);
-    Q_UNUSED(dataBits);
-    Q_UNUSED(stopBits);
-    return true;
-#endif
 }
 
 bool CComPortLink::StartMonitor() {
@@ -279,16 +253,18 @@ bool CComPortLink::writeNow(const QByteArray& data) {
     {
         ExplicitCall guard(m_explicitCalls);
         // Only unread input is dropped: queued output keeps its order.
-        if (!m_port->clear(QSerialPort::Input))
+        if (!m_port->clear(QSerialPort::Input)) {
             purgeFailure = m_port->errorString();
-        if (m_port->write(data) != data.size()) {
+            gone = m_port->error() == QSerialPort::ResourceError;
+        }
+        if (!gone && m_port->write(data) != data.size()) {
             writeFailure = m_port->errorString();
             gone = m_port->error() == QSerialPort::ResourceError;
         }
         m_port->clearError();
     }
-    if (gone) {
-        deviceGone(QStringLiteral("WriteFile()"), writeFailure);
+    if (gone || (!purgeFailure.isEmpty() && serial_platform::hungUp(m_port->handle()))) {
+        deviceGone(QStringLiteral("WriteFile()"));
         return false;
     }
     if (!purgeFailure.isEmpty())
@@ -297,6 +273,8 @@ bool CComPortLink::writeNow(const QByteArray& data) {
         reportError(QStringLiteral("WriteFile()"), writeFailure);
         return false;
     }
+    if (m_trafficHandler)
+        m_trafficHandler(m_portNumber, true, data);
     return true;
 }
 
@@ -314,7 +292,9 @@ void CComPortLink::onReadyRead() {
 void CComPortLink::drainInput() {
     if (m_monitoring && (m_eventMask & kEvRxChar) == 0 && m_port->isOpen()) {
         // Received bytes are not enabled: drop them rather than hoard them.
-        m_port->readAll();
+        const QByteArray dropped = m_port->readAll();
+        if (m_trafficHandler && !dropped.isEmpty())
+            m_trafficHandler(m_portNumber, false, dropped);
         return;
     }
     if (!canDeliver())
@@ -327,15 +307,23 @@ void CComPortLink::drainInput() {
         const quint64 generation = m_generation;
         if ((m_eventMask & kEvCts) != 0 && m_ctsHandler)
             m_ctsHandler(m_portNumber);
-        // Everything is checked again per byte: a callback may have written
-        // (dropping the unread input), reopened or closed the link.
-        while (generation == m_generation && canDeliver()) {
-            char c = 0;
-            if (!m_port->getChar(&c)) {
-                readFailed = true;
+        if (generation != m_generation || !canDeliver())
+            continue;
+        // What has come is taken at once (one chunk); writes a callback asks
+        // for wait until the chunk has been handed over, so none is lost to
+        // the purge before a write.
+        const QByteArray chunk = m_port->read(m_port->bytesAvailable());
+        if (chunk.isEmpty()) {
+            readFailed = true;
+            break;
+        }
+        m_readErrorReported = false;
+        if (m_trafficHandler)
+            m_trafficHandler(m_portNumber, false, chunk);
+        for (const char c : chunk) {
+            // A callback that reopened or closed the link ends this opening's bytes.
+            if (generation != m_generation || !m_monitoring)
                 break;
-            }
-            m_readErrorReported = false;
             if (m_byteHandler)
                 m_byteHandler(static_cast<unsigned char>(c), m_portNumber);
         }
@@ -371,43 +359,39 @@ void CComPortLink::flushDeferredWrites() {
         m_deferredWrites.clear();
 }
 
-bool CComPortLink::hungUp() const {
-#ifdef Q_OS_UNIX
-    pollfd p{};
-    p.fd = m_port->handle();
-    p.events = POLLIN;
-    if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0)
-        return true;
-#endif
-    return false;
-}
-
 void CComPortLink::onErrorOccurred(QSerialPort::SerialPortError error) {
     if (error == QSerialPort::NoError || m_explicitCalls > 0 || !m_port->isOpen())
         return;
     const QString text = m_port->errorString();
     switch (error) {
     case QSerialPort::ResourceError:
-        deviceGone(QStringLiteral("ReadFile()"), text);
+        // The system's own text is often a stale one ("Resource temporarily
+        // unavailable"): the device is gone, and that is what is said.
+        deviceGone(QStringLiteral("ReadFile()"));
         break;
     case QSerialPort::ReadError:
         // A hung-up line reads end-of-file over and over: the device is gone.
-        if (hungUp()) {
-            deviceGone(QStringLiteral("ReadFile()"), tr("The device has been disconnected."));
+        if (serial_platform::hungUp(m_port->handle())) {
+            deviceGone(QStringLiteral("ReadFile()"));
         } else if (!m_readErrorReported) {
             m_readErrorReported = true;
             reportError(QStringLiteral("ReadFile()"), text);
         }
         break;
     case QSerialPort::WriteError:
-        reportError(QStringLiteral("WriteFile()"), text);
+        if (serial_platform::hungUp(m_port->handle()))
+            deviceGone(QStringLiteral("WriteFile()"));
+        else
+            reportError(QStringLiteral("WriteFile()"), text);
         break;
     default:
         break;
     }
 }
 
-void CComPortLink::deviceGone(const QString& operation, const QString& reason) {
+QString CComPortLink::disconnectedText() { return tr("The device has been disconnected."); }
+
+void CComPortLink::deviceGone(const QString& operation) {
     const quint64 generation = ++m_generation;
     m_monitoring = false;
     m_deferredWrites.clear();
@@ -416,10 +400,43 @@ void CComPortLink::deviceGone(const QString& operation, const QString& reason) {
         m_port->close();
         m_port->clearError();
     }
-    reportError(operation, reason);
+    // Tried again every second at the same path, from now on: the report
+    // below may wait in a box for as long as the operator leaves it.
+    if (m_reconnect)
+        m_reconnectTimer->start();
+    reportError(operation, disconnectedText());
     // Unless a callback of the report has opened the link again meanwhile.
     if (generation == m_generation && m_closedHandler)
-        m_closedHandler(m_portNumber, reason);
+        m_closedHandler(m_portNumber, disconnectedText());
+}
+
+void CComPortLink::tryReconnect() {
+    if (m_port->isOpen()) {
+        m_reconnectTimer->stop();
+        return;
+    }
+    {
+        ExplicitCall guard(m_explicitCalls);
+        m_port->setPortName(deviceName());
+        const bool opened = m_port->open(QIODevice::ReadWrite);
+        m_port->clearError();
+        if (!opened)
+            return;  // not back yet: no report, another try in a second
+    }
+    m_reconnectTimer->stop();
+    const quint64 generation = ++m_generation;
+    m_readErrorReported = false;
+    m_lastOpenError.clear();
+    configure(m_requested.baudRate, m_requested.parity, m_requested.dataBits, m_requested.stopBits);
+    if (generation == m_generation)
+        purge(QSerialPort::AllDirections);
+    if (generation != m_generation)
+        return;  // a callback of an error report reopened or closed the link
+    m_monitoring = true;
+    if (m_reconnectedHandler)
+        m_reconnectedHandler(m_portNumber);
+    if (generation == m_generation)
+        scheduleDrain();
 }
 
 void CComPortLink::reportError(const QString& operation, const QString& systemText) {
@@ -434,16 +451,12 @@ QString CComPortLink::describeOpenFailure(const QString& device) const {
     switch (m_port->error()) {
     case QSerialPort::DeviceNotFoundError:
         return tr("%1 does not exist.").arg(device);
-    case QSerialPort::PermissionError:
-#ifdef Q_OS_UNIX
-        // The lock file and the exclusive open fail alike; the device's
-        // permissions tell a missing group membership from another owner.
-        if (::access(QFile::encodeName(device).constData(), R_OK | W_OK) != 0 && errno == EACCES)
-            return tr("No permission to open %1: the user must be in the dialout group "
-                      "(sudo usermod -aG dialout $USER, then log in again).")
-                .arg(device);
-#endif
+    case QSerialPort::PermissionError: {
+        QString hint;
+        if (serial_platform::lacksPermission(device, &hint))
+            return tr("No permission to open %1: %2.").arg(device, hint);
         return tr("%1 is in use by another program.").arg(device);
+    }
     default:
         return tr("%1 cannot be opened: %2").arg(device, m_port->errorString());
     }

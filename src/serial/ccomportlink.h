@@ -10,6 +10,8 @@
 #include <functional>
 #include <vector>
 
+class QTimer;
+
 namespace veltra {
 
 // Line events a link can be asked to report (the bits of the event mask).
@@ -28,6 +30,10 @@ QString composeLinkErrorText(const QString& operation, const QString& systemText
 // The callbacks may call back into the link (QueueWrite, OpenLink,
 // StartMonitor) and may run a nested event loop (a message box). They must not
 // delete the link; use deleteLater() for that.
+//
+// A link whose device goes away (unplugged, hung up) reports it once, closes,
+// and tries the same device again every second with the same line settings
+// until it is back or OpenLink is called.
 class CComPortLink : public QObject {
     Q_OBJECT
 
@@ -36,6 +42,9 @@ public:
     using CtsHandler = std::function<void(int port)>;
     using ErrorReporter = std::function<void(const QString& text)>;
     using ClosedHandler = std::function<void(int port, const QString& reason)>;
+    using ReconnectedHandler = std::function<void(int port)>;
+    // Every write that went out (sent) and every chunk read from the port.
+    using TrafficHandler = std::function<void(int port, bool sent, const QByteArray& bytes)>;
 
     explicit CComPortLink(QObject* parent = nullptr);
     ~CComPortLink() override;
@@ -82,6 +91,19 @@ public:
     // The device went away (unplugged, hung up): reported as "ReadFile()"
     // once, the port closed, then this call.
     void setClosedHandler(ClosedHandler handler) { m_closedHandler = std::move(handler); }
+    // The device came back after a closing of the closed handler's kind: the
+    // link is open again with the same line settings and delivers bytes.
+    void setReconnectedHandler(ReconnectedHandler handler) { m_reconnectedHandler = std::move(handler); }
+    void setTrafficHandler(TrafficHandler handler) { m_trafficHandler = std::move(handler); }
+
+    // Off: a link whose device went away stays closed.
+    void setReconnect(bool on) { m_reconnect = on; }
+    bool isReconnecting() const;
+    // Changes with every opening and closing, so a caller that acts later can
+    // tell whether the link is still in the state it heard about.
+    quint64 generation() const { return m_generation; }
+    // The reason given for a device that went away.
+    static QString disconnectedText();
 
 private:
     void onReadyRead();
@@ -95,13 +117,23 @@ private:
     // Discards what the port holds in `directions`; a failure is reported.
     void purge(QSerialPort::Directions directions);
     void readLineSettings();
-    bool lineHolds(std::uint8_t parity, int dataBits, int stopBits) const;
-    void deviceGone(const QString& operation, const QString& reason);
+    void deviceGone(const QString& operation);
+    void tryReconnect();
     void reportError(const QString& operation, const QString& systemText);
     QString describeOpenFailure(const QString& device) const;
-    bool hungUp() const;
+
+    // What OpenLink was asked for, for reopening the same way.
+    struct Requested {
+        int baudRate = 0;
+        char parity = 'N';
+        int dataBits = 8;
+        int stopBits = 1;
+    };
 
     QSerialPort* m_port;  // child; one object for the link's life, reopened in place
+    QTimer* m_reconnectTimer;
+    Requested m_requested;
+    bool m_reconnect = true;
     QString m_deviceName;
     QString m_lastOpenError;
     PortSettings m_lineSettings;
@@ -124,6 +156,8 @@ private:
     CtsHandler m_ctsHandler;
     ErrorReporter m_errorReporter;
     ClosedHandler m_closedHandler;
+    ReconnectedHandler m_reconnectedHandler;
+    TrafficHandler m_trafficHandler;
 };
 
 }  // namespace veltra

@@ -1,10 +1,13 @@
 #include "model/cp1252.h"
 #include "model/leading_int.h"
+#include "model/received_log.h"
 #include "model/timer_value.h"
 
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <string>
+#include <vector>
 
 namespace veltra {
 namespace {
@@ -188,6 +191,65 @@ TEST(Cp1252, CharactersOutsideTheCodePageBecomeQuestionMarks) {
         {"a\u2122b", "a\x99" "b"},
     };
     for (const auto& r : rows) EXPECT_EQ(utf8ToCp1252(r.utf8), r.cp1252) << r.utf8;
+}
+
+// The rows a view shows after `appended` lines "0", "1", ... under a limit.
+std::vector<std::string> rows(std::size_t limit, int appended) {
+    ReceivedLog log(limit);
+    for (int i = 0; i < appended; ++i) log.append(std::to_string(i));
+    std::vector<std::string> out;
+    for (std::size_t i = 0; i < log.size(); ++i) out.emplace_back(log.line(i));
+    return out;
+}
+
+TEST(ReceivedLog, KeepsTheNewestLinesDroppingTheOldestInBlocksBehindANotice) {
+    using V = std::vector<std::string>;
+    struct Row { std::size_t limit; int appended; V shown; } table[] = {
+        {32, 32, {}},  // at the limit: all kept, no notice (checked by size below)
+        {32, 33, {"--- 2 older lines dropped ---", "2", "3"}},  // blocks of 32/16 = 2 lines
+        {32, 35, {"--- 4 older lines dropped ---", "4", "5"}},
+        {1, 1, {"0"}},
+        {1, 3, {"--- 2 older lines dropped ---", "2"}},
+        {3, 4, {"--- 1 older line dropped ---", "1", "2", "3"}},
+    };
+    for (const Row& r : table) {
+        SCOPED_TRACE(testing::Message() << r.limit << " " << r.appended);
+        const V got = rows(r.limit, r.appended);
+        if (r.shown.empty()) {
+            EXPECT_EQ(got.size(), r.limit);
+            EXPECT_EQ(got.front(), "0");
+            continue;
+        }
+        EXPECT_LE(got.size(), r.limit + 1);  // the notice row and at most `limit` lines
+        EXPECT_EQ(V(got.begin(), got.begin() + static_cast<long>(std::min(got.size(), r.shown.size()))), r.shown);
+        EXPECT_EQ(got.back(), std::to_string(r.appended - 1));
+    }
+}
+
+TEST(ReceivedLog, ClearStartsOverAndALowerLimitDropsAtOnce) {
+    ReceivedLog log(1000);
+    for (int i = 0; i < 1000; ++i) log.append("line " + std::to_string(i));
+    const auto generation = log.generation();
+    log.setMaxLines(500);
+    EXPECT_LE(log.size(), 501u);
+    EXPECT_EQ(log.droppedLines() + log.size() - 1, 1000u);
+    EXPECT_EQ(log.line(0), ReceivedLog::droppedNotice(log.droppedLines()));
+    EXPECT_EQ(log.back(), "line 999");
+    EXPECT_EQ(log.appendedLines(), 1000u);
+    EXPECT_EQ(log.generation(), generation);  // dropping is not a clear
+    log.clear();
+    EXPECT_TRUE(log.empty());
+    EXPECT_EQ(std::pair(log.droppedLines(), log.generation()), std::pair(std::uint64_t{0}, generation + 1));
+    log.append("x");
+    EXPECT_EQ(std::pair(log.size(), std::string(log.line(0))), std::pair(std::size_t{1}, std::string("x")));
+}
+
+TEST(ReceivedLog, MemoryFollowsTheLinesKeptNotTheLinesSeen) {
+    ReceivedLog log(10000);
+    for (int i = 0; i < 200000; ++i) log.append("238       0xEE");
+    // 10000 lines of 14 characters and a 4-byte end each, plus the blocks' spare room.
+    EXPECT_LT(log.memoryBytes(), 10000u * 18 * 2);
+    EXPECT_EQ(log.droppedLines() + log.size() - 1, 200000u);
 }
 
 }  // namespace

@@ -1,7 +1,10 @@
 #include "serial/ccomportlink.h"
 #include "serial/pty_pair.h"
 
+#include <QDeadlineTimer>
+#include <QFile>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -94,15 +97,65 @@ TEST_F(LinkTest, closedLinkRefusesAndOpenFailsWithoutReportWhenInUseOrMissing) {
     EXPECT_FALSE(second.OpenLink(2, 9600, 'N', 8, 1, kPanelEventMask, 512));
 }
 
-TEST_F(LinkTest, hangUpReportsReadFileOnceAndClosesTheLink) {
-    ASSERT_TRUE(open(4));
+TEST_F(LinkTest, hangUpReportsTheDisconnectionOnceClosesTheLinkAndReconnectsAtTheSamePath) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("com4");  // as /dev/serial/by-id/... names a USB adapter
+    ASSERT_TRUE(QFile::link(m_pty.slavePath(), path));
+    m_link.setDeviceName(path);
+    m_port = 4;
+    ASSERT_TRUE(m_link.OpenLink(4, 2400, 'N', 8, 2, kPanelEventMask, 512) && m_link.StartMonitor());
+    int reconnected = 0;
+    m_link.setReconnectedHandler([&](int port) { reconnected += port == 4 ? 1 : 100; });
+    ASSERT_TRUE(m_pty.send(hex("cc aa")));
+    ASSERT_TRUE(waitForReceived(2));
+    m_pty.closeMaster();
+    queue(hex("cc"));  // the failed write may be the first to notice
+    ASSERT_TRUE(QTest::qWaitFor([this] { return m_reports.size() >= 2; }, 3000));
+    EXPECT_FALSE(m_link.isOpen());
+    EXPECT_TRUE(m_link.isReconnecting());
+    ASSERT_EQ(m_reports.size(), 2);  // one report, whichever call noticed, and nothing of the system's own text
+    EXPECT_TRUE(m_reports.takeFirst().endsWith(
+        QStringLiteral("() Failed with the following error: \nThe device has been disconnected.\nPort: 4\n")));
+    EXPECT_EQ(m_reports.takeFirst(), QStringLiteral("closed 4"));
+
+    // Failed tries say nothing; the device back at the same path is reopened as it was.
+    EXPECT_FALSE(QTest::qWaitFor([&] { return reconnected != 0; }, 1500));
+    test::PtyPair back;
+    ASSERT_TRUE(back.ok());
+    QFile::remove(path);
+    ASSERT_TRUE(QFile::link(back.slavePath(), path));
+    QDeadlineTimer twoSeconds(2000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return reconnected != 0; }, 3000));
+    EXPECT_FALSE(twoSeconds.hasExpired());
+    EXPECT_EQ(std::pair(reconnected, m_link.isReconnecting()), std::pair(1, false));
+    const termios t = back.slaveTermios();
+    EXPECT_EQ(std::pair(cfgetospeed(&t), t.c_cflag & CSTOPB), std::pair(speed_t{B2400}, tcflag_t{CSTOPB}));
+    ASSERT_TRUE(back.send(hex("5a")));
+    ASSERT_TRUE(waitForReceived(3));
+    EXPECT_EQ(m_received.toHex(), "ccaa5a");
+    EXPECT_TRUE(queue(hex("ee")));
+    EXPECT_EQ(back.receive(1).toHex(), "ee");
+}
+
+TEST_F(LinkTest, openLinkEndsTheRetriesAndTrafficShowsEachWriteAndChunk) {
+    QList<QPair<bool, QByteArray>> traffic;
+    m_link.setTrafficHandler([&](int port, bool sent, const QByteArray& b) {
+        EXPECT_EQ(port, 2);
+        traffic.append({sent, b});
+    });
+    ASSERT_TRUE(open(2));
+    ASSERT_TRUE(queue(hex("fa 10")));
+    ASSERT_TRUE(m_pty.send(hex("fa 10 00")));
+    ASSERT_TRUE(waitForReceived(3));
+    EXPECT_EQ(traffic, (QList<QPair<bool, QByteArray>>{{true, hex("fa 10")}, {false, hex("fa 10 00")}}));
+
     m_pty.closeMaster();
     ASSERT_TRUE(QTest::qWaitFor([this] { return m_reports.size() >= 2; }, 3000));
-    QCoreApplication::processEvents();  // room for a further report, which must not come
-    EXPECT_FALSE(m_link.isOpen());
-    ASSERT_EQ(m_reports.size(), 2);
-    EXPECT_TRUE(m_reports.takeFirst().startsWith(QStringLiteral("WARNING:  ReadFile() Failed")));
-    EXPECT_EQ(m_reports.takeFirst(), QStringLiteral("closed 4"));
+    m_reports.clear();
+    ASSERT_TRUE(m_link.isReconnecting());
+    m_link.setDeviceName(QStringLiteral("/dev/veltra-no-such-port"));
+    EXPECT_FALSE(m_link.OpenLink(2, 9600, 'N', 8, 1, kPanelEventMask, 512));
+    EXPECT_FALSE(m_link.isReconnecting());
 }
 
 TEST_F(LinkTest, lineSettingsReachTheDevice) {

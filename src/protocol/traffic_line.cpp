@@ -1,0 +1,44 @@
+#include "protocol/traffic_line.h"
+
+#include <cstdio>
+#include <ctime>
+#include <mutex>
+
+namespace veltra {
+
+std::string trafficLine(std::chrono::system_clock::time_point time, bool tx, std::string_view portName,
+                        const std::uint8_t* bytes, std::size_t n) {
+    using namespace std::chrono;
+    const auto sinceEpoch = time.time_since_epoch();
+    auto secs = duration_cast<seconds>(sinceEpoch);
+    auto millis = duration_cast<milliseconds>(sinceEpoch - secs).count();
+    if (millis < 0) {  // before 1970: the second below, plus the rest
+        secs -= seconds(1);
+        millis += 1000;
+    }
+    const std::time_t t = static_cast<std::time_t>(secs.count());
+    std::tm local{};
+    {
+        // std::localtime shares one buffer: copied out under a lock.
+        static std::mutex lock;
+        const std::lock_guard<std::mutex> guard(lock);
+        if (const std::tm* tm = std::localtime(&t))
+            local = *tm;
+    }
+    char stamp[48];
+    std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02dT%02d:%02d:%02d.%03d", local.tm_year + 1900, local.tm_mon + 1,
+                  local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, static_cast<int>(millis));
+    std::string line = stamp;
+    line += tx ? " TX " : " RX ";
+    line += portName;
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    line.reserve(line.size() + 3 * n);
+    for (std::size_t i = 0; i < n; ++i) {
+        line += ' ';
+        line += kHex[bytes[i] >> 4];
+        line += kHex[bytes[i] & 0x0F];
+    }
+    return line;
+}
+
+}  // namespace veltra

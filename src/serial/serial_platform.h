@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QSerialPort>
+#include <QString>
+
+#include <cstdint>
+#include <utility>
+
+// What the serial link needs from the operating system beyond QSerialPort.
+// One implementation per platform (serial_platform_unix.cpp,
+// serial_platform_win.cpp); the link itself has no platform code.
+namespace veltra::serial_platform {
+
+// The descriptor or handle the port runs on (an int on Unix, a HANDLE on Windows).
+using NativeHandle = decltype(std::declval<const QSerialPort&>().handle());
+
+// A pseudo-terminal carries bytes without line framing or modem lines.
+bool isPseudoTerminal(NativeHandle handle, const QString& device);
+// Whether the line really holds this framing (some drivers take a setting
+// and quietly drop it). True where the platform cannot tell.
+bool lineHolds(NativeHandle handle, std::uint8_t parityCode, int dataBits, int stopBits);
+// The device has gone away under an open handle (hung up).
+bool hungUp(NativeHandle handle);
+// Opening was refused because the user may not use the device at all (as
+// opposed to another program holding it); `hint` then says what to do.
+bool lacksPermission(const QString& device, QString* hint);
+
+}  // namespace veltra::serial_platform

@@ -1,0 +1,60 @@
+#include "serial/serial_platform.h"
+#include "serial/port_settings.h"
+
+#include <QFile>
+#include <QObject>
+
+#include <cerrno>
+#include <poll.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+#ifdef __linux__
+#include <sys/sysmacros.h>
+#endif
+
+namespace veltra::serial_platform {
+
+bool isPseudoTerminal(NativeHandle handle, const QString& device) {
+    if (device.startsWith(QLatin1String("/dev/pts/")))
+        return true;
+#ifdef __linux__
+    struct stat st {};
+    if (::fstat(handle, &st) == 0 && S_ISCHR(st.st_mode)) {
+        const unsigned int m = major(st.st_rdev);
+        if (m >= 136 && m <= 143)  // Unix98 pty slaves
+            return true;
+    }
+#else
+    (void)handle;
+#endif
+    return false;
+}
+
+bool lineHolds(NativeHandle handle, std::uint8_t parityCode, int dataBits, int stopBits) {
+    termios t{};
+    if (::tcgetattr(handle, &t) != 0 || dataBits < 5 || dataBits > 8)
+        return true;
+    const tcflag_t sizes[] = {CS5, CS6, CS7, CS8};
+    return ((t.c_cflag & PARENB) != 0) == (parityCode != kParityNone) &&
+           (t.c_cflag & CSIZE) == sizes[dataBits - 5] && ((t.c_cflag & CSTOPB) != 0) == (stopBits == 2);
+}
+
+bool hungUp(NativeHandle handle) {
+    pollfd p{};
+    p.fd = handle;
+    p.events = POLLIN;
+    return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
+bool lacksPermission(const QString& device, QString* hint) {
+    // The lock file and the exclusive open fail alike; the device's
+    // permissions tell a missing group membership from another owner.
+    if (::access(QFile::encodeName(device).constData(), R_OK | W_OK) == 0 || errno != EACCES)
+        return false;
+    if (hint)
+        *hint = QObject::tr("the user must be in the dialout group (sudo usermod -aG dialout $USER, then log in again)");
+    return true;
+}
+
+}  // namespace veltra::serial_platform

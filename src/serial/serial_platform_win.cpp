@@ -1,0 +1,13 @@
+#include "serial/serial_platform.h"
+
+namespace veltra::serial_platform {
+
+// Windows has no pseudo-terminals among its COM ports, keeps the framing it
+// accepts, reports a removed device through the port's own errors, and
+// tells a refused open by the port's error alone.
+bool isPseudoTerminal(NativeHandle, const QString&) { return false; }
+bool lineHolds(NativeHandle, std::uint8_t, int, int) { return true; }
+bool hungUp(NativeHandle) { return false; }
+bool lacksPermission(const QString&, QString*) { return false; }
+
+}  // namespace veltra::serial_platform

@@ -1,0 +1,110 @@
+#include "app/app_options.h"
+#include "app/traffic_log.h"
+#include "gui/port_hub.h"
+#include "protocol/traffic_line.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+
+namespace veltra {
+namespace {
+
+TEST(CommandLineTest, logLinesAndTrafficLog) {
+    struct Row { QStringList args; AppOptions::Action action; std::size_t lines; QString traffic; } rows[] = {
+        {{}, AppOptions::Action::Run, 1'000'000, ""},
+        {{"--log-lines", "5000", "--traffic-log", "t.log"}, AppOptions::Action::Run, 5000, "t.log"},
+        {{"--log-lines", "1"}, AppOptions::Action::Run, 1, ""},
+        {{"--log-lines", "1000000000"}, AppOptions::Action::Run, 1'000'000'000, ""},
+        {{"--log-lines", "0"}, AppOptions::Action::Error, 1'000'000, ""},
+        {{"--log-lines", "1000000001"}, AppOptions::Action::Error, 1'000'000, ""},
+        {{"--log-lines", "12x"}, AppOptions::Action::Error, 1'000'000, ""},
+        {{"--log-lines", "-3"}, AppOptions::Action::Error, 1'000'000, ""},
+        {{"--traffic-log", ""}, AppOptions::Action::Error, 1'000'000, ""},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.args.join(' ').toStdString());
+        const AppOptions o = parseAppOptions(QStringList{"veltra-utility"} + r.args);
+        EXPECT_EQ(o.action, r.action);
+        if (o.action == AppOptions::Action::Run) {
+            EXPECT_EQ(std::pair(o.logLines, o.trafficLog), std::pair(r.lines, r.traffic));
+        }
+    }
+}
+
+TEST(TrafficLine, localTimeWithMillisecondsDirectionPortAndHexBytes) {
+    std::tm tm{};
+    tm.tm_year = 2026 - 1900, tm.tm_mon = 11, tm.tm_mday = 6, tm.tm_hour = 22, tm.tm_min = 15, tm.tm_sec = 3;
+    tm.tm_isdst = -1;
+    const auto at = std::chrono::system_clock::from_time_t(std::mktime(&tm));
+    const std::uint8_t reply[] = {0xCC, 0xAA, 0xDC, 0x00, 0x0F};
+    struct Row { std::chrono::milliseconds ms; bool tx; const char* port; std::size_t n; const char* line; } rows[] = {
+        {std::chrono::milliseconds(123), true, "COM1", 1, "2026-12-06T22:15:03.123 TX COM1 CC"},
+        {std::chrono::milliseconds(7), false, "COM4", 5, "2026-12-06T22:15:03.007 RX COM4 CC AA DC 00 0F"},
+        {std::chrono::milliseconds(999), false, "/dev/ttyUSB0", 0, "2026-12-06T22:15:03.999 RX /dev/ttyUSB0"},
+        {std::chrono::milliseconds(1000), true, "COM2", 2, "2026-12-06T22:15:04.000 TX COM2 CC AA"},
+    };
+    for (const Row& r : rows)
+        EXPECT_EQ(trafficLine(at + r.ms, r.tx, r.port, reply, r.n), r.line);
+}
+
+TEST(TrafficLogTest, appendsFlushedLinesAndAnUnopenableFileSaysWhy) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("traffic.log");
+    {
+        QFile old(path);
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write("earlier\n");
+    }
+    TrafficLog log;
+    ASSERT_TRUE(log.open(path, nullptr));
+    const std::uint8_t bytes[] = {0xFA, 0x10};
+    log.write(3, true, bytes, 2);
+    QFile f(path);  // read while the log is still open: every line is on disk already
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = f.readAll().split('\n');
+    ASSERT_EQ(lines.size(), 3);
+    EXPECT_EQ(lines[0], "earlier");
+    EXPECT_TRUE(lines[1].endsWith(" TX COM3 FA 10")) << lines[1].toStdString();
+
+    TrafficLog bad;
+    QString why;
+    EXPECT_FALSE(bad.open(dir.filePath("no/such/folder/t.log"), &why));
+    EXPECT_FALSE(why.isEmpty());
+    EXPECT_TRUE(trafficLogFailure("x.log", why).startsWith("The traffic log x.log cannot be opened: "));
+}
+
+TEST(ParkedBytesTest, keepsTheNewestBytesPerPortAndCountsTheDropped) {
+    ParkedBytes parked(4);
+    EXPECT_TRUE(parked.empty());
+    for (int b : {1, 2, 3})
+        parked.park(1, static_cast<std::uint8_t>(b));
+    parked.park(2, 0x20);
+    const auto mark = parked.marks();
+    for (int b : {4, 5, 6, 7})  // port 1 holds at most 4: 1, 2 and 3 go
+        parked.park(1, static_cast<std::uint8_t>(b));
+    EXPECT_EQ(parked.takeDropped(1), 3u);
+    EXPECT_EQ(parked.takeDropped(1), 0u);
+    EXPECT_EQ(parked.take(1, mark[0]), std::vector<std::uint8_t>{});  // all before the mark were dropped
+    EXPECT_EQ(parked.take(2, mark[1]), std::vector<std::uint8_t>{0x20});
+    parked.park(1, 8);  // wraps around the full ring: 4 goes
+    EXPECT_EQ(parked.take(1, parked.marks()[0] - 1), (std::vector<std::uint8_t>{5, 6, 7}));
+    EXPECT_EQ(parked.take(1, parked.marks()[0]), (std::vector<std::uint8_t>{8}));
+    EXPECT_FALSE(parked.empty());  // the drop is still to be told
+    EXPECT_EQ(parked.takeDropped(1), 1u);
+    EXPECT_TRUE(parked.empty());
+    EXPECT_EQ(parked.memoryBytes(), 5u);  // small rings keep their room (4 + 1); large ones give it back
+}
+
+}  // namespace
+}  // namespace veltra
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    QCoreApplication app(argc, argv);
+    return RUN_ALL_TESTS();
+}

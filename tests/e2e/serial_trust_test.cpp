@@ -1,0 +1,265 @@
+// Off the happy path on pseudo-terminals: a box open while the line floods,
+// an unplug under the port settings dialog, a controller that goes away and
+// comes back at the same path, and the traffic log of a session.
+
+#include "app/traffic_log.h"
+#include "gui/cportsettingsdlg.h"
+#include "gui/cshutterpaneldlg.h"
+#include "gui/log_view.h"
+#include "gui/modal_watcher.h"
+#include "gui/panel_template.h"
+#include "serial/ccomportlink.h"
+#include "serial/pty_pair.h"
+#include "support/fakes.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+namespace veltra::test {
+namespace {
+
+constexpr int kWaitMs = 10000;
+
+PanelOptions onCom1(const QString& device, Prompter* prompter = nullptr) {
+    return {{device, "/nonexistent/com2", "/nonexistent/com3", "/nonexistent/com4"}, prompter};
+}
+
+// The status edit of COM1 as the operator sees it.
+QString com1Status(CShutterPanelDlg& dlg) { return dlg.control(ctl::kStatusCom1)->property("text").toString(); }
+
+TEST(ParkedBytesPanelTest, aFloodBehindABoxStaysBoundedAndIsHandledInOneBatchWhenItCloses) {
+    PtyPair pty;
+    if (!pty.ok())
+        GTEST_SKIP() << "no pseudo-terminal available";
+    PanelOptions options = onCom1(pty.slavePath());
+    options.parkLimit = 64 * 1024;
+    CShutterPanelDlg dlg(options);
+    dlg.startUp(), dlg.show();
+    ASSERT_EQ(pty.receive(1).toHex(), "ee");
+    const ReceivedLog& log = dlg.state().log;
+
+    constexpr std::size_t kFlood = 200 * 1024;  // three times what may wait
+    std::atomic<std::size_t> written{0};
+    std::size_t linesBefore = 0, parkedMemory = 0;
+    dlg.act([&](PanelState&) {
+        // The action waits in a nested event loop, as a box does, while the line floods.
+        linesBefore = static_cast<std::size_t>(log.appendedLines());
+        std::thread writer([&] {
+            const QByteArray chunk(4096, '\x41');  // plain bytes: each is one log line
+            while (written < kFlood) {
+                const ssize_t n = ::write(pty.masterFd(), chunk.constData(), size_t(chunk.size()));
+                if (n <= 0)
+                    break;
+                written += std::size_t(n);
+            }
+        });
+        const bool allParked = QTest::qWaitFor([&] { return written >= kFlood && !pty.slaveHasInput(); }, kWaitMs);
+        writer.join();
+        QCoreApplication::processEvents();
+        parkedMemory = dlg.parkedBytes().memoryBytes();
+        EXPECT_TRUE(allParked);
+        EXPECT_EQ(log.appendedLines(), linesBefore);  // nothing decoded behind the box
+    });
+    // Back from the box: every byte still waiting was decoded before act() returned.
+    EXPECT_LE(parkedMemory, options.parkLimit);
+    EXPECT_TRUE(dlg.parkedBytes().empty());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return log.appendedLines() >= linesBefore + options.parkLimit + 1; }, kWaitMs));
+    QCoreApplication::processEvents();
+    const std::size_t decoded = static_cast<std::size_t>(log.appendedLines()) - linesBefore - 1;
+    EXPECT_EQ(decoded, options.parkLimit);
+    const std::string dropped = "--- COM1: " + std::to_string(written - options.parkLimit) +
+                                " received bytes dropped while a box was open ---";
+    EXPECT_EQ(log.line(log.size() - options.parkLimit - 1), dropped);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return dlg.receivedList()->rowCount() == int(log.size()); }, kWaitMs));
+}
+
+// COM1 is a symbolic link to a pseudo-terminal, as /dev/serial/by-id/... is to a USB adapter.
+TEST(UnplugTest, unplugUnderThePortSettingsDialogThenOkShowsTheRealState) {
+    auto pty = std::make_unique<PtyPair>();
+    if (!pty->ok())
+        GTEST_SKIP() << "no pseudo-terminal available";
+    QTemporaryDir dir;
+    const QString path = dir.filePath("com1");
+    ASSERT_TRUE(QFile::link(pty->slavePath(), path));
+    ModalWatcher watcher;
+    CShutterPanelDlg dlg(onCom1(path));
+    dlg.startUp(), dlg.show();
+    ASSERT_EQ(pty->receive(1).toHex(), "ee");
+    ASSERT_TRUE(pty->send("\xEE"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return com1Status(dlg) == "Ready for Veltra"; }, kWaitMs));
+
+    PtyPair back;
+    watcher.dialogs.append([&](QDialog* d) {
+        ASSERT_NE(qobject_cast<CPortSettingsDlg*>(d), nullptr);
+        pty->closeMaster();  // unplugged under the dialog: one box, answered by the watcher
+        ASSERT_TRUE(QTest::qWaitFor([&] { return watcher.boxes.size() == 1; }, kWaitMs));
+        QFile::remove(path);  // plugged back: another device at the same path
+        ASSERT_TRUE(QFile::link(back.slavePath(), path));
+        d->accept();
+    });
+    dlg.control<QPushButton>(ctl::kConfigurateCom1)->click();
+    ASSERT_TRUE(watcher.dialogs.empty());
+    ASSERT_EQ(watcher.boxes.size(), 1u);
+    EXPECT_TRUE(watcher.boxes[0].text.endsWith("The device has been disconnected.\nPort: 1\n"))
+        << watcher.boxes[0].text.toStdString();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(dlg.ports().link(1).isOpen());
+    EXPECT_EQ(com1Status(dlg), QStringLiteral("Connected"));
+    EXPECT_TRUE(dlg.control(ctl::kStatusCom1)->isEnabled());
+    dlg.control<QPushButton>(ctl::kStatus)->click();  // and it answers
+    EXPECT_EQ(back.receive(1).toHex(), "cc");
+}
+
+// veltra-sim with --link: the controller goes away and another comes back at the same path.
+class SimLinkTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!PtyPair().ok())
+            GTEST_SKIP() << "no pseudo-terminal available";
+        link = dir.filePath("com1");
+    }
+    void TearDown() override {
+        dlg.reset();
+        for (auto& s : sims)
+            s->terminate(), s->waitForFinished(5000);
+    }
+    QProcess& startSim() {
+        sims.push_back(std::make_unique<QProcess>());
+        QProcess& sim = *sims.back();
+        sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        sim.start(VELTRA_SIM_PATH, {"--link", link});
+        EXPECT_TRUE(QTest::qWaitFor([&] { return sim.canReadLine(); }, kWaitMs));
+        sim.readLine();
+        return sim;
+    }
+    void openPanel(Prompter* prompter = nullptr) {
+        dlg = std::make_unique<CShutterPanelDlg>(onCom1(link, prompter));
+        dlg->startUp(), dlg->show();
+        ASSERT_TRUE(QTest::qWaitFor([this] { return state().ports[0].status == "Ready for Veltra"; }, kWaitMs));
+    }
+    PanelState& state() { return dlg->state(); }
+
+    QTemporaryDir dir;
+    QString link;
+    std::vector<std::unique_ptr<QProcess>> sims;
+    ModalWatcher watcher;
+    std::unique_ptr<CShutterPanelDlg> dlg;
+};
+
+TEST_F(SimLinkTest, aControllerBackAtTheSamePathIsConnectedOnlineAndReadyWithinTwoSecondsWithoutABox) {
+    startSim();
+    ASSERT_NO_FATAL_FAILURE(openPanel());
+    sims.back()->terminate();
+    ASSERT_TRUE(sims.back()->waitForFinished(kWaitMs));
+    ASSERT_TRUE(QTest::qWaitFor([this] { return state().ports[0].status == "Disconnected"; }, kWaitMs));
+    EXPECT_EQ(state().ports[0].tooltip, "Reconnecting\u2026");
+    EXPECT_EQ(dlg->control(ctl::kStatusCom1)->toolTip(), QStringLiteral("Reconnecting\u2026"));
+    ASSERT_EQ(watcher.boxes.size(), 1u);  // the unplug itself
+    const std::size_t lines = state().log.size();
+
+    QCoreApplication::processEvents();
+    QDeadlineTimer twoSeconds(2000);
+    startSim();  // another controller, its link at the same path
+    ASSERT_TRUE(QTest::qWaitFor([this] { return state().ports[0].status == "Ready for Veltra"; }, kWaitMs));
+    EXPECT_FALSE(twoSeconds.hasExpired());
+    EXPECT_EQ(state().log.size(), lines + 1);
+    EXPECT_EQ(state().log.back(), "238       0xEE");  // the echo of the Online byte sent on reconnecting
+    EXPECT_EQ(std::pair(state().ports[0].tooltip, state().ports[0].enabled), std::pair(std::string(), true));
+    EXPECT_EQ(watcher.boxes.size(), 1u);  // none for the failed tries
+    EXPECT_EQ(dlg->panel().activePort(), 1);
+}
+
+QList<QByteArray> fileLines(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    QList<QByteArray> lines = f.readAll().split('\n');
+    if (!lines.isEmpty() && lines.back().isEmpty())
+        lines.pop_back();
+    return lines;
+}
+
+TEST_F(SimLinkTest, trafficLogHoldsEveryByteBothWaysInOrderWithRisingTimes) {
+    startSim();
+    const QString logPath = dir.filePath("traffic.log");
+    TrafficLog traffic;
+    ASSERT_TRUE(traffic.open(logPath, nullptr));
+    ScriptedPrompter prompter;
+    dlg = std::make_unique<CShutterPanelDlg>(onCom1(link, &prompter));
+    traffic.attach(dlg->ports());
+    dlg->startUp(), dlg->show();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return state().ports[0].status == "Ready for Veltra"; }, kWaitMs));
+    ShutterPanel& p = dlg->panel();
+    dlg->act([&](PanelState& s) { p.onStatus(s); });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return state().log.size() >= 21 && !p.decoder().statusReplyInProgress(); }, kWaitMs));
+    dlg->act([&](PanelState& s) { s.repeatText = "2", p.onApply(s); });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !p.decoder().applyInProgress(); }, kWaitMs));
+
+    // What the panel logged, byte by byte, is what the traffic log says came in.
+    QByteArray decoded;
+    for (std::size_t i = 0; i < state().log.size(); ++i)
+        if (const std::string_view l = state().log.line(i); l.size() > 4 && l.substr(l.size() - 4, 2) == "0x")
+            decoded.append(char(std::stoi(std::string(l.substr(l.size() - 2)), nullptr, 16)));
+    QByteArray rx, tx;
+    QList<QByteArray> writes;
+    QDateTime last;
+    for (const QByteArray& line : fileLines(logPath)) {
+        SCOPED_TRACE(line.toStdString());
+        const QList<QByteArray> f = line.split(' ');
+        ASSERT_GE(f.size(), 4);
+        const QDateTime at = QDateTime::fromString(QString::fromLatin1(f[0]), "yyyy-MM-ddTHH:mm:ss.zzz");
+        ASSERT_TRUE(at.isValid());
+        EXPECT_TRUE(!last.isValid() || at >= last);
+        last = at;
+        EXPECT_EQ(f[2], "COM1");
+        const QByteArray bytes = QByteArray::fromHex(f.mid(3).join());
+        if (f[1] == "TX") {
+            // The controller echoes every command: what comes next starts with it.
+            writes.append(bytes);
+            tx += bytes;
+        } else {
+            ASSERT_EQ(f[1], "RX");
+            rx += bytes;
+        }
+    }
+    EXPECT_EQ(rx.toHex(' '), decoded.toHex(' '));
+    ASSERT_GE(writes.size(), 3);
+    EXPECT_EQ(writes[0].toHex(), "ee");  // Online at start-up
+    EXPECT_EQ(writes[1].toHex(), "cc");  // Status
+    EXPECT_EQ(rx.left(2).toHex(), "eecc");
+    // Every command of the download went out whole, and its echo came back in order.
+    qsizetype at = rx.indexOf(writes[2]);
+    for (qsizetype i = 2; i < writes.size(); ++i, at = rx.indexOf(writes[i], at + 1)) {
+        SCOPED_TRACE(i);
+        EXPECT_GE(at, 0);
+    }
+}
+
+TEST(UtilityProcessTrafficTest, anUnwritableTrafficLogIsToldAndTheUtilityRunsOn) {
+    PtyPair pty;
+    if (!pty.ok())
+        GTEST_SKIP() << "no pseudo-terminal available";
+    QProcess utility;
+    utility.start(VELTRA_UTILITY_PATH,
+                  {"--traffic-log", "/nonexistent/folder/traffic.log", "--port", "1=" + pty.slavePath()});
+    EXPECT_EQ(pty.receive(1, kWaitMs).toHex(), "ee");  // runs on: Online went out
+    QByteArray err;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return (err += utility.readAllStandardError()).contains("cannot be opened"); },
+                                kWaitMs));
+    EXPECT_TRUE(err.contains("The traffic log /nonexistent/folder/traffic.log cannot be opened: ")) << err.toStdString();
+    EXPECT_EQ(utility.state(), QProcess::Running);
+    utility.terminate();
+    EXPECT_TRUE(utility.waitForFinished(5000));
+}
+
+}  // namespace
+}  // namespace veltra::test
