@@ -36,6 +36,12 @@ int main(int argc, char** argv) {
 
     veltra::PanelOptions panelOptions;
     panelOptions.devices = options.devices;
+    // A port that does not open is told on standard error too, not only in
+    // its status tooltip.
+    panelOptions.portFailureReporter = [](const QString& line) {
+        std::fprintf(stderr, "veltra-utility: %s\n", line.toLocal8Bit().constData());
+        std::fflush(stderr);
+    };
     veltra::CShutterPanelDlg panel(panelOptions);
     panel.startUp();
     panel.exec();

@@ -1,5 +1,7 @@
 #include "serial/ccomportlink.h"
 
+#include "serial/open_failure.h"
+
 #include <QFile>
 #include <QMetaObject>
 #include <QtGlobal>
@@ -431,22 +433,7 @@ void CComPortLink::reportError(const QString& operation, const QString& systemTe
 }
 
 QString CComPortLink::describeOpenFailure(const QString& device) const {
-    switch (m_port->error()) {
-    case QSerialPort::DeviceNotFoundError:
-        return tr("%1 does not exist.").arg(device);
-    case QSerialPort::PermissionError:
-#ifdef Q_OS_UNIX
-        // The lock file and the exclusive open fail alike; the device's
-        // permissions tell a missing group membership from another owner.
-        if (::access(QFile::encodeName(device).constData(), R_OK | W_OK) != 0 && errno == EACCES)
-            return tr("No permission to open %1: the user must be in the dialout group "
-                      "(sudo usermod -aG dialout $USER, then log in again).")
-                .arg(device);
-#endif
-        return tr("%1 is in use by another program.").arg(device);
-    default:
-        return tr("%1 cannot be opened: %2").arg(device, m_port->errorString());
-    }
+    return openFailureReason(inspectDeviceNode(device), m_port->error(), m_port->errorString());
 }
 
 }  // namespace veltra
