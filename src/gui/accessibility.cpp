@@ -52,8 +52,11 @@ public:
             QAccessibleWidget::doAction(action);
             return;
         }
+        // The click comes on the next turn of the event loop, as Qt's own
+        // "Press" does: a handler that opens a dialog must not hold up the
+        // assistive tool's call until the dialog is closed.
         if (widget()->isEnabled())
-            button()->click();
+            QMetaObject::invokeMethod(button(), &QAbstractButton::click, Qt::QueuedConnection);
     }
 
     QStringList keyBindingsForAction(const QString&) const override { return {}; }
