@@ -104,6 +104,18 @@ TEST(AccessibleTemplateTest, namesFollowTheCaptionsTheyShow) {
         EXPECT_EQ(name(acc(dlg.control(id))), QString::fromUtf8(want)) << id;
 }
 
+TEST(NeutralDensityCancelTest, theModeGroupShowsTheModeItShowedBeforeTheClick) {
+    test::ScriptedPrompter prompter;
+    prompter.ndAnswers.push_back(std::nullopt);  // the steps dialog cancelled
+    CShutterPanelDlg dlg(ports("/nonexistent/veltra-com1", &prompter));
+    dlg.startUp(), dlg.show();
+    dlg.state().shutterMode = 1, dlg.show(dlg.state());
+    qobject_cast<QAbstractButton*>(dlg.control(ctl::kNeutralDensity))->click();
+    EXPECT_TRUE(qobject_cast<QAbstractButton*>(dlg.control(ctl::kSoft))->isChecked());
+    EXPECT_FALSE(qobject_cast<QAbstractButton*>(dlg.control(ctl::kNeutralDensity))->isChecked());
+    EXPECT_EQ(name(acc(dlg.control(ctl::kNeutralDensity))), QStringLiteral("Neutral Density"));
+}
+
 // Each command control, clicked and then acted on through its accessible
 // action from the same state: the same bytes, the same boxes, the same panel.
 TEST(AccessibleActionTest, everyActionHasExactlyTheEffectOfTheClick) {
