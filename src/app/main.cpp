@@ -48,6 +48,12 @@ int main(int argc, char** argv) {
     veltra::PanelOptions panelOptions;
     panelOptions.devices = options.devices;
     panelOptions.logLines = options.logLines;
+    // A port that does not open is told on standard error too, not only in
+    // its status tooltip.
+    panelOptions.portFailureReporter = [](const QString& line) {
+        std::fprintf(stderr, "veltra-utility: %s\n", line.toLocal8Bit().constData());
+        std::fflush(stderr);
+    };
     veltra::CShutterPanelDlg panel(panelOptions);
     if (traffic.isOpen())
         traffic.attach(panel.ports());

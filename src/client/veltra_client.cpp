@@ -315,7 +315,7 @@ void Client::mode(int shutterMode, const std::string& ndSteps) {
         // The steps dialog's own check, then the panel takes its answer.
         if (const auto refused = checkNdSteps(ndSteps)) throw RefusedError(*refused);
         m_prompts->steps = ndSteps;
-        act([this](PanelState& s) { m_panel->onNeutralDensity(s); });
+        act([this](PanelState& s) { m_panel->onNeutralDensity(s, s.shutterMode); });
         break;
     default: throw RefusedError(msg::kBadMode);
     }

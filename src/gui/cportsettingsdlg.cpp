@@ -7,7 +7,10 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSerialPortInfo>
+#include <QAbstractItemView>
+#include <QStyle>
 
+#include <algorithm>
 #include <array>
 
 namespace veltra {
@@ -104,13 +107,36 @@ void CPortSettingsDlg::fillLists() {
     control<QComboBox>(kSendBufferList)->addItems(kSendBufferItems);
 
     auto* devices = control<QComboBox>(kDeviceList);
+    int widest = 0;
+    const QFontMetrics fm(devices->view()->font());
     for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
         const QString device = systemDevice(info);
         const QString shown =
             info.description().isEmpty() ? device : QStringLiteral("%1 - %2").arg(device, info.description());
         devices->addItem(shown, device);
+        const QString tip = info.description().isEmpty() ? device : device + u'\n' + info.description();
+        devices->setItemData(devices->count() - 1, tip, Qt::ToolTipRole);
+        widest = std::max(widest, fm.horizontalAdvance(shown));
     }
     devices->setCurrentIndex(-1);
+    // A /dev/serial/by-id/... path is far longer than the field: the dropped
+    // list is as wide as its longest entry, never cut short.
+    devices->view()->setTextElideMode(Qt::ElideNone);
+    const int frame = 2 * devices->view()->frameWidth() + devices->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    devices->view()->setMinimumWidth(std::max(devices->width(), widest + frame + 2 * fm.averageCharWidth()));
+    connect(devices, &QComboBox::currentTextChanged, this, &CPortSettingsDlg::showDeviceTip);
+}
+
+void CPortSettingsDlg::showDeviceTip() {
+    // The whole path, and what the system says the port is.
+    auto* devices = control<QComboBox>(kDeviceList);
+    const int index = devices->currentIndex();
+    const bool listed = index >= 0 && devices->itemText(index) == devices->currentText();
+    devices->setToolTip(listed ? devices->itemData(index, Qt::ToolTipRole).toString() : devices->currentText());
+}
+
+void CPortSettingsDlg::setPortNumber(int port) {
+    setWindowTitle(QStringLiteral("%1 - COM%2").arg(QString::fromUtf8(kLayout.caption)).arg(port));
 }
 
 void CPortSettingsDlg::preselect() {
@@ -139,6 +165,7 @@ void CPortSettingsDlg::setDeviceName(const QString& device) {
     list->setCurrentIndex(index);
     if (index < 0)
         list->setEditText(device);
+    showDeviceTip();
 }
 
 QString CPortSettingsDlg::baudText() const { return control<QComboBox>(kBaudList)->currentText(); }

@@ -17,6 +17,8 @@ public:
     // Set before the dialog is shown.
     void setSendBufferText(const QString& text);
     void setDeviceName(const QString& device);
+    // The port configured: the title reads "Port Configuration - COM<n>".
+    void setPortNumber(int port);
 
     // What the lists show; meaningful after OK.
     QString baudText() const;
@@ -41,6 +43,7 @@ private:
     void fillLists();
     void preselect();
     void onOk();
+    void showDeviceTip();
 
     PortSettings m_currentSettings;
 };

@@ -8,6 +8,7 @@
 #include "gui/status_log.h"
 #include "gui/track_bar.h"
 #include "serial/ccomportlink.h"
+#include "serial/open_failure.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -23,6 +24,8 @@
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QTimer>
+
+#include <utility>
 
 namespace veltra {
 
@@ -176,7 +179,12 @@ void CShutterPanelDlg::connectActions() {
     onButton(ctl::kClose, &ShutterPanel::onClose);
     onButton(ctl::kFast, &ShutterPanel::onFast);
     onButton(ctl::kSoft, &ShutterPanel::onSoft);
-    onButton(ctl::kNeutralDensity, &ShutterPanel::onNeutralDensity);
+    // The mode the group showed before this click: a cancelled steps dialog
+    // puts it back.
+    connect(m_ndRadio, &QAbstractButton::clicked, this, [this] {
+        const int modeBefore = m_state.shutterMode;
+        act([this, modeBefore](PanelState& s) { m_panel.onNeutralDensity(s, modeBefore); });
+    });
     onButton(ctl::kTriggerPulse, &ShutterPanel::onTriggerPulse);
     onButton(ctl::kSyncPulse, &ShutterPanel::onSyncPulse);
     const auto wireGroup = [this](int firstId, void (ShutterPanel::*action)(PanelState&, int)) {
@@ -192,9 +200,21 @@ void CShutterPanelDlg::connectActions() {
     wireGroup(ctl::kHighForOpen, &ShutterPanel::onSyncRadio);
     wireGroup(ctl::kOnPowerUp, &ShutterPanel::onRunningOption);
 
-    // Timer editor.
-    connect(m_timerSelect, &QComboBox::activated, this,
-            [this] { act([this](PanelState& s) { m_panel.showSelectedTimer(s); }); });
+    // Timer editor. A choice the operator makes with the mouse or the keys
+    // changes the index and then raises `activated`; one made through the
+    // accessibility interface only changes the index; choosing the item
+    // already shown only raises `activated`. Each choice runs the handler once.
+    // (show() blocks the combo's signals, so these are all the operator's.)
+    connect(m_timerSelect, &QComboBox::currentIndexChanged, this, [this] {
+        m_timerChoiceHandled = true;
+        QTimer::singleShot(0, this, [this] { m_timerChoiceHandled = false; });
+        act([this](PanelState& s) { m_panel.showSelectedTimer(s); });
+    });
+    connect(m_timerSelect, &QComboBox::activated, this, [this] {
+        if (std::exchange(m_timerChoiceHandled, false))
+            return;
+        act([this](PanelState& s) { m_panel.showSelectedTimer(s); });
+    });
     for (int f = 0; f < kTimerFieldCount; ++f) {
         // The field checks run on textEdited alone: only the operator's typing
         // raises it. The panel's own writes (show) never do, so emptying or
@@ -252,7 +272,7 @@ void CShutterPanelDlg::startUp() {
                 link.StartMonitor();
                 m_panel.portOpenedAtStartup(s, port);
             } else {
-                m_panel.portFailedAtStartup(s, port, link.lastOpenError().toStdString());
+                m_panel.portFailedAtStartup(s, port, portFailure(port));
             }
         }
     });
@@ -264,6 +284,7 @@ void CShutterPanelDlg::configurate(int port) {
         CPortSettingsDlg dlg(link.GetLineSettings(), this);
         dlg.setSendBufferText(QString::number(link.GetSendBufferSize()));
         dlg.setDeviceName(link.deviceName());
+        dlg.setPortNumber(port);
         const quint32 eventMask = link.GetEventMask();
         if (dlg.exec() != QDialog::Accepted)
             return;
@@ -279,8 +300,16 @@ void CShutterPanelDlg::configurate(int port) {
         // A port that did not open gets no monitor: there is nothing to watch.
         if (opened)
             link.StartMonitor();
-        m_panel.portReopened(s, port, opened, link.lastOpenError().toStdString());
+        m_panel.portReopened(s, port, opened, opened ? std::string() : portFailure(port));
     });
+}
+
+std::string CShutterPanelDlg::portFailure(int port) {
+    const CComPortLink& link = m_ports.link(port);
+    const QString line = portFailureLine(port, link.deviceName(), link.lastOpenError());
+    if (m_options.portFailureReporter)
+        m_options.portFailureReporter(line);
+    return line.toStdString();
 }
 
 void CShutterPanelDlg::act(const std::function<void(PanelState&)>& action) { perform(action, true); }

@@ -40,6 +40,9 @@ struct PanelOptions {
     std::size_t logLines = ReceivedLog::kDefaultMaxLines;
     // Received bytes each port may park while a box is open.
     std::size_t parkLimit = ParkedBytes::kDefaultLimit;
+    // Told one line per port that does not open, at start-up and after a
+    // "Configurate": "COM1 (/dev/ttyUSB0): does not exist". May be empty.
+    std::function<void(const QString&)> portFailureReporter = {};
 };
 
 // The control panel "Veltra Utility - COM v1.12": the view of a PanelState.
@@ -100,6 +103,8 @@ private:
     void connectActions();
     void connectLinks();
     void configurate(int port);
+    // The reason a port did not open, for its status tooltip and the reporter.
+    std::string portFailure(int port);
     void onButton(int id, void (ShutterPanel::*action)(PanelState&));
     int groupIndex(int firstId) const;
     void setGroupIndex(int firstId, int index);
@@ -143,6 +148,9 @@ private:
     // Set by any change the operator makes to an editable control; a byte
     // reads the controls only then, as nothing else changes them.
     bool m_operatorTouched = true;
+    // The timer choice's index change already ran its handler; the
+    // `activated` that follows it is the same choice.
+    bool m_timerChoiceHandled = false;
 
     bool m_acting = false;
     // What came while an action waited in a box, in order: actions, and

@@ -16,6 +16,7 @@
 #include <QRadioButton>
 
 #include <cmath>
+#include <cstring>
 
 namespace veltra {
 
@@ -75,8 +76,8 @@ QWidget* createControl(const ControlRow& c, QWidget* parent) {
     }
     case ControlKind::Radio: {
         auto* r = new QRadioButton(caption, parent);
-        // Exclusivity belongs to the radio group, which can also show none checked.
-        r->setAutoExclusive(false);
+        // Auto-exclusive, so it is a radio button to Qt; the exclusive group
+        // it joins keeps one checked and lets go when none is to be.
         return r;
     }
     case ControlKind::CheckBox:
@@ -166,8 +167,10 @@ std::vector<QWidget*> buildControls(QWidget* parent, std::span<const ControlRow>
         w->setProperty(kIdProperty, c.id);
         if (c.id != kNoId)
             w->setObjectName(QStringLiteral("ctl%1").arg(c.id));
-        const char* name = (c.name && *c.name) ? c.name : c.caption;
-        w->setAccessibleName(QString::fromUtf8(name).trimmed());
+        // A control with a caption of its own is named by its caption as it
+        // reads now; a fixed name only for the ones without (named by their label).
+        if (c.name && *c.name)
+            w->setAccessibleName(QString::fromUtf8(c.name));
         if (c.kind == ControlKind::GroupBox)
             w->lower();
         if (w->focusPolicy() != Qt::NoFocus) {
@@ -176,6 +179,18 @@ std::vector<QWidget*> buildControls(QWidget* parent, std::span<const ControlRow>
             previousFocusable = w;
         }
         widgets.push_back(w);
+    }
+    // A control named by a label has that label as its buddy, so the label
+    // is reported as labelling it (the platform's own way of naming it).
+    for (std::size_t i = 0; i < controls.size(); ++i) {
+        if (!controls[i].name || !*controls[i].name)
+            continue;
+        for (std::size_t j = 0; j < controls.size(); ++j) {
+            if (controls[j].kind == ControlKind::Label && std::strcmp(controls[j].caption, controls[i].name) == 0) {
+                static_cast<QLabel*>(widgets[j])->setBuddy(widgets[i]);
+                break;
+            }
+        }
     }
     return widgets;
 }

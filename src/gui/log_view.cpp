@@ -1,8 +1,15 @@
 #include "gui/log_view.h"
 
+#include "gui/accessibility.h"
+
 #include "model/received_log.h"
 
+#include <QAccessible>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QGuiApplication>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
@@ -12,6 +19,7 @@
 namespace veltra {
 
 LogView::LogView(QWidget* parent) : QAbstractScrollArea(parent) {
+    installAccessibility();
     setFocusPolicy(Qt::StrongFocus);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -40,9 +48,81 @@ void LogView::setSelectedRow(int row) {
         else if (m_selected >= bar->value() + visibleRows()) bar->setValue(m_selected - visibleRows() + 1);
     }
     viewport()->update();
+    announceSelection();
+}
+
+void LogView::announceSelection() const {
+    if (!QAccessible::isActive())
+        return;
+    auto* self = const_cast<LogView*>(this);
+    QAccessibleEvent selection(self, m_selected >= 0 ? QAccessible::Selection : QAccessible::SelectionRemove);
+    selection.setChild(m_selected);
+    QAccessible::updateAccessibility(&selection);
+    if (m_selected >= 0 && hasFocus()) {
+        QAccessibleEvent focus(self, QAccessible::Focus);
+        focus.setChild(m_selected);
+        QAccessible::updateAccessibility(&focus);
+    }
 }
 
 int LogView::visibleRows() const { return std::max(1, viewport()->height() / m_rowHeight); }
+
+int LogView::firstVisibleRow() const { return verticalScrollBar()->value(); }
+
+QRect LogView::rowRect(int row) const {
+    const int first = firstVisibleRow();
+    if (row < first || row >= std::min(static_cast<int>(m_rows), first + visibleRows() + 1))
+        return {};
+    return QRect(0, (row - first) * m_rowHeight, viewport()->width(), m_rowHeight)
+        .intersected(viewport()->rect());
+}
+
+QString LogView::selectedText() const { return m_selected < 0 ? QString() : lineText(m_selected) + u'\n'; }
+
+QString LogView::allText() const {
+    QString text;
+    for (int row = 0; row < static_cast<int>(m_rows); ++row) {
+        text += lineText(row);
+        text += u'\n';
+    }
+    return text;
+}
+
+void LogView::copySelection() const {
+    if (m_selected >= 0)
+        QGuiApplication::clipboard()->setText(selectedText());
+}
+
+void LogView::copyAll() const {
+    if (m_rows > 0)
+        QGuiApplication::clipboard()->setText(allText());
+}
+
+QMenu* LogView::createContextMenu(QWidget* parent) {
+    auto* menu = new QMenu(parent);
+    QAction* copy = menu->addAction(QStringLiteral("Copy"), this, &LogView::copySelection);
+    copy->setShortcut(QKeySequence::Copy);
+    copy->setEnabled(m_selected >= 0);
+    menu->addAction(QStringLiteral("Copy All"), this, &LogView::copyAll)->setEnabled(m_rows > 0);
+    return menu;
+}
+
+void LogView::contextMenuEvent(QContextMenuEvent* event) {
+    // A right click picks the row under the pointer first, as list boxes do.
+    if (event->reason() == QContextMenuEvent::Mouse) {
+        const int row = firstVisibleRow() + event->pos().y() / m_rowHeight;
+        if (row < static_cast<int>(m_rows))
+            setSelectedRow(row);
+    }
+    QMenu* menu = createContextMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(event->globalPos());
+}
+
+void LogView::focusInEvent(QFocusEvent* event) {
+    QAbstractScrollArea::focusInEvent(event);
+    announceSelection();
+}
 
 void LogView::updateRange(bool followEnd) {
     QScrollBar* bar = verticalScrollBar();
@@ -75,6 +155,18 @@ std::size_t LogView::sync(const ReceivedLog& log) {
     }
     m_dropped = log.droppedLines();
     m_rows = log.size();
+    if (QAccessible::isActive()) {
+        const bool reset = cleared || dropped;
+        QAccessibleTableModelChangeEvent change(this, reset ? QAccessibleTableModelChangeEvent::ModelReset
+                                                            : QAccessibleTableModelChangeEvent::RowsInserted);
+        if (!reset) {
+            change.setFirstRow(static_cast<int>(before));
+            change.setLastRow(static_cast<int>(m_rows) - 1);
+        }
+        QAccessible::updateAccessibility(&change);
+    }
+    if (cleared || dropped)
+        emit rowsReset();
     updateRange(atEnd || cleared);
     if (!atEnd && !cleared && firstWanted != firstShown)
         bar->setValue(firstWanted);
@@ -117,6 +209,10 @@ void LogView::mousePressEvent(QMouseEvent* event) {
 }
 
 void LogView::keyPressEvent(QKeyEvent* event) {
+    if (event->matches(QKeySequence::Copy)) {
+        copySelection();
+        return;
+    }
     const int page = visibleRows();
     switch (event->key()) {
     case Qt::Key_Up: setSelectedRow(std::max(0, m_selected - 1)); break;

@@ -2,6 +2,8 @@
 
 #include <QAbstractScrollArea>
 
+class QMenu;
+
 #include <cstddef>
 #include <cstdint>
 
@@ -12,7 +14,9 @@ class ReceivedLog;
 // The received-data list: a single-selection list box drawn straight from the
 // ReceivedLog. Rows all have one height and only the rows on screen are ever
 // looked at, so a million lines cost neither memory nor time here; appending
-// repaints only when a new line lands in view.
+// repaints only when a new line lands in view. Screen readers see it as a
+// list of items (see accessibility.h); Ctrl+C copies the selected line and
+// the context menu offers "Copy" and "Copy All".
 class LogView : public QAbstractScrollArea {
     Q_OBJECT
 public:
@@ -29,6 +33,23 @@ public:
     int selectedRow() const { return m_selected; }
     void setSelectedRow(int row);
     int rowHeight() const { return m_rowHeight; }
+    // The first row on screen and how many rows the viewport holds.
+    int firstVisibleRow() const;
+    int visibleRows() const;
+    // Where a row is drawn, in viewport coordinates (empty when off screen).
+    QRect rowRect(int row) const;
+
+    // Plain text, one line per row: the selected row, or every row.
+    QString selectedText() const;
+    QString allText() const;
+    void copySelection() const;
+    void copyAll() const;
+    // The context menu: "Copy" (while a row is selected) and "Copy All".
+    QMenu* createContextMenu(QWidget* parent);
+
+signals:
+    // The rows started over: the log was cleared or lost lines at its front.
+    void rowsReset();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -36,10 +57,12 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
 
 private:
-    int visibleRows() const;
     void updateRange(bool followEnd);
+    void announceSelection() const;
 
     const ReceivedLog* m_log = nullptr;
     std::size_t m_rows = 0;

@@ -1,5 +1,7 @@
 #include "gui/template_dialog.h"
 
+#include "gui/accessibility.h"
+
 #include <QScrollArea>
 #include <QVBoxLayout>
 
@@ -7,6 +9,7 @@ namespace veltra {
 
 TemplateDialog::TemplateDialog(const DialogTemplate& layout, Frame frame, QWidget* parent)
     : QDialog(parent), m_units(1, 1) {
+    installAccessibility();
     setFont(dialogFont());
     m_units = DialogUnits::fromFont(font());
     m_templateSize = QSize(m_units.toPixelsX(layout.width), m_units.toPixelsY(layout.height));

@@ -137,10 +137,14 @@ void ShutterPanel::chooseMode(PanelState& s, int mode) {
     refreshCycleTime(s);
 }
 
-void ShutterPanel::onNeutralDensity(PanelState& s) {
+void ShutterPanel::onNeutralDensity(PanelState& s, int modeBefore) {
     const std::optional<std::string> steps = m_prompter.askNdSteps();
-    // Cancelled: the radio stays as clicked, the controller keeps its mode.
-    if (!steps) return;
+    // Cancelled: the controller keeps its mode, so the group shows that mode
+    // again rather than a "Neutral Density" that was never sent.
+    if (!steps) {
+        s.shutterMode = modeBefore;
+        return;
+    }
     const int n = leadingInt(*steps);
     s.shutterMode = 2;
     s.ndSteps = n;

