@@ -28,11 +28,14 @@
 
 #include <benchmark/benchmark.h>
 
+#include <fcntl.h>
+#include <poll.h>
 #include <pty.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <thread>
 
@@ -81,11 +84,17 @@ void BM_BoxOpenDuringFlood(benchmark::State& state) {
         std::atomic<std::uint64_t> written{0};
         std::thread writer([&] {
             const std::string chunk(4096, '\x41');  // plain bytes: one log line each
+            // Non-blocking, so the writer sees `stop` even when the terminal is full.
+            ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
             while (!stop) {
+                pollfd p{master, POLLOUT, 0};
+                if (::poll(&p, 1, 50) <= 0)
+                    continue;
                 const ssize_t n = ::write(master, chunk.data(), chunk.size());
-                if (n <= 0)
+                if (n > 0)
+                    written += static_cast<std::uint64_t>(n);
+                else if (errno != EAGAIN)
                     break;
-                written += static_cast<std::uint64_t>(n);
             }
         });
 
@@ -93,7 +102,7 @@ void BM_BoxOpenDuringFlood(benchmark::State& state) {
         clock.start();
         double peakRss = rss0;
         std::size_t peakParked = 0;
-        qint64 closedAt = -1, nextAt = -1;
+        qint64 closedAt = -1, batchAt = -1, nextAt = -1;
         std::uint64_t linesAfterBatch = 0;
         bool batchDone = false;
         QTimer::singleShot(runMs / 4, &dlg, [&] {
@@ -111,6 +120,7 @@ void BM_BoxOpenDuringFlood(benchmark::State& state) {
             });
             // The parked batch has been handled; the next byte is the line's own.
             linesAfterBatch = log.appendedLines();
+            batchAt = clock.elapsed();
             batchDone = true;
         });
         while (clock.elapsed() < runMs) {
@@ -120,10 +130,10 @@ void BM_BoxOpenDuringFlood(benchmark::State& state) {
             peakRss = std::max(peakRss, residentBytes());
         }
         stop = true;
-        ::close(slave);
-        dlg.ports().link(1).setReconnect(false);
-        ::close(master);  // wakes a writer blocked on a full terminal
         writer.join();
+        dlg.ports().link(1).setReconnect(false);
+        ::close(slave);
+        ::close(master);
 
         const double growth = peakRss - rss0;
         const double bound = 64 * kMB + 4 * kMiB + 1 * kMiB + 32 * kMB;
@@ -133,6 +143,7 @@ void BM_BoxOpenDuringFlood(benchmark::State& state) {
         state.counters["rss_bound_MB"] = bound / kMB;
         state.counters["parked_peak_MiB"] = static_cast<double>(peakParked) / kMiB;
         state.counters["log_MB"] = static_cast<double>(log.memoryBytes()) / kMB;
+        state.counters["parked_batch_ms"] = static_cast<double>(batchAt - closedAt);
         state.counters["next_byte_after_close_ms"] = static_cast<double>(nextAt - closedAt);
         if (closedAt < 0 || nextAt < 0)
             state.SkipWithError("the panel handled no byte after the box closed");
