@@ -33,7 +33,8 @@ LogView::LogView(QWidget* parent) : QAbstractScrollArea(parent) {
 }
 
 QString LogView::lineText(int row) const {
-    if (!m_log || row < 0 || static_cast<std::size_t>(row) >= m_rows) return {};
+    // The log may have dropped its oldest lines since the last sync.
+    if (!m_log || row < 0 || static_cast<std::size_t>(row) >= std::min(m_rows, m_log->size())) return {};
     const std::string_view line = m_log->line(static_cast<std::size_t>(row));
     return QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size()));
 }

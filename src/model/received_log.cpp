@@ -65,6 +65,9 @@ void ReceivedLog::clear() {
 }
 
 std::string_view ReceivedLog::line(std::size_t index) const {
+    // A view may ask for a row it counted before lines were dropped.
+    if (index >= size())
+        return {};
     if (m_dropped != 0) {
         if (index == 0)
             return m_notice;

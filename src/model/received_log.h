@@ -27,6 +27,7 @@ public:
     // Rows: the dropped-lines notice (once lines were dropped), then the lines kept.
     std::size_t size() const { return m_lines + (m_dropped != 0 ? 1 : 0); }
     bool empty() const { return size() == 0; }
+    // Empty for an index past the end.
     std::string_view line(std::size_t index) const;
     std::string_view back() const { return line(size() - 1); }
     // Changes whenever the log is emptied, so a view can tell a clear followed

@@ -82,6 +82,20 @@ TEST(ParkedBytesPanelTest, aFloodBehindABoxStaysBoundedAndIsHandledInOneBatchWhe
     EXPECT_TRUE(QTest::qWaitFor([&] { return dlg.receivedList()->rowCount() == int(log.size()); }, kWaitMs));
 }
 
+TEST(LogViewDropTest, rowsMoveUpWithTheDroppedLinesAndAStaleRowReadsEmpty) {
+    ReceivedLog log(64);
+    LogView view;
+    view.resize(200, 5 * view.rowHeight());
+    for (int i = 0; i < 64; ++i) log.append(std::to_string(i));
+    view.sync(log);
+    view.setSelectedRow(10);  // the operator reads line "10"
+    log.append("64");         // the oldest block (4 lines) goes; the notice takes row 0
+    EXPECT_EQ(view.lineText(63), QString());  // asked before the next sync: no such row now
+    view.sync(log);
+    EXPECT_EQ(std::tuple(view.rowCount(), view.lineText(0), view.selectedRow(), view.lineText(view.selectedRow())),
+              std::tuple(62, QStringLiteral("--- 4 older lines dropped ---"), 7, QStringLiteral("10")));
+}
+
 // COM1 is a symbolic link to a pseudo-terminal, as /dev/serial/by-id/... is to a USB adapter.
 TEST(UnplugTest, unplugUnderThePortSettingsDialogThenOkShowsTheRealState) {
     auto pty = std::make_unique<PtyPair>();
