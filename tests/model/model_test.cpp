@@ -18,6 +18,9 @@ TEST(LeadingInt, ReadsTheLeadingDecimalInteger) {
         {"-", 0}, {" \t 5 6", 5}, {"1.5", 1}, {"- 5", 0},
         {"2147483647", INT_MAX}, {"99999999999999999999999", INT_MAX},
         {"-2147483648", INT_MIN}, {"-99999999999999999999", INT_MIN},
+        // Just inside and just past each end, and the characters either side of the digits.
+        {"2147483646", INT_MAX - 1}, {"2147483648", INT_MAX}, {"-2147483647", INT_MIN + 1},
+        {"-2147483649", INT_MIN}, {"0", 0}, {"-0", 0}, {"9", 9}, {"/9", 0}, {":9", 0}, {"9:", 9},
     };
     for (const auto& r : rows) EXPECT_EQ(leadingInt(r.text), r.value) << '"' << r.text << '"';
 }
@@ -52,6 +55,16 @@ TEST(CycleTime, CarriesFromTenthsToHours) {
         {tv("0", "0", "5", "0", "0"), tv("", "", "", "", ""), 2, 72, "Cycle Time  -  00 : 00 : 05 : 038 : 0"},
         {tv("0", "0", "0", "0", "0"), tv("1", "5", "7", "456", "7"), 0, 0, "Cycle Time  -  01 : 05 : 07 : 480 : 7"},
         {tv("", "", "", "", ""), tv("", "", "", "", ""), 2, 144, "Cycle Time  -  00 : 00 : 00 : 076 : 0"},
+        // Each carry on both sides of its base.
+        {tv("", "", "", "", "9"), tv("", "", "", "", ""), 0, 0, "Cycle Time  -  00 : 00 : 00 : 024 : 9"},
+        {tv("", "", "", "", "9"), tv("", "", "", "", "1"), 0, 0, "Cycle Time  -  00 : 00 : 00 : 025 : 0"},
+        {tv("", "", "", "975", ""), tv("", "", "", "", ""), 0, 0, "Cycle Time  -  00 : 00 : 00 : 999 : 0"},
+        {tv("", "", "", "976", ""), tv("", "", "", "", ""), 0, 0, "Cycle Time  -  00 : 00 : 01 : 000 : 0"},
+        {tv("", "", "59", "", ""), tv("", "", "", "", ""), 0, 0, "Cycle Time  -  00 : 00 : 59 : 024 : 0"},
+        {tv("", "", "59", "", ""), tv("", "", "1", "", ""), 0, 0, "Cycle Time  -  00 : 01 : 00 : 024 : 0"},
+        {tv("", "59", "", "", ""), tv("", "", "", "", ""), 0, 0, "Cycle Time  -  00 : 59 : 00 : 024 : 0"},
+        {tv("", "59", "", "", ""), tv("", "1", "", "", ""), 0, 0, "Cycle Time  -  01 : 00 : 00 : 024 : 0"},
+        {tv("4", "59", "59", "975", "9"), tv("", "", "", "", "1"), 0, 0, "Cycle Time  -  05 : 00 : 00 : 000 : 0"},
     };
     for (const auto& r : rows)
         EXPECT_EQ(cycleTimeLabel(computeCycleTime(r.delay, r.exposure, r.mode, r.steps)), r.label);
@@ -73,50 +86,14 @@ TEST(FormatTimerValue, PadsByValueAndKeepsTheText) {
         {tv("12", "", "", "", ""), false, "012 : 00 : 00 : 000 : 0"},
         {tv("12", "", "", "", ""), true, "12 : 00 : 00 : 000 : 0"},
         {tv("3", "12x", "", "", ""), false, "03 : 12x : 00 : 000 : 0"},
-    };
-    for (const auto& r : rows) EXPECT_EQ(formatTimerValue(r.v, r.cycle), r.text);
-}
-
-
-TEST(Cp1252, ConvertsBothWays) {
-    EXPECT_EQ(cp1252ToUtf8("A\x80\xE9\x81"), "A\u20AC\u00E9\u0081");
-    EXPECT_EQ(utf8ToCp1252("A\u20AC\u00E9"), "A\x80\xE9");
-    EXPECT_EQ(utf8ToCp1252("\u4E2D"), "?");
-    EXPECT_EQ(utf8ToCp1252("\xC3"), "?");  // cut sequence
-    for (int b = 0; b < 256; ++b) {
-        const std::string one(1, static_cast<char>(b));
-        EXPECT_EQ(utf8ToCp1252(cp1252ToUtf8(one)), one) << b;
-    }
-}
-
-
-// Each padding rule on both sides of its limits: 9/10 for minutes, seconds and
-// the hours of the cycle, 9/10 and 99/100 for milliseconds.
-TEST(FormatTimerValue, PadsOnBothSidesOfEachLimit) {
-    struct Row { TimerValue v; bool cycle; const char* text; } rows[] = {
-        {tv("", "1", "", "", ""), false, "00 : 01 : 00 : 000 : 0"},
-        {tv("", "9", "", "", ""), false, "00 : 09 : 00 : 000 : 0"},
-        {tv("", "10", "", "", ""), false, "00 : 10 : 00 : 000 : 0"},
-        {tv("", "59", "", "", ""), false, "00 : 59 : 00 : 000 : 0"},
-        {tv("", "", "1", "", ""), false, "00 : 00 : 01 : 000 : 0"},
-        {tv("", "", "9", "", ""), false, "00 : 00 : 09 : 000 : 0"},
-        {tv("", "", "10", "", ""), false, "00 : 00 : 10 : 000 : 0"},
-        {tv("", "", "", "1", ""), false, "00 : 00 : 00 : 001 : 0"},
-        {tv("", "", "", "9", ""), false, "00 : 00 : 00 : 009 : 0"},
-        {tv("", "", "", "10", ""), false, "00 : 00 : 00 : 010 : 0"},
-        {tv("", "", "", "99", ""), false, "00 : 00 : 00 : 099 : 0"},
-        {tv("", "", "", "100", ""), false, "00 : 00 : 00 : 100 : 0"},
-        {tv("", "", "", "999", "9"), false, "00 : 00 : 00 : 999 : 9"},
-        {tv("", "", "", "", "1"), false, "00 : 00 : 00 : 000 : 1"},
-        {tv("1", "", "", "", ""), false, "01 : 00 : 00 : 000 : 0"},
-        {tv("9", "", "", "", ""), false, "09 : 00 : 00 : 000 : 0"},
-        {tv("10", "", "", "", ""), false, "010 : 00 : 00 : 000 : 0"},
-        {tv("99", "", "", "", ""), false, "099 : 00 : 00 : 000 : 0"},
-        {tv("100", "", "", "", ""), false, "0100 : 00 : 00 : 000 : 0"},
-        {tv("1", "", "", "", ""), true, "01 : 00 : 00 : 000 : 0"},
-        {tv("9", "", "", "", ""), true, "09 : 00 : 00 : 000 : 0"},
+        // Each padding rule on both sides of its limits: 9/10 for minutes, seconds
+        // and the hours of the cycle, 9/10 and 99/100 for milliseconds.
+        {tv("1", "1", "1", "1", "1"), false, "01 : 01 : 01 : 001 : 1"},
+        {tv("9", "9", "9", "9", "9"), false, "09 : 09 : 09 : 009 : 9"},
+        {tv("10", "10", "10", "10", ""), false, "010 : 10 : 10 : 010 : 0"},
+        {tv("100", "59", "59", "99", ""), false, "0100 : 59 : 59 : 099 : 0"},
+        {tv("9", "", "", "100", ""), true, "09 : 00 : 00 : 100 : 0"},
         {tv("10", "", "", "", ""), true, "10 : 00 : 00 : 000 : 0"},
-        {tv("100", "", "", "", ""), true, "100 : 00 : 00 : 000 : 0"},
         // Only the upper limits are tested: a negative value is "below 10".
         {tv("", "-3", "-4", "-5", "-6"), false, "00 : 0-3 : 0-4 : 00-5 : -6"},
         {tv("-1", "", "", "", ""), true, "0-1 : 00 : 00 : 000 : 0"},
@@ -128,33 +105,15 @@ TEST(FormatTimerValue, PadsOnBothSidesOfEachLimit) {
         << '|' << r.v.seconds << '|' << r.v.milliseconds << '|' << r.v.tenths << (r.cycle ? " cycle" : "");
 }
 
-// Each carry on both sides of its base.
-TEST(CycleTime, CarriesExactlyAtEachBase) {
-    struct Row { TimerValue delay, exposure; const char* label; } rows[] = {
-        {tv("", "", "", "", "9"), tv("", "", "", "", ""), "Cycle Time  -  00 : 00 : 00 : 024 : 9"},
-        {tv("", "", "", "", "9"), tv("", "", "", "", "1"), "Cycle Time  -  00 : 00 : 00 : 025 : 0"},
-        {tv("", "", "", "975", ""), tv("", "", "", "", ""), "Cycle Time  -  00 : 00 : 00 : 999 : 0"},
-        {tv("", "", "", "976", ""), tv("", "", "", "", ""), "Cycle Time  -  00 : 00 : 01 : 000 : 0"},
-        {tv("", "", "59", "", ""), tv("", "", "", "", ""), "Cycle Time  -  00 : 00 : 59 : 024 : 0"},
-        {tv("", "", "59", "", ""), tv("", "", "1", "", ""), "Cycle Time  -  00 : 01 : 00 : 024 : 0"},
-        {tv("", "59", "", "", ""), tv("", "", "", "", ""), "Cycle Time  -  00 : 59 : 00 : 024 : 0"},
-        {tv("", "59", "", "", ""), tv("", "1", "", "", ""), "Cycle Time  -  01 : 00 : 00 : 024 : 0"},
-        {tv("4", "59", "59", "975", "9"), tv("", "", "", "", "1"), "Cycle Time  -  05 : 00 : 00 : 000 : 0"},
-    };
-    for (const auto& r : rows) EXPECT_EQ(cycleTimeLabel(computeCycleTime(r.delay, r.exposure, 0, 0)), r.label);
-}
-
-TEST(LeadingInt, SaturatesJustPastEachEnd) {
-    EXPECT_EQ(leadingInt("2147483646"), INT_MAX - 1);
-    EXPECT_EQ(leadingInt("2147483648"), INT_MAX);
-    EXPECT_EQ(leadingInt("-2147483647"), INT_MIN + 1);
-    EXPECT_EQ(leadingInt("-2147483649"), INT_MIN);
-    EXPECT_EQ(leadingInt("0"), 0);
-    EXPECT_EQ(leadingInt("-0"), 0);
-    EXPECT_EQ(leadingInt("9"), 9);
-    EXPECT_EQ(leadingInt("/9"), 0);  // the characters either side of the digits
-    EXPECT_EQ(leadingInt(":9"), 0);
-    EXPECT_EQ(leadingInt("9:"), 9);
+TEST(Cp1252, ConvertsBothWays) {
+    EXPECT_EQ(cp1252ToUtf8("A\x80\xE9\x81"), "A\u20AC\u00E9\u0081");
+    EXPECT_EQ(utf8ToCp1252("A\u20AC\u00E9"), "A\x80\xE9");
+    EXPECT_EQ(utf8ToCp1252("\u4E2D"), "?");
+    EXPECT_EQ(utf8ToCp1252("\xC3"), "?");  // cut sequence
+    for (int b = 0; b < 256; ++b) {
+        const std::string one(1, static_cast<char>(b));
+        EXPECT_EQ(utf8ToCp1252(cp1252ToUtf8(one)), one) << b;
+    }
 }
 
 // Every byte of the code page's 0x80..0x9F block pinned to its character; the

@@ -42,12 +42,33 @@ TEST(Commands, EveryCommandHasItsExactBytes) {
         {*runningOptionCommand(0), "FA F1"},
         {*runningOptionCommand(1), "FA F2"},
         {*runningOptionCommand(2), "FA F3"},
+        // Just inside and just past each end: a value past a selector's range
+        // counts as off (a loaded .cfg file can carry any number).
+        {triggerCommand(3), "FA A4"},
+        {triggerCommand(4), "FA A0"},
+        {triggerCommand(-2), "FA A0"},
+        {syncCommand(1), "FA B2"},
+        {syncCommand(2), "FA B0"},
+        {syncCommand(-2), "FA B0"},
+        {*modeCommand(2, 255), "DE FF"},
+        {*modeCommand(2, 256), "DE 00"},
+        {*modeCommand(2, 0), "DE 00"},
+        {repeat(0), "FA F0 00 00"},
+        {repeat(1), "FA F0 00 01"},
+        {repeat(255), "FA F0 00 FF"},
+        {repeat(257), "FA F0 01 01"},
+        {repeat(65000), "FA F0 FD E8"},
+        {repeat(65535), "FA F0 FF FF"},
+        {repeat(65536), "FA F0 00 00"},
+        {repeat(-1), "FA F0 00 FF"},
+        {repeat(-256), "FA F0 FF 00"},
     };
     for (const auto& r : rows) EXPECT_EQ(toHex(r.c), r.hex);
     EXPECT_FALSE(modeCommand(-1, 0));
     EXPECT_FALSE(modeCommand(3, 0));
     EXPECT_FALSE(runningOptionCommand(-1));
     EXPECT_FALSE(runningOptionCommand(3));
+    EXPECT_FALSE(modeCommand(-2, 0));
 }
 
 TEST(Commands, TimerPacksTheSubSecondPartAsDecimalDigits) {
@@ -63,6 +84,16 @@ TEST(Commands, TimerPacksTheSubSecondPartAsDecimalDigits) {
         {TimerSelector::Delay, {"", "", "", "700", "3"}, "FA 10 00 00 70 03"},
         {TimerSelector::Delay, {"", "59", "59", "999", "9"}, "FA 10 3B 3B 99 99"},
         {TimerSelector::Delay, {"2abc", "07", "", "", ""}, "FA 12 07 00 00 00"},
+        // Each packed digit on both sides of its limit.
+        {TimerSelector::Delay, {"", "", "", "9", "0"}, "FA 10 00 00 00 90"},
+        {TimerSelector::Delay, {"", "", "", "10", "0"}, "FA 10 00 00 01 00"},
+        {TimerSelector::Delay, {"", "", "", "99", "9"}, "FA 10 00 00 09 99"},
+        {TimerSelector::Delay, {"", "", "", "100", "0"}, "FA 10 00 00 10 00"},
+        {TimerSelector::Delay, {"", "", "", "", "9"}, "FA 10 00 00 00 09"},
+        {TimerSelector::Delay, {"", "", "", "", "1"}, "FA 10 00 00 00 01"},
+        {TimerSelector::Delay, {"4", "", "", "", ""}, "FA 14 00 00 00 00"},
+        {TimerSelector::Delay, {"", "58", "", "", ""}, "FA 10 3A 00 00 00"},
+        {TimerSelector::Delay, {"", "", "1", "", ""}, "FA 10 00 01 00 00"},
     };
     for (const auto& r : rows) EXPECT_EQ(toHex(timerCommand(r.sel, r.v)), r.hex);
 }
@@ -70,50 +101,6 @@ TEST(Commands, TimerPacksTheSubSecondPartAsDecimalDigits) {
 TEST(Commands, HugeFieldValuesStayWithinTheirBytes) {
     const TimerValue v{"99999999999", "99999999999", "-99999999999", "99999999999", "99999999999"};
     EXPECT_EQ(timerCommand(TimerSelector::Delay, v).length, 6);
-}
-
-// A value just past each selector's range counts as off (a loaded .cfg file
-// can carry any number); the last value inside still gets its own selector.
-TEST(Commands, SelectorsRefuseTheValueJustPastEachEnd) {
-    const auto repeat = [](int n) { const auto b = repeatCountBytes(n); return toHex(repeatCommand(b[0], b[1])); };
-    struct Row { std::string hex; const char* expected; } rows[] = {
-        {toHex(triggerCommand(3)), "FA A4"},
-        {toHex(triggerCommand(4)), "FA A0"},
-        {toHex(triggerCommand(-2)), "FA A0"},
-        {toHex(syncCommand(1)), "FA B2"},
-        {toHex(syncCommand(2)), "FA B0"},
-        {toHex(syncCommand(-2)), "FA B0"},
-        {toHex(*modeCommand(2, 255)), "DE FF"},
-        {toHex(*modeCommand(2, 256)), "DE 00"},
-        {toHex(*modeCommand(2, 0)), "DE 00"},
-        {repeat(0), "FA F0 00 00"},
-        {repeat(1), "FA F0 00 01"},
-        {repeat(255), "FA F0 00 FF"},
-        {repeat(257), "FA F0 01 01"},
-        {repeat(65000), "FA F0 FD E8"},
-        {repeat(65535), "FA F0 FF FF"},
-        {repeat(65536), "FA F0 00 00"},
-        {repeat(-1), "FA F0 00 FF"},
-        {repeat(-256), "FA F0 FF 00"},
-    };
-    for (const auto& r : rows) EXPECT_EQ(r.hex, r.expected);
-    EXPECT_FALSE(modeCommand(-2, 0));
-}
-
-// The packed decimal digits on both sides of each digit's limit.
-TEST(Commands, TimerDigitsOnBothSidesOfEachLimit) {
-    struct Row { TimerValue v; const char* hex; } rows[] = {
-        {{"", "", "", "9", "0"}, "FA 10 00 00 00 90"},
-        {{"", "", "", "10", "0"}, "FA 10 00 00 01 00"},
-        {{"", "", "", "99", "9"}, "FA 10 00 00 09 99"},
-        {{"", "", "", "100", "0"}, "FA 10 00 00 10 00"},
-        {{"", "", "", "", "9"}, "FA 10 00 00 00 09"},
-        {{"", "", "", "", "1"}, "FA 10 00 00 00 01"},
-        {{"4", "", "", "", ""}, "FA 14 00 00 00 00"},
-        {{"", "58", "", "", ""}, "FA 10 3A 00 00 00"},
-        {{"", "", "1", "", ""}, "FA 10 00 01 00 00"},
-    };
-    for (const auto& r : rows) EXPECT_EQ(toHex(timerCommand(TimerSelector::Delay, r.v)), r.hex);
 }
 
 }  // namespace

@@ -101,6 +101,8 @@ TEST(Decoder, LogLinesKeepTheHexColumn) {
     struct Row { int b; const char* normal; const char* run; } rows[] = {
         {0, "0           0x00", "0         0x00"},
         {5, "5           0x05", "5         0x05"},
+        {9, "9           0x09", "9         0x09"},
+        {10, "10         0x0A", "10         0x0A"},
         {13, "13         0x0D", "13         0x0D"},
         {99, "99         0x63", "99         0x63"},
         {100, "100       0x64", "100       0x64"},
@@ -256,13 +258,6 @@ TEST(Decoder, EveryFieldOfBothLayoutsComesFromItsOwnPosition) {
         EXPECT_EQ(describe(f.s), r.panel) << r.reply;
         EXPECT_FALSE(f.d().statusReplyInProgress()) << r.reply;
     }
-}
-
-TEST(Decoder, NormalLogLinesChangeWidthExactlyAtTenAndAHundred) {
-    EXPECT_EQ(normalLogLine(9), "9           0x09");
-    EXPECT_EQ(normalLogLine(10), "10         0x0A");
-    EXPECT_EQ(runLogLine(9), "9         0x09");
-    EXPECT_EQ(runLogLine(10), "10         0x0A");
 }
 
 // The information lines end at exactly 8 and 12 bytes; the byte after them is
