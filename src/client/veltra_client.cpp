@@ -132,7 +132,10 @@ public:
         RunEvent e{std::chrono::system_clock::now(), report.shutterPosition, report.counted, report.leftCycleText};
         ++reports;
         if (onReport) onReport(e);
-        if (report.runEnded) countEnded = true;
+        if (report.runEnded) {
+            countEnded = true;
+            crAtCountEnd = crCount ? *crCount : 0;
+        }
     }
     void runEnded() override { crEnded = true; }
 
@@ -144,6 +147,8 @@ public:
     InfoLines lines;
     bool countEnded = false;  // the panel's count ended the run (Go, last cycle)
     bool crEnded = false;     // the controller's carriage return ended it
+    const int* crCount = nullptr;  // the client's count of carriage returns received
+    int crAtCountEnd = 0;          // that count when the panel's count ended the run
     std::function<void(const RunEvent&)> onReport;
 };
 
@@ -189,6 +194,7 @@ Client::Client(ClientOptions options) : m_options(std::move(options)) {
     if (m_options.device.isEmpty())
         throw PortError(PortError::Reason::Missing, "no device given: use --device PATH, --port N or VELTRA_DEVICE");
     m_events = std::make_unique<Events>();
+    m_events->crCount = &m_crCount;
     m_sink = std::make_unique<Sink>(*this);
     m_prompts = std::make_unique<Prompts>();
     m_panel = std::make_unique<ShutterPanel>(*m_sink, *m_prompts);
@@ -462,9 +468,10 @@ void Client::waitRun(const std::function<void(const RunEvent&)>& onReport) {
     const int timeout = onTrigger ? -1 : static_cast<int>(std::min<long long>(cycleMs + m_options.timeoutMs, 1LL << 30));
     while (!m_events->crEnded) {
         if (m_events->countEnded) {
-            // The count is done; the controller closes the run with a carriage return.
-            const int crs = m_crCount;
-            waitUntil([&] { return m_crCount != crs; }, m_options.timeoutMs, "carriage return that ends the run");
+            // The count is done; the controller closes the run with a carriage
+            // return, which may have come in the same batch as the last report.
+            waitUntil([&] { return m_crCount != m_events->crAtCountEnd; }, m_options.timeoutMs,
+                      "carriage return that ends the run");
             return;
         }
         const int seen = m_events->reports;
