@@ -46,6 +46,13 @@ Result ctl(const QStringList& args, const std::function<void()>& play = {}) {
 
 QJsonObject obj(const char* json) { return QJsonDocument::fromJson(json).object(); }
 
+// The panel's .cfg file of `s`, in `dir`.
+QString writeCfg(const QTemporaryDir& dir, const PanelState& s) {
+    const QString path = dir.filePath("s.cfg");
+    std::ofstream(path.toStdString(), std::ios::binary) << encodeConfig(s);
+    return path;
+}
+
 class SimTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -56,11 +63,6 @@ protected:
     }
     void TearDown() override { sim.terminate(), sim.waitForFinished(5000); }
     Result run(QStringList args) { return ctl(QStringList{"--device", pty} + args); }
-    std::string cfg(const PanelState& s) {
-        const std::string path = dir.filePath("s.cfg").toStdString();
-        std::ofstream(path, std::ios::binary) << encodeConfig(s);
-        return path;
-    }
 
     QProcess sim;
     QString pty;
@@ -104,6 +106,8 @@ TEST_F(SimTest, exitCodes_usageRefusalAndBadFileSendNothing) {
     f.close();
     const struct { QStringList args; int code; const char* says; } rows[] = {
         {{"bogus"}, 2, "subcommand"},
+        {{"--port", "1", "status"}, 2, "excludes"},  // and --device
+        {{"--timeout", "0", "status"}, 2, "timeout"},
         {{"mode", "nd"}, 2, "needs the number of steps"},
         {{"mode", "nd", "145"}, 2, "Steps must be less than 145"},
         {{"timer", "delay", "1:2"}, 2, "HH:MM:SS.mmm.t"},
@@ -140,7 +144,7 @@ TEST_F(SimTest, applyFileWithVerify_leavesTheControllerAsTheFile) {
     PanelState s;
     s.shutterPosition = 0, s.shutterMode = 2, s.ndSteps = 72, s.triggerMode = 1, s.syncMode = 0, s.runningOption = 1;
     s.delayTime = {"0", "2", "3", "45", "6"}, s.exposureTime = {"1", "0", "0", "999", "9"}, s.repeatText = "204";
-    const Result r = run({"apply", QString::fromStdString(cfg(s)), "--verify"});
+    const Result r = run({"apply", writeCfg(dir, s), "--verify"});
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
     EXPECT_EQ(run({"status", "--json"}).json(), obj(R"({"shutter":"open","mode":"nd","nd_steps":72,"trigger":"low",
         "sync":"high","delay":"00:02:03.045.6","exposure":"01:00:00.999.9","cycle_time":"01:02:04.083.5","repeat":204,
@@ -206,14 +210,12 @@ TEST(BareLineTest, noAnswer_exit4WithinTheTimeoutNamingTheStep) {
     PtyPair pty;
     if (!pty.ok()) GTEST_SKIP() << "no pseudo-terminal available";
     QTemporaryDir dir;
-    const std::string cfg = dir.filePath("a.cfg").toStdString();
     PanelState s;
     s.shutterPosition = 1, s.repeatText = "1";
-    std::ofstream(cfg, std::ios::binary) << encodeConfig(s);
     const struct { QStringList args; const char* step; } rows[] = {
         {{"status"}, "status reply"},
         {{"online"}, "online echo"},
-        {{"apply", QString::fromStdString(cfg)}, "position command"},
+        {{"apply", writeCfg(dir, s)}, "position command"},
     };
     for (const auto& row : rows) {
         QElapsedTimer t;
@@ -230,13 +232,11 @@ TEST(BareLineTest, applyWithArbitraryAnswers_completesTheDownload) {
     PtyPair pty;
     if (!pty.ok()) GTEST_SKIP() << "no pseudo-terminal available";
     QTemporaryDir dir;
-    const std::string cfg = dir.filePath("a.cfg").toStdString();
     PanelState s;
     s.shutterPosition = 0, s.shutterMode = 2, s.ndSteps = 9, s.triggerMode = 3, s.syncMode = 1, s.runningOption = 0;
     s.delayTime = s.exposureTime = {"0", "0", "1", "0", "0"}, s.repeatText = "5";
-    std::ofstream(cfg, std::ios::binary) << encodeConfig(s);
     QStringList got, wanted;
-    const Result r = ctl({"--device", pty.slavePath(), "apply", QString::fromStdString(cfg)}, [&] {
+    const Result r = ctl({"--device", pty.slavePath(), "apply", writeCfg(dir, s)}, [&] {
         for (int step = 0; step < kApplyStepCount; ++step) {
             const auto c = applyStepCommand(ApplyStep(step), applySettingsOf(s));
             if (!c) continue;
