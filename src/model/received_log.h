@@ -20,7 +20,8 @@ class ReceivedLog {
 public:
     static constexpr std::size_t kDefaultMaxLines = 1'000'000;
 
-    explicit ReceivedLog(std::size_t maxLines = kDefaultMaxLines);
+    ReceivedLog() : ReceivedLog(kDefaultMaxLines) {}
+    explicit ReceivedLog(std::size_t maxLines);
 
     void append(std::string_view line);
     void clear();

@@ -1,0 +1,144 @@
+#include "cli/cli_output.h"
+
+#include "protocol/traffic_line.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+
+#include <cstdio>
+
+namespace veltra::cli {
+
+namespace {
+
+QString q(const std::string& s) { return QString::fromStdString(s); }
+
+TimerValue cycleOf(const StatusRecord& r) {
+    return computeCycleTime(r.delayTime, r.exposureTime, r.shutterMode, r.ndSteps);
+}
+
+// Cycles left as a number, "continuous", or the text as shown.
+QJsonValue cyclesLeft(const std::string& text) {
+    if (text == kContinuousText) return QStringLiteral("continuous");
+    if (!text.empty() && text.size() < 10 && text.find_first_not_of("0123456789") == std::string::npos)
+        return std::stoi(text);
+    return q(text);
+}
+
+}  // namespace
+
+std::string isoTime(std::chrono::system_clock::time_point time) {
+    // The traffic line starts with exactly this stamp.
+    const std::string line = trafficLine(time, true, {}, nullptr, 0);
+    return line.substr(0, line.find(' '));
+}
+
+std::string jsonLine(const QJsonObject& object) {
+    return QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString() + "\n";
+}
+
+QJsonObject statusJson(const StatusRecord& r) {
+    QJsonObject o;
+    o[QStringLiteral("shutter")] = q(shutterName(r.shutterPosition));
+    o[QStringLiteral("mode")] = q(modeName(r.shutterMode));
+    o[QStringLiteral("nd_steps")] = r.ndSteps;
+    o[QStringLiteral("trigger")] = q(triggerName(r.triggerMode));
+    o[QStringLiteral("sync")] = q(syncName(r.syncMode));
+    o[QStringLiteral("delay")] = q(timerText(r.delayTime));
+    o[QStringLiteral("exposure")] = q(timerText(r.exposureTime));
+    o[QStringLiteral("cycle_time")] = q(timerText(cycleOf(r)));
+    if (r.repeat == kContinuousCount)
+        o[QStringLiteral("repeat")] = QStringLiteral("continuous");
+    else
+        o[QStringLiteral("repeat")] = r.repeat;
+    o[QStringLiteral("running_option")] = q(runningOptionName(r.runningOption));
+    return o;
+}
+
+std::string statusText(const StatusRecord& r) {
+    std::string mode = modeName(r.shutterMode);
+    if (r.shutterMode == 2) mode += " (" + std::to_string(r.ndSteps) + " steps)";
+    const std::pair<const char*, std::string> rows[] = {
+        {"shutter", shutterName(r.shutterPosition)},
+        {"mode", mode},
+        {"trigger", triggerName(r.triggerMode)},
+        {"sync", syncName(r.syncMode)},
+        {"delay", timerText(r.delayTime)},
+        {"exposure", timerText(r.exposureTime)},
+        {"cycle time", timerText(cycleOf(r))},
+        {"repeat", repeatName(r.repeat)},
+        {"running option", runningOptionName(r.runningOption)},
+    };
+    std::string out;
+    for (const auto& [name, value] : rows) {
+        char line[128];
+        std::snprintf(line, sizeof line, "%-16s%s\n", name, value.c_str());
+        out += line;
+    }
+    return out;
+}
+
+QJsonObject infoJson(const InfoLines& info) {
+    return {{QStringLiteral("line1"), q(info.first)}, {QStringLiteral("line2"), q(info.second)}};
+}
+
+QJsonObject portsJson(const std::vector<PortInfo>& ports) {
+    QJsonArray list;
+    for (const PortInfo& p : ports) {
+        QJsonArray byId;
+        for (const auto& link : p.byId) byId.append(q(link));
+        list.append(QJsonObject{{QStringLiteral("device"), q(p.device)},
+                                {QStringLiteral("description"), q(p.description)},
+                                {QStringLiteral("by_id"), byId}});
+    }
+    return {{QStringLiteral("ports"), list}};
+}
+
+std::string portsText(const std::vector<PortInfo>& ports) {
+    if (ports.empty()) return "no serial ports found\n";
+    std::string out;
+    for (const PortInfo& p : ports) {
+        out += p.device + "  " + (p.description.empty() ? "(no description)" : p.description) + "\n";
+        for (const auto& link : p.byId) out += "    " + link + "\n";
+    }
+    return out;
+}
+
+QJsonObject runEventJson(const RunEvent& e) {
+    return {{QStringLiteral("time"), q(isoTime(e.time))},
+            {QStringLiteral("event"), QStringLiteral("report")},
+            {QStringLiteral("shutter"), q(shutterName(e.shutterPosition))},
+            {QStringLiteral("counted"), e.counted},
+            {QStringLiteral("cycles_left"), cyclesLeft(e.leftCycleText)}};
+}
+
+std::string runEventText(const RunEvent& e) {
+    return isoTime(e.time) + "  " + (e.shutterPosition == 0 ? "opened" : "closed") + "  cycles left " +
+           e.leftCycleText + "\n";
+}
+
+QJsonObject runEndJson(std::chrono::system_clock::time_point time) {
+    return {{QStringLiteral("time"), q(isoTime(time))}, {QStringLiteral("event"), QStringLiteral("end")}};
+}
+
+QJsonObject trafficJson(std::chrono::system_clock::time_point time, bool tx, const std::string& port,
+                        const std::uint8_t* bytes, std::size_t n) {
+    QString hex;
+    for (std::size_t i = 0; i < n; ++i)
+        hex += (i ? QStringLiteral(" ") : QString()) + QStringLiteral("%1").arg(bytes[i], 2, 16, QLatin1Char('0')).toUpper();
+    return {{QStringLiteral("time"), q(isoTime(time))},
+            {QStringLiteral("direction"), tx ? QStringLiteral("TX") : QStringLiteral("RX")},
+            {QStringLiteral("port"), q(port)},
+            {QStringLiteral("bytes"), hex}};
+}
+
+QJsonObject differencesJson(const std::vector<Difference>& differences) {
+    QJsonArray list;
+    for (const Difference& d : differences)
+        list.append(QJsonObject{{QStringLiteral("field"), q(d.field)},
+                                {QStringLiteral("wanted"), q(d.wanted)},
+                                {QStringLiteral("read"), q(d.read)}});
+    return {{QStringLiteral("verified"), false}, {QStringLiteral("differences"), list}};
+}
+
+}  // namespace veltra::cli

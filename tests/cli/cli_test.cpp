@@ -1,0 +1,369 @@
+// veltractl as a process against veltra-sim and against bare pseudo-terminals,
+// and the client's bytes against the panel's for every command.
+
+#include "client/veltra_client.h"
+#include "panel/config_file.h"
+#include "protocol/traffic_line.h"
+#include "serial/pty_pair.h"
+#include "support/fakes.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSerialPort>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <fstream>
+
+// Failures show the JSON itself.
+inline void PrintTo(const QJsonObject& o, std::ostream* os) { *os << QJsonDocument(o).toJson(QJsonDocument::Compact).toStdString(); }
+
+namespace veltra::test {
+namespace {
+
+constexpr int kWaitMs = 10000;  // generous: CI runs these under AddressSanitizer
+
+struct Result {
+    int code = -1;
+    QByteArray out, err;
+    QJsonObject json() const { return QJsonDocument::fromJson(out).object(); }
+};
+
+// veltractl as a process; `play` acts as the device while it runs.
+Result ctl(const QStringList& args, const std::function<void()>& play = {}) {
+    QProcess p;
+    p.start(VELTRACTL_PATH, args);
+    if (!p.waitForStarted(kWaitMs)) return {};
+    if (play) play();
+    p.waitForFinished(kWaitMs);
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(),
+            p.readAllStandardError()};
+}
+
+QJsonObject obj(const char* json) { return QJsonDocument::fromJson(json).object(); }
+
+// The panel's .cfg file of `s`, in `dir`.
+QString writeCfg(const QTemporaryDir& dir, const PanelState& s) {
+    const QString path = dir.filePath("s.cfg");
+    std::ofstream(path.toStdString(), std::ios::binary) << encodeConfig(s);
+    return path;
+}
+
+class SimTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!PtyPair().ok()) GTEST_SKIP() << "no pseudo-terminal available";
+        sim.start(VELTRA_SIM_PATH, {"--verbose", "--delay-ms", "1250.5"});  // prints its terminal's path first
+        ASSERT_TRUE(QTest::qWaitFor([this] { return sim.canReadLine(); }, kWaitMs));
+        pty = QString::fromLocal8Bit(sim.readLine()).trimmed();
+    }
+    void TearDown() override { sim.terminate(), sim.waitForFinished(5000); }
+    Result run(QStringList args) { return ctl(QStringList{"--device", pty} + args); }
+
+    QProcess sim;
+    QString pty;
+    QTemporaryDir dir;
+};
+
+TEST_F(SimTest, statusJson_isTheDecodedRecord) {
+    const Result r = run({"status", "--json"});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(r.json(), obj(R"({"shutter":"close","mode":"fast","nd_steps":0,"trigger":"off","sync":"off",
+        "delay":"00:00:01.250.5","exposure":"00:00:00.000.0","cycle_time":"00:00:01.274.5","repeat":1,
+        "running_option":"none"})"));
+}
+
+TEST_F(SimTest, verify_confirmsEachSettingThroughAStatusRead) {
+    const struct { QStringList args; const char* field; QJsonValue read; } rows[] = {
+        {{"open"}, "shutter", "open"},
+        {{"mode", "nd", "18"}, "nd_steps", 18},
+        {{"timer", "delay", "01:00:07.070.3"}, "delay", "01:00:07.070.3"},
+        {{"timer", "exposure", "--seconds", "2", "--tenths", "4"}, "exposure", "00:00:02.000.4"},
+        {{"repeat", "256"}, "repeat", 256},
+        {{"repeat", "continuous"}, "repeat", "continuous"},
+        {{"trigger", "falling"}, "trigger", "falling"},
+        {{"sync", "low"}, "sync", "low"},
+        {{"run", "power-up"}, "running_option", "power-up"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.args.join(' ').toStdString());
+        const Result r = run(QStringList{"--verify", "--json"} + row.args);
+        ASSERT_EQ(r.code, 0) << r.err.toStdString();
+        EXPECT_EQ(r.json()["verified"], true);
+        EXPECT_EQ(run({"status", "--json"}).json()[row.field], row.read);
+    }
+}
+
+TEST_F(SimTest, exitCodes_usageRefusalAndBadFileSendNothing) {
+    QByteArray truncated = QByteArray::fromStdString(encodeConfig(PanelState{}));
+    truncated.chop(3);
+    QFile f(dir.filePath("cut.cfg"));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(truncated) == truncated.size());
+    f.close();
+    const struct { QStringList args; int code; const char* says; } rows[] = {
+        {{"bogus"}, 2, "subcommand"},
+        {{"--port", "1", "status"}, 2, "excludes"},  // and --device
+        {{"--timeout", "0", "status"}, 2, "timeout"},
+        {{"mode", "nd"}, 2, "needs the number of steps"},
+        {{"mode", "nd", "145"}, 2, "Steps must be less than 145"},
+        {{"timer", "delay", "1:2"}, 2, "HH:MM:SS.mmm.t"},
+        {{"timer", "delay", "06:00:00.000.0"}, 2, "nothing was sent"},
+        {{"repeat", "-3"}, 2, "nothing was sent"},
+        {{"apply", f.fileName()}, 6, "cut.cfg"},
+        {{"apply", dir.filePath("none.cfg")}, 6, "none.cfg"},
+    };
+    for (const auto& row : rows) {
+        const Result r = run(row.args);
+        EXPECT_EQ(r.code, row.code) << row.args.join(' ').toStdString();
+        EXPECT_TRUE(r.err.startsWith("veltractl: ") && r.err.count('\n') == 1 && r.err.contains(row.says))
+            << r.err.toStdString();
+    }
+    EXPECT_EQ(run({"status"}).code, 0);  // the one command the simulator received
+    QByteArray log;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return (log += sim.readAllStandardError()).contains("] rx CC\n"); }, kWaitMs));
+    EXPECT_EQ(log.count("] rx "), 1) << log.toStdString();
+}
+
+TEST_F(SimTest, exitCode3_missingDeviceAndDeviceHeldByAnotherProgram) {
+    Result r = ctl({"--device", "/nonexistent/ttyUSB9", "status"});
+    EXPECT_EQ(r.code, 3);
+    EXPECT_TRUE(r.err.contains("does not exist")) << r.err.toStdString();
+    QSerialPort other;
+    other.setPortName(pty);
+    ASSERT_TRUE(other.open(QIODevice::ReadWrite));
+    r = run({"status"});
+    EXPECT_EQ(r.code, 3);
+    EXPECT_TRUE(r.err.contains("in use by another program")) << r.err.toStdString();
+}
+
+TEST_F(SimTest, applyFileWithVerify_leavesTheControllerAsTheFile) {
+    PanelState s;
+    s.shutterPosition = 0, s.shutterMode = 2, s.ndSteps = 72, s.triggerMode = 1, s.syncMode = 0, s.runningOption = 1;
+    s.delayTime = {"0", "2", "3", "45", "6"}, s.exposureTime = {"1", "0", "0", "999", "9"}, s.repeatText = "204";
+    const Result r = run({"apply", writeCfg(dir, s), "--verify"});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(run({"status", "--json"}).json(), obj(R"({"shutter":"open","mode":"nd","nd_steps":72,"trigger":"low",
+        "sync":"high","delay":"00:02:03.045.6","exposure":"01:00:00.999.9","cycle_time":"01:02:04.083.5","repeat":204,
+        "running_option":"trigger"})"));
+}
+
+TEST_F(SimTest, readConfig_thenThePanelLoadsTheControllersSettings) {
+    for (const QStringList& a : {QStringList{"mode", "soft"}, {"timer", "exposure", "00:00:03.000.5"}, {"repeat", "7"}})
+        ASSERT_EQ(run(a).code, 0);
+    const QString path = dir.filePath("read.cfg");
+    ASSERT_EQ(run({"read-config", path}).code, 0);
+    RecordingSink sink;
+    ScriptedPrompter prompter;
+    ShutterPanel panel(sink, prompter);
+    PanelState s;
+    panel.initialise(s);
+    prompter.file = path.toStdString();
+    panel.onLoadConfigFile(s);
+    EXPECT_TRUE(prompter.errors.empty());
+    EXPECT_EQ(std::tie(s.shutterMode, s.repeatText, s.delayLabel, s.exposureLabel, s.cycleLabel),
+              std::tuple(1, "7", "00 : 00 : 01 : 250 : 5", "00 : 00 : 03 : 000 : 5",
+                         "Cycle Time  -  00 : 00 : 04 : 391 : 0"));
+    EXPECT_TRUE(sink.sent.empty());
+}
+
+TEST_F(SimTest, runGoWait_reportsThreeCyclesAndEndsAtTheCarriageReturn) {
+    for (const QStringList& a : {QStringList{"timer", "delay", "00:00:00.100.0"}, {"timer", "exposure", "00:00:00.100.0"},
+                                 {"repeat", "3"}})
+        ASSERT_EQ(run(a).code, 0);
+    const Result r = run({"run", "go", "--wait", "--json"});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    const QList<QByteArray> lines = r.out.trimmed().split('\n');
+    QList<QJsonValue> left;
+    for (const QByteArray& line : lines)
+        if (const QJsonObject o = QJsonDocument::fromJson(line).object(); o["counted"].toBool()) left.append(o["cycles_left"]);
+    EXPECT_EQ(left, (QList<QJsonValue>{2, 1, 3})) << r.out.toStdString();
+    EXPECT_EQ(QJsonDocument::fromJson(lines.back()).object()["event"], "end");
+}
+
+TEST_F(SimTest, trace_showsBothDirectionsAsTrafficLines_andInterruptClosesThePort) {
+    Result r = run({"--trace", "status"});
+    const QRegularExpression tx(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3} TX /dev/\S+ CC$)");
+    const QList<QByteArray> lines = r.err.trimmed().split('\n');
+    ASSERT_GE(lines.size(), 2);
+    EXPECT_TRUE(tx.match(QString(lines[0])).hasMatch()) << r.err.toStdString();
+    EXPECT_TRUE(lines[1].contains(" RX " + pty.toUtf8() + " CC ")) << r.err.toStdString();
+
+    QProcess monitor;
+    monitor.start(VELTRACTL_PATH, {"--device", pty, "monitor"});
+    ASSERT_TRUE(monitor.waitForStarted(kWaitMs));
+    // Ctrl+C once it has the line; the line is free again afterwards.
+    QByteArray log;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return (log += sim.readAllStandardError()).count("client connected") == 2; }, kWaitMs));
+    ::kill(static_cast<pid_t>(monitor.processId()), SIGINT);
+    ASSERT_TRUE(monitor.waitForFinished(kWaitMs));
+    EXPECT_EQ(monitor.exitCode(), 130);
+    EXPECT_EQ(run({"status"}).code, 0);
+}
+
+// ---- bare lines ---------------------------------------------------------------
+
+TEST(BareLineTest, noAnswer_exit4WithinTheTimeoutNamingTheStep) {
+    PtyPair pty;
+    if (!pty.ok()) GTEST_SKIP() << "no pseudo-terminal available";
+    QTemporaryDir dir;
+    PanelState s;
+    s.shutterPosition = 1, s.repeatText = "1";
+    const struct { QStringList args; const char* step; } rows[] = {
+        {{"status"}, "status reply"},
+        {{"online"}, "online echo"},
+        {{"apply", writeCfg(dir, s)}, "position command"},
+    };
+    for (const auto& row : rows) {
+        QElapsedTimer t;
+        t.start();
+        const Result r = ctl(QStringList{"--device", pty.slavePath(), "--timeout", "300"} + row.args);
+        EXPECT_EQ(r.code, 4) << row.step;
+        EXPECT_TRUE(r.err.contains(row.step)) << r.err.toStdString();
+        EXPECT_LT(t.elapsed(), 3000);
+    }
+}
+
+// The download counts answer bytes, as the panel does: k + 1 of anything will do.
+TEST(BareLineTest, applyWithArbitraryAnswers_completesTheDownload) {
+    PtyPair pty;
+    if (!pty.ok()) GTEST_SKIP() << "no pseudo-terminal available";
+    QTemporaryDir dir;
+    PanelState s;
+    s.shutterPosition = 0, s.shutterMode = 2, s.ndSteps = 9, s.triggerMode = 3, s.syncMode = 1, s.runningOption = 0;
+    s.delayTime = s.exposureTime = {"0", "0", "1", "0", "0"}, s.repeatText = "5";
+    QStringList got, wanted;
+    const Result r = ctl({"--device", pty.slavePath(), "apply", writeCfg(dir, s)}, [&] {
+        for (int step = 0; step < kApplyStepCount; ++step) {
+            const auto c = applyStepCommand(ApplyStep(step), applySettingsOf(s));
+            if (!c) continue;
+            wanted << QString::fromStdString(toHex(*c));
+            got << QString(pty.receive(c->length).toHex(' ').toUpper());
+            pty.send(QByteArray(c->length + 1, '\x5A'));
+        }
+    });
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(got, wanted);
+}
+
+TEST(BareLineTest, verifyDifference_exit5NamingEachField) {
+    PtyPair pty;
+    if (!pty.ok()) GTEST_SKIP() << "no pseudo-terminal available";
+    // Open goes out; the status read back says closed, Neutral Density 72.
+    const QByteArray reply("\xCC\xAC\xDE\x48\x00\xA2\xB1\x10\x00\x05\x00\x00\x00\x00\x00\x00\x00\xF2\x00\x03", 20);
+    const Result r = ctl({"--device", pty.slavePath(), "--verify", "--json", "open"}, [&] {
+        EXPECT_EQ(pty.receive(2).toHex(), "aacc");  // the status request follows at once
+        pty.send(QByteArray("\xAA\x0D") + reply);
+    });
+    EXPECT_EQ(r.code, 5);
+    EXPECT_TRUE(r.err.contains("shutter wanted open, read close")) << r.err.toStdString();
+    EXPECT_EQ(r.json(), obj(R"({"verified":false,"differences":[{"field":"shutter","wanted":"open","read":"close"}]})"));
+}
+
+// ---- the client's bytes are the panel's ------------------------------------------------
+
+TEST(SameBytesTest, everyCommand_clientAgainstSimulatorSendsThePanelsBytes) {
+    if (!PtyPair().ok()) GTEST_SKIP() << "no pseudo-terminal available";
+    QProcess sim;
+    sim.start(VELTRA_SIM_PATH);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return sim.canReadLine(); }, kWaitMs));
+    Client client(ClientOptions{QString::fromLocal8Bit(sim.readLine()).trimmed()});
+    std::vector<std::string> clientSent;
+    client.setTrafficHandler([&](bool tx, const std::uint8_t* b, std::size_t n) {
+        if (tx) clientSent.push_back(QByteArray(reinterpret_cast<const char*>(b), qsizetype(n)).toHex(' ').toUpper().toStdString());
+    });
+
+    // A fresh panel for each row, its COM1 ready: the same action from where the panel starts.
+    struct Panel {
+        RecordingSink sink;
+        ScriptedPrompter prompter;
+        ShutterPanel panel{sink, prompter};
+        PanelState s;
+    };
+    std::unique_ptr<Panel> rig;
+    const auto feed = [&](std::initializer_list<int> bytes) { for (int b : bytes) rig->panel.onPortRxChar(rig->s, b, 1); };
+
+    ApplySettings a;
+    a.shutterPosition = 0, a.shutterMode = 2, a.ndSteps = 40, a.triggerMode = 2, a.syncMode = 1, a.runningOption = 0;
+    a.delayTime = {"0", "0", "0", "5", "0"}, a.exposureTime = {"0", "1", "0", "0", "1"}, a.repeatText = "12";
+    const TimerValue t{"1", "0", "7", "70", "3"};
+    using P = std::function<void(PanelState&)>;
+    const struct { const char* name; std::function<void()> client; P panel; } rows[] = {
+        {"online", [&] { client.online(); }, [&](auto& st) { rig->panel.onOnline(st); }},
+        {"status", [&] { client.status(); }, [&](auto& st) { rig->panel.onStatus(st); }},
+        {"info", [&] { client.info(); }, [&](auto& st) { rig->panel.onGetControllerInfo(st); }},
+        {"open", [&] { client.openShutter(); }, [&](auto& st) { rig->panel.onOpen(st); }},
+        {"close", [&] { client.closeShutter(); }, [&](auto& st) { rig->panel.onClose(st); }},
+        {"fast", [&] { client.mode(0); }, [&](auto& st) { rig->panel.onFast(st); }},
+        {"soft", [&] { client.mode(1); }, [&](auto& st) { rig->panel.onSoft(st); }},
+        {"nd 18", [&] { client.mode(2, "18"); }, [&](auto& st) { rig->prompter.ndAnswers = {"18"}, rig->panel.onNeutralDensity(st, st.shutterMode); }},
+        {"trigger high", [&] { client.trigger(0); }, [&](auto& st) { rig->panel.onTriggerRadio(st, 0); }},
+        {"trigger falling", [&] { client.trigger(3); }, [&](auto& st) { rig->panel.onTriggerRadio(st, 3); }},
+        {"trigger off", [&] { client.trigger(-1); },
+         [&](auto& st) { st.triggerMode = 3, st.triggerPulseChecked = false, rig->panel.onTriggerPulse(st); }},
+        {"sync low", [&] { client.sync(1); }, [&](auto& st) { rig->panel.onSyncRadio(st, 1); }},
+        {"sync off", [&] { client.sync(-1); },
+         [&](auto& st) { st.syncMode = 1, st.syncPulseChecked = false, rig->panel.onSyncPulse(st); }},
+        {"timer delay", [&] { client.setTimer(TimerKind::Delay, t); },
+         [&](auto& st) { st.timerSelectIndex = 0, st.editedTime = t, rig->panel.onSetTimer(st); }},
+        {"timer exposure", [&] { client.setTimer(TimerKind::Exposure, t); },
+         [&](auto& st) { st.timerSelectIndex = 1, st.editedTime = t, rig->panel.onSetTimer(st); }},
+        {"repeat 256", [&] { client.repeat("256"); }, [&](auto& st) { st.repeatText = "256", rig->panel.onSendRepeat(st); }},
+        {"repeat continuous", [&] { client.repeat(kContinuousText); },
+         [&](auto& st) { st.repeatText = kContinuousText, rig->panel.onSendRepeat(st); }},
+        {"run power-up", [&] { client.run(0); }, [&](auto& st) { rig->panel.onRunningOption(st, 0); }},
+        {"run trigger", [&] { client.run(1); }, [&](auto& st) { st.repeatText = "3", rig->panel.onRunningOption(st, 1); }},
+        {"stop", [&] { client.stop(); }, [&](auto& st) { rig->panel.onStop(st); }},
+        {"power on", [&] { client.power(true); }, [&](auto& st) { rig->panel.onPowerOn(st); }},
+        {"power off", [&] { client.power(false); }, [&](auto& st) { rig->panel.onPowerOff(st); }},
+        {"save-to-controller", [&] { client.saveToController(); }, [&](auto& st) { rig->panel.onSaveConfigToController(st); }},
+        // The panel asks for Status by itself at the controller's carriage return.
+        {"reset", [&] { client.reset(); }, [&](auto& st) { rig->panel.onReset(st), feed({0xFB, 0x0D}); }},
+        {"restore-defaults", [&] { client.restoreDefaults(); },
+         [&](auto& st) { rig->panel.onRestoreDefault(st), feed({0xFC, 0x0D}); }},
+        // Each step of the download goes out once the previous one has its k + 1 bytes.
+        {"apply", [&] { client.apply(a); },
+         [&](auto& st) {
+             st.shutterPosition = a.shutterPosition, st.shutterMode = a.shutterMode, st.ndSteps = a.ndSteps;
+             st.triggerMode = a.triggerMode, st.syncMode = a.syncMode, st.runningOption = a.runningOption;
+             st.delayTime = a.delayTime, st.exposureTime = a.exposureTime, st.repeatText = a.repeatText;
+             rig->panel.onApply(st);
+             for (int guard = 0; rig->panel.decoder().applyInProgress() && guard < 20; ++guard)
+                 for (std::size_t i = 0, k = (rig->sink.last().size() + 1) / 3; i <= k; ++i) rig->panel.onPortRxChar(st, 0x5A, 1);
+         }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        rig = std::make_unique<Panel>();
+        rig->panel.initialise(rig->s);
+        rig->panel.portOpenedAtStartup(rig->s, 1);
+        feed({0xEE});
+        rig->sink.sent.clear(), clientSent.clear();
+        ASSERT_NO_THROW(row.client());
+        row.panel(rig->s);
+        EXPECT_EQ(clientSent, rig->sink.hex());
+        EXPECT_FALSE(rig->sink.sent.empty());
+    }
+    sim.terminate(), sim.waitForFinished(5000);
+}
+
+TEST(TrafficLineTest, localTimeWithMillisecondsDirectionPortAndUpperCaseHex) {
+    std::tm tm{};
+    tm.tm_year = 126, tm.tm_mon = 11, tm.tm_mday = 6, tm.tm_hour = 22, tm.tm_min = 15, tm.tm_sec = 3, tm.tm_isdst = -1;
+    const auto at = std::chrono::system_clock::from_time_t(std::mktime(&tm)) + std::chrono::milliseconds(7);
+    const std::uint8_t bytes[] = {0xCC, 0xAA, 0x0D};
+    EXPECT_EQ(trafficLine(at, true, "COM1", bytes, 2), "2026-12-06T22:15:03.007 TX COM1 CC AA");
+    EXPECT_EQ(trafficLine(at, false, "/dev/pts/4", bytes + 2, 1), "2026-12-06T22:15:03.007 RX /dev/pts/4 0D");
+}
+
+}  // namespace
+}  // namespace veltra::test
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    QCoreApplication app(argc, argv);
+    return RUN_ALL_TESTS();
+}
