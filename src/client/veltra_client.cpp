@@ -132,7 +132,10 @@ public:
         RunEvent e{std::chrono::system_clock::now(), report.shutterPosition, report.counted, report.leftCycleText};
         ++reports;
         if (onReport) onReport(e);
-        if (report.runEnded) countEnded = true;
+        if (report.runEnded) {
+            countEnded = true;
+            crsAtCountEnd = crsSeen;  // the closing CR may come in the same batch
+        }
     }
     void runEnded() override { crEnded = true; }
 
@@ -143,6 +146,8 @@ public:
     StatusRecord last;
     InfoLines lines;
     bool countEnded = false;  // the panel's count ended the run (Go, last cycle)
+    int crsSeen = 0;          // carriage returns received, kept by the client
+    int crsAtCountEnd = 0;
     bool crEnded = false;     // the controller's carriage return ended it
     std::function<void(const RunEvent&)> onReport;
 };
@@ -197,7 +202,7 @@ Client::Client(ClientOptions options) : m_options(std::move(options)) {
     m_link->setDeviceName(m_options.device);
     m_link->setByteHandler([this](int byte, int port) {
         m_rxChunk.push_back(static_cast<std::uint8_t>(byte));
-        if (byte == kCarriageReturn) ++m_crCount;
+        if (byte == kCarriageReturn) m_events->crsSeen = ++m_crCount;
         m_panel->onPortRxChar(m_state, byte, port);
     });
     m_link->setCtsHandler([this](int) { flushReceived(); });
@@ -259,6 +264,10 @@ void Client::act(const std::function<void(PanelState&)>& action) {
             throw PortError(PortError::Reason::Closed, m_options.device.toStdString() + " is not open: nothing was sent");
         throw RefusedError(w);
     }
+    // A command is queued, not written: the event loop writes it. Calls that
+    // wait for no answer must not return (and a script sleep) before it left.
+    if (m_link->bytesToWrite() > 0)
+        waitUntil([this] { return m_link->bytesToWrite() == 0; }, m_options.timeoutMs, "write of the command");
 }
 
 // ---- reading ------------------------------------------------------------------------------
@@ -367,7 +376,10 @@ void Client::repeat(const std::string& count) {
 void Client::run(int runningOption) {
     if (runningOption < 0 || runningOption > 2) throw RefusedError(msg::kBadRunningOption);
     // A run is counted from the repeat number: learn the controller's first.
-    if (runningOption != 0 && m_state.repeatText.empty()) status();
+    // Its status reply also comes after the answers (echo and carriage
+    // return) to the settings just sent, which would otherwise reach the
+    // run's counting and end it before it began.
+    if (runningOption != 0) status();
     act([&](PanelState& s) {
         s.runningOption = runningOption;
         m_panel->onRunningOption(s, runningOption);
@@ -463,7 +475,7 @@ void Client::waitRun(const std::function<void(const RunEvent&)>& onReport) {
     while (!m_events->crEnded) {
         if (m_events->countEnded) {
             // The count is done; the controller closes the run with a carriage return.
-            const int crs = m_crCount;
+            const int crs = m_events->crsAtCountEnd;
             waitUntil([&] { return m_crCount != crs; }, m_options.timeoutMs, "carriage return that ends the run");
             return;
         }

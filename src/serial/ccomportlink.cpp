@@ -107,6 +107,12 @@ bool CComPortLink::isOpen() const {
     return m_port->isOpen();
 }
 
+qint64 CComPortLink::bytesToWrite() const {
+    qint64 n = m_port->bytesToWrite();
+    for (const QByteArray& d : m_deferredWrites) n += d.size();
+    return n;
+}
+
 QString CComPortLink::deviceName() const {
     return m_deviceName.isEmpty() ? defaultDeviceName(m_portNumber) : m_deviceName;
 }
