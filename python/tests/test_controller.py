@@ -206,7 +206,7 @@ def test_refused_value_raises_value_error_and_sends_nothing(line, call, message)
 # ---- interruption and the port's life --------------------------------------------------
 
 def test_ctrl_c_interrupts_a_wait_and_closes_the_port(line):
-    with veltra.Controller(line.path, timeout=None) as c:
+    with veltra.Controller(line.path, timeout=30.0) as c:  # an interrupt that is not seen fails as Timeout
         _, seen = on_line(line, H("CC"), lambda: os.kill(os.getpid(), signal.SIGINT))
         with pytest.raises(KeyboardInterrupt):
             c.status()
