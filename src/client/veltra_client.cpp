@@ -260,6 +260,10 @@ void Client::act(const std::function<void(PanelState&)>& action) {
             throw PortError(PortError::Reason::Closed, m_options.device.toStdString() + " is not open: nothing was sent");
         throw RefusedError(w);
     }
+    // A command is queued, not written: the event loop writes it. Calls that
+    // wait for no answer must not return (and a script sleep) before it left.
+    if (m_link->bytesToWrite() > 0)
+        waitUntil([this] { return m_link->bytesToWrite() == 0; }, m_options.timeoutMs, "write of the command");
 }
 
 // ---- reading ------------------------------------------------------------------------------
@@ -368,7 +372,10 @@ void Client::repeat(const std::string& count) {
 void Client::run(int runningOption) {
     if (runningOption < 0 || runningOption > 2) throw RefusedError(msg::kBadRunningOption);
     // A run is counted from the repeat number: learn the controller's first.
-    if (runningOption != 0 && m_state.repeatText.empty()) status();
+    // Its status reply also comes after the answers (echo and carriage
+    // return) to the settings just sent, which would otherwise reach the
+    // run's counting and end it before it began.
+    if (runningOption != 0) status();
     act([&](PanelState& s) {
         s.runningOption = runningOption;
         m_panel->onRunningOption(s, runningOption);

@@ -130,6 +130,8 @@ public:
     void setInterruptCheck(std::function<bool()> check) { m_interrupted = std::move(check); }
     void setTrafficHandler(TrafficHandler handler) { m_traffic = std::move(handler); }
     const ClientOptions& options() const { return m_options; }
+    // Read back after each setting from now on (or not), as ClientOptions::verify.
+    void setVerify(bool on) { m_options.verify = on; }
     bool isOpen() const;
     void close();
 

@@ -98,6 +98,12 @@ bool CComPortLink::isReconnecting() const {
     return m_reconnectTimer->isActive();
 }
 
+qint64 CComPortLink::bytesToWrite() const {
+    qint64 n = m_port->bytesToWrite();
+    for (const QByteArray& d : m_deferredWrites) n += d.size();
+    return n;
+}
+
 QString CComPortLink::deviceName() const {
     return m_deviceName.isEmpty() ? defaultDeviceName(m_portNumber) : m_deviceName;
 }

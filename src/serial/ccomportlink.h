@@ -73,6 +73,8 @@ public:
     int GetSendBufferSize() const { return m_sendBufferSize; }
 
     bool isOpen() const;
+    // Queued bytes the event loop has not yet handed to the system.
+    qint64 bytesToWrite() const;
     bool isMonitoring() const { return m_monitoring; }
     int portNumber() const { return m_portNumber; }
     // Empty name: the default device of the port number.

@@ -315,7 +315,8 @@ TEST(SameBytesTest, everyCommand_clientAgainstSimulatorSendsThePanelsBytes) {
         {"repeat continuous", [&] { client.repeat(kContinuousText); },
          [&](auto& st) { st.repeatText = kContinuousText, rig->panel.onSendRepeat(st); }},
         {"run power-up", [&] { client.run(0); }, [&](auto& st) { rig->panel.onRunningOption(st, 0); }},
-        {"run trigger", [&] { client.run(1); }, [&](auto& st) { st.repeatText = "3", rig->panel.onRunningOption(st, 1); }},
+        // A run first reads the status: its repeat number, and every earlier answer in.
+        {"run trigger", [&] { client.run(1); }, [&](auto& st) { rig->panel.onStatus(st), st.repeatText = "3", rig->panel.onRunningOption(st, 1); }},
         {"stop", [&] { client.stop(); }, [&](auto& st) { rig->panel.onStop(st); }},
         {"power on", [&] { client.power(true); }, [&](auto& st) { rig->panel.onPowerOn(st); }},
         {"power off", [&] { client.power(false); }, [&](auto& st) { rig->panel.onPowerOff(st); }},

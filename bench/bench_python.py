@@ -1,0 +1,94 @@
+#!/usr/bin/env python3
+"""status() from Python against the C++ client's own status loop, in one run,
+on one simulator that paces both directions like a 19200-baud wire; and how
+soon Ctrl+C ends a wait.
+
+    PYTHONPATH=build/release/python bench/bench_python.py --sim build/release/src/sim/veltra-sim
+"""
+
+import argparse
+import os
+import pty
+import select
+import signal
+import statistics
+import subprocess
+import sys
+import threading
+import time
+import tty
+
+import veltra
+
+BOUND = 1.05
+
+
+def status_ratio(sim, rounds, n):
+    proc = subprocess.Popen([sim, "--pace-baud", "19200"], stdout=subprocess.PIPE, text=True)
+    path = proc.stdout.readline().strip()
+    try:
+        with veltra.Controller(path) as c:
+            for _ in range(10):
+                c.status()  # warm up both paths
+            c._time_status(10)
+            py, cpp = [], []
+            for _ in range(rounds):  # interleaved, so drift hits both alike
+                t0 = time.perf_counter()
+                for _ in range(n):
+                    c.status()
+                py.append((time.perf_counter() - t0) / n)
+                cpp.append(c._time_status(n) / n)
+    finally:
+        proc.terminate(), proc.wait(10)
+    return statistics.median(py), statistics.median(cpp)
+
+
+def interrupt_latency(tries):
+    """Seconds from SIGINT to KeyboardInterrupt in the script, a wait on a silent line."""
+    master, slave = pty.openpty()
+    tty.setraw(slave)
+    path = os.ttyname(slave)
+    out = []
+    try:
+        for _ in range(tries):
+            sent = {}
+
+            def kill_when_asked():
+                if select.select([master], [], [], 10)[0] and os.read(master, 16):
+                    sent["at"] = time.perf_counter()
+                    os.kill(os.getpid(), signal.SIGINT)
+
+            c = veltra.Controller(path, timeout=None)
+            t = threading.Thread(target=kill_when_asked)
+            t.start()
+            try:
+                c.status()
+            except KeyboardInterrupt:
+                out.append(time.perf_counter() - sent["at"])
+            t.join()
+            c.close_port()
+    finally:
+        os.close(master), os.close(slave)
+    return out
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    ap.add_argument("--sim", default="veltra-sim")
+    ap.add_argument("--rounds", type=int, default=15)
+    ap.add_argument("--n", type=int, default=40)
+    a = ap.parse_args()
+    py, cpp = status_ratio(a.sim, a.rounds, a.n)
+    ratio = py / cpp
+    print(f"status() at 19200 baud: Python {py * 1e3:.3f} ms, C++ client {cpp * 1e3:.3f} ms, "
+          f"ratio {ratio:.4f} (bound {BOUND})")
+    lat = interrupt_latency(10)
+    print(f"Ctrl+C to KeyboardInterrupt: median {statistics.median(lat) * 1e3:.1f} ms, max {max(lat) * 1e3:.1f} ms "
+          f"(bound 100 ms)")
+    ok = ratio <= BOUND and max(lat) <= 0.1
+    print("bench_python:", "ok" if ok else "OVER BOUND")
+    return 0 if ok else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())

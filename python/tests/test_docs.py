@@ -1,0 +1,25 @@
+"""The README's Python example runs as written against the simulator."""
+
+import os
+import re
+import subprocess
+import sys
+
+from conftest import WAIT, start_sim
+
+DOCS = os.environ.get("VELTRA_DOCS", os.path.join(os.path.dirname(__file__), "..", "..", "docs"))
+
+
+def test_readme_example_runs_unchanged():
+    text = open(os.path.join(DOCS, "python.md"), encoding="utf-8").read()
+    example = re.search(r"```python\n(.*?)```", text, re.S).group(1)
+    proc, path = start_sim()
+    try:
+        run = subprocess.run([sys.executable, "-c", example], env={**os.environ, "VELTRA_DEVICE": path},
+                             capture_output=True, text=True, timeout=60)
+    finally:
+        proc.terminate(), proc.wait(WAIT)
+    assert run.returncode == 0, run.stderr
+    lines = run.stdout.splitlines()
+    assert lines[:5] == [f"frame {n}: exposed for 20.0 ms" for n in range(1, 6)]
+    assert lines[5].startswith("Status(shutter='close', mode='fast'") and "exposure=00:00:00.020.0" in lines[5]
