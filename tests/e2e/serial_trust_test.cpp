@@ -192,6 +192,42 @@ TEST_F(SimLinkTest, aControllerBackAtTheSamePathIsConnectedOnlineAndReadyWithinT
     EXPECT_EQ(dlg->panel().activePort(), 1);
 }
 
+// Apply on a slow line, the controller unplugged after three steps, another
+// one back at the same path: none of the old download reaches it.
+TEST_F(SimLinkTest, applyCutAfterThreeSteps_sendsNothingMoreToTheControllerThatComesBack) {
+    QProcess& first = *sims.emplace_back(std::make_unique<QProcess>());
+    first.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    first.start(VELTRA_SIM_PATH, {"--link", link, "--pace-baud", "600"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return first.canReadLine(); }, kWaitMs));
+    ASSERT_NO_FATAL_FAILURE(openPanel());
+    const std::size_t before = state().log.size();
+    dlg->act([&](PanelState& s) { s.repeatText = "3", s.runningOption = 2, dlg->panel().onApply(s); });
+    // Position and mode answered with two bytes each: the trigger step, the third, has gone out.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return state().log.size() >= before + 4; }, kWaitMs));
+    first.kill();
+    ASSERT_TRUE(first.waitForFinished(kWaitMs));
+    ASSERT_TRUE(QTest::qWaitFor([this] { return state().ports[0].status == "Disconnected"; }, kWaitMs));
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !dlg->panel().decoder().applyInProgress(); }, kWaitMs));
+    bool stopLine = false;
+    for (std::size_t i = before; i < state().log.size(); ++i) stopLine |= state().log.line(i) == "Apply stopped: COM1 closed";
+    EXPECT_TRUE(stopLine);
+
+    QProcess& second = *sims.emplace_back(std::make_unique<QProcess>());
+    second.start(VELTRA_SIM_PATH, {"--link", link, "--verbose"});  // what it receives, on standard error
+    ASSERT_TRUE(QTest::qWaitFor([&] { return second.canReadLine(); }, kWaitMs));
+    ASSERT_TRUE(QTest::qWaitFor([this] { return state().ports[0].status == "Ready for Veltra"; }, kWaitMs));
+    const std::size_t lines = state().log.size();
+    dlg->act([&](PanelState& s) { s.repeatText = "?", dlg->panel().onStatus(s); });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return state().log.size() >= lines + 20 && state().repeatText == "1"; }, kWaitMs));
+    EXPECT_EQ(state().shutterMode, 0);  // the new controller's factory settings, decoded
+    second.terminate();
+    ASSERT_TRUE(second.waitForFinished(kWaitMs));
+    QStringList received;
+    for (const QByteArray& l : second.readAllStandardError().split('\n'))
+        if (const qsizetype at = l.indexOf("] rx "); at >= 0) received << QString::fromLatin1(l.mid(at + 5));
+    EXPECT_EQ(received, (QStringList{"EE", "CC"}));
+}
+
 QList<QByteArray> fileLines(const QString& path) {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
