@@ -5,14 +5,8 @@
 #include "model/leading_int.h"
 #include "panel/panel_render.h"
 
-#include <cerrno>
 #include <cstdint>
 #include <stdexcept>
-#include <system_error>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace veltra {
 
@@ -237,8 +231,6 @@ void applyConfig(PanelState& s, const ConfigRecords& r) {
 
 namespace {
 
-std::string errnoText(int err) { return std::generic_category().message(err); }
-
 std::string baseName(const std::string& path) {
 #ifdef _WIN32
     const std::size_t slash = path.find_last_of("/\\");
@@ -249,27 +241,6 @@ std::string baseName(const std::string& path) {
 }
 
 std::string quoted(const std::string& path) { return "\"" + baseName(path) + "\""; }
-
-// Closes a descriptor on every path out of a function.
-class Fd {
-public:
-    explicit Fd(int fd) : m_fd(fd) {}
-    ~Fd() {
-        if (m_fd >= 0) ::close(m_fd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return m_fd; }
-    // Closes now and reports the result: a failed close can mean lost data.
-    int close() {
-        const int rc = ::close(m_fd);
-        m_fd = -1;
-        return rc;
-    }
-
-private:
-    int m_fd;
-};
 
 ConfigFileData fail(ConfigFileData::Status status, std::string error) {
     ConfigFileData d;
@@ -282,31 +253,16 @@ ConfigFileData fail(ConfigFileData::Status status, std::string error) {
 
 ConfigFileData readConfigFile(const std::string& path) {
     using Status = ConfigFileData::Status;
-    // Non-blocking so that a FIFO named by mistake cannot hang the panel in open().
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (fd.get() < 0) return fail(Status::kCannotOpen, "Cannot open " + quoted(path) + ": " + errnoText(errno) + ".");
-    struct stat st {};
-    if (::fstat(fd.get(), &st) != 0) return fail(Status::kCannotOpen, "Cannot open " + quoted(path) + ": " + errnoText(errno) + ".");
-    if (!S_ISREG(st.st_mode))
-        return fail(Status::kCannotOpen, "Cannot open " + quoted(path) + ": not a regular file.");
-    const std::string tooLarge = quoted(path) + " is too large for a configuration file.";
-    if (static_cast<std::uint64_t>(st.st_size) > kMaxConfigFileSize) return fail(Status::kTooLarge, tooLarge);
-
+    FileRead read = readRegularFile(path, kMaxConfigFileSize);
+    switch (read.failure) {
+    case FileRead::Failure::None: break;
+    case FileRead::Failure::CannotOpen: return fail(Status::kCannotOpen, "Cannot open " + quoted(path) + ": " + read.reason + ".");
+    case FileRead::Failure::TooLarge: return fail(Status::kTooLarge, quoted(path) + " is too large for a configuration file.");
+    case FileRead::Failure::ReadError: return fail(Status::kReadError, "Cannot read " + quoted(path) + ": " + read.reason + ".");
+    }
     ConfigFileData d;
     d.status = Status::kOk;
-    d.bytes.reserve(static_cast<std::size_t>(st.st_size));
-    // Read up to one byte past the limit: the file may have grown since fstat.
-    char buf[4096];
-    for (;;) {
-        const ssize_t n = ::read(fd.get(), buf, sizeof buf);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return fail(Status::kReadError, "Cannot read " + quoted(path) + ": " + errnoText(errno) + ".");
-        }
-        if (n == 0) break;
-        d.bytes.append(buf, static_cast<std::size_t>(n));
-        if (d.bytes.size() > kMaxConfigFileSize) return fail(Status::kTooLarge, tooLarge);
-    }
+    d.bytes = std::move(read.bytes);
     return d;
 }
 

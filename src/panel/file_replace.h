@@ -1,5 +1,9 @@
 #pragma once
 
+// The panel's file access, one implementation per platform:
+// file_replace_posix.cpp, file_replace_win.cpp.
+
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -22,7 +26,18 @@ namespace veltra {
 // - A replaced file keeps its permissions and, where the process may set
 //   them, its owner and group. A new file gets the platform's defaults.
 //
-// One implementation per platform: file_replace_posix.cpp, file_replace_win.cpp.
 std::string replaceFile(const std::string& path, std::string_view bytes);
+
+// What reading a whole file gave.
+struct FileRead {
+    enum class Failure { None, CannotOpen, TooLarge, ReadError };
+    Failure failure = Failure::None;
+    std::string bytes;   // the whole file when failure is None
+    std::string reason;  // why not, from the system (lower case), else empty
+};
+// Reads the regular file at `path` whole; anything else (a FIFO named by
+// mistake, a device, a folder) is refused without blocking. More than
+// `limit` bytes is TooLarge, also when the file grows while it is read.
+FileRead readRegularFile(const std::string& path, std::uint64_t limit);
 
 }  // namespace veltra

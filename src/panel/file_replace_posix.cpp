@@ -185,4 +185,35 @@ std::string replaceFile(const std::string& path, std::string_view bytes) {
     return {};
 }
 
+FileRead readRegularFile(const std::string& path, std::uint64_t limit) {
+    FileRead r;
+    const auto failWith = [&](FileRead::Failure f, std::string reason) {
+        r.failure = f;
+        r.reason = std::move(reason);
+        r.bytes.clear();
+        return r;
+    };
+    // Non-blocking so that a FIFO named by mistake cannot hang in open().
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (fd.get() < 0) return failWith(FileRead::Failure::CannotOpen, sysText(errno));
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) return failWith(FileRead::Failure::CannotOpen, sysText(errno));
+    if (!S_ISREG(st.st_mode)) return failWith(FileRead::Failure::CannotOpen, "not a regular file");
+    if (static_cast<std::uint64_t>(st.st_size) > limit) return failWith(FileRead::Failure::TooLarge, {});
+    r.bytes.reserve(static_cast<std::size_t>(st.st_size));
+    // Read up to one byte past the limit: the file may have grown since fstat.
+    char buf[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd.get(), buf, sizeof buf);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return failWith(FileRead::Failure::ReadError, sysText(errno));
+        }
+        if (n == 0) break;
+        r.bytes.append(buf, static_cast<std::size_t>(n));
+        if (r.bytes.size() > limit) return failWith(FileRead::Failure::TooLarge, {});
+    }
+    return r;
+}
+
 }  // namespace veltra

@@ -153,4 +153,40 @@ std::string replaceFile(const std::string& path, std::string_view bytes) {
     return {};
 }
 
+FileRead readRegularFile(const std::string& path, std::uint64_t limit) {
+    FileRead r;
+    const std::wstring wide = widen(path);
+    HANDLE h = ::CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        r.failure = FileRead::Failure::CannotOpen;
+        r.reason = sysText(::GetLastError());
+        return r;
+    }
+    if (::GetFileType(h) != FILE_TYPE_DISK) {
+        ::CloseHandle(h);
+        r.failure = FileRead::Failure::CannotOpen;
+        r.reason = "not a regular file";
+        return r;
+    }
+    char buf[4096];
+    for (;;) {
+        DWORD n = 0;
+        if (!::ReadFile(h, buf, sizeof buf, &n, nullptr)) {
+            r.failure = FileRead::Failure::ReadError;
+            r.reason = sysText(::GetLastError());
+            break;
+        }
+        if (n == 0) break;
+        r.bytes.append(buf, n);
+        if (r.bytes.size() > limit) {
+            r.failure = FileRead::Failure::TooLarge;
+            break;
+        }
+    }
+    ::CloseHandle(h);
+    if (r.failure != FileRead::Failure::None) r.bytes.clear();
+    return r;
+}
+
 }  // namespace veltra
