@@ -8,13 +8,7 @@
 namespace veltra {
 namespace {
 
-std::vector<int> bytes(const std::string& hex) {
-    std::istringstream in(hex);
-    std::vector<int> out;
-    std::string b;
-    while (in >> b) out.push_back(std::stoi(b, nullptr, 16));
-    return out;
-}
+using test::bytes;
 
 struct Fixture {
     test::RecordingSink sink;

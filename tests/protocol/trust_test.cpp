@@ -13,13 +13,7 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
-std::vector<int> bytes(const std::string& hex) {
-    std::istringstream in(hex);
-    std::vector<int> out;
-    std::string b;
-    while (in >> b) out.push_back(std::stoi(b, nullptr, 16));
-    return out;
-}
+using test::bytes;
 
 struct Panel {
     test::RecordingSink sink;

@@ -6,10 +6,20 @@
 #include <deque>
 #include <optional>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
 namespace veltra::test {
+
+// "CC AA 0D" as byte values.
+inline std::vector<int> bytes(const std::string& hex) {
+    std::istringstream in(hex);
+    std::vector<int> out;
+    std::string b;
+    while (in >> b) out.push_back(std::stoi(b, nullptr, 16));
+    return out;
+}
 
 // Records every command with its port; ports in `closed` refuse.
 struct RecordingSink : CommandSink {
