@@ -1,12 +1,16 @@
 // What the controller's echo, a closing port and out-of-range values must not
 // do: start phantom replies, keep a download going on a new line, or reach
 // the controller as bytes no control would send.
+#include "panel/config_file.h"
 #include "panel/shutter_panel.h"
 #include "support/fakes.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <sstream>
+#include <unistd.h>
 
 namespace veltra {
 namespace {
@@ -215,6 +219,23 @@ TEST(ApplyChecks, AValueNoControlWouldSendIsRefusedBeforeTheFirstByte) {
         EXPECT_EQ(t.sink.sent.size(), r.message.empty() ? 1u : 0u);
         EXPECT_EQ(t.d().applyInProgress(), r.message.empty());
     }
+}
+
+// Loading takes any number the file holds; Apply then refuses it.
+TEST(ApplyChecks, ALoadedFileWithDelayHours16SendsNothing) {
+    PanelState saved;
+    saved.delayTime = {"16", "0", "0", "0", "0"};
+    saved.repeatText = "1";
+    const auto path = std::filesystem::temp_directory_path() / ("veltra-h16-" + std::to_string(::getpid()) + ".cfg");
+    std::ofstream(path, std::ios::binary) << encodeConfig(saved);
+    Panel t;
+    t.prompter.file = path.string();
+    t.panel.onLoadConfigFile(t.s);
+    std::filesystem::remove(path);
+    ASSERT_EQ(t.s.delayTime.hours, "16");
+    t.panel.onApply(t.s);
+    EXPECT_EQ(t.prompter.warnings, Strings{msg::fieldLimitMessage(kHours)});
+    EXPECT_TRUE(t.sink.sent.empty());
 }
 
 TEST(ApplyChecks, ARepeatTextTurnedNegativeDuringTheDownloadStopsIt) {
