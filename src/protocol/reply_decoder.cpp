@@ -92,10 +92,14 @@ int ReplyDecoder::onPortRxChar(int byte, int port) {
         return kRxInfo;
     }
     // Inside a status reply every byte is reply data, whatever it repeats.
-    const EchoMatch echo =
-        m_statusIndex >= 0 ? EchoMatch::None : m_echo[static_cast<std::size_t>(port - 1)].match(b);
+    EchoTracker& tracker = m_echo[static_cast<std::size_t>(port - 1)];
+    const EchoMatch echo = m_statusIndex >= 0 ? EchoMatch::None : tracker.match(b);
+    // A carriage return speaks for the controller only once the echoes of
+    // everything sent before it are in: until then it closes an earlier
+    // command's answer (a Reset or a Go sent right after a setting).
+    const bool controllersCr = b == kCarriageReturn && echo == EchoMatch::None && !tracker.expecting();
     if (m_runMode > 0) {
-        countRun(b, echo);
+        countRun(b, echo, controllersCr);
         return kRxRun;
     }
     m_out.logLine(normalLogLine(b));
@@ -110,7 +114,7 @@ int ReplyDecoder::onPortRxChar(int byte, int port) {
         applyByte();
         return kRxApply;
     }
-    if (m_statusRequestPort != 0 && b == kCarriageReturn && !isEcho) {
+    if (m_statusRequestPort != 0 && controllersCr) {
         m_statusRequestPort = 0;
         m_out.statusRequestDue();
         return kRxAutoStatus;
@@ -132,11 +136,11 @@ void ReplyDecoder::collectInfo(std::uint8_t b) {
     }
 }
 
-void ReplyDecoder::countRun(std::uint8_t b, EchoMatch echo) {
+void ReplyDecoder::countRun(std::uint8_t b, EchoMatch echo, bool controllersCr) {
     const bool open = b == CMD_OPEN, close = b == CMD_CLOSE;
     if ((!open && !close) || echo == EchoMatch::Echo) {
         m_out.logLine(runLogLine(b));
-        if (b == kCarriageReturn && echo != EchoMatch::Echo) {
+        if (controllersCr) {
             m_runMode = 0;
             m_out.runEnded();
         }

@@ -119,7 +119,28 @@ TEST(Echo, AnEchoedCarriageReturnOrOnlineByteKeepsNoMeaning) {
     EXPECT_EQ(startup.s.ports[1].status, "Ready for Veltra");
 }
 
-TEST(Echo, ABytesOnAnotherPortOrInsideAReplyIsNoEcho) {
+// Commands sent faster than their answers come: the carriage return that
+// closes an earlier command's answer is not the controller's own.
+TEST(Echo, ACarriageReturnClosingAnEarlierAnswerNeitherEndsARunNorAnswersReset) {
+    Panel reset;
+    reset.panel.onSaveConfigToController(reset.s);
+    reset.panel.onReset(reset.s);
+    reset.feed("FA C1 0D FB");
+    EXPECT_EQ(reset.sink.hex(), (Strings{"FA C1", "FB"}));
+    reset.feed("0D");  // the controller is back
+    EXPECT_EQ(reset.sink.last(), "CC");
+
+    Panel go;
+    go.repeat("3");
+    go.panel.onRunningOption(go.s, 2);
+    go.feed("FA F0 00 03 0D FA F3");
+    EXPECT_EQ(go.d().runMode(), 2);
+    go.feed("AA AC 0D");
+    EXPECT_EQ(go.s.leftCycleText, "3");
+    EXPECT_EQ(go.d().runMode(), 0);
+}
+
+TEST(Echo, AByteOnAnotherPortOrInsideAReplyIsNoEcho) {
     Panel t;
     t.repeat("204");
     t.feed("FA F0 00", 1);
