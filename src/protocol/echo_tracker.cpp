@@ -37,6 +37,7 @@ EchoMatch EchoTracker::match(std::uint8_t byte) {
         }
         m_afterEcho = false;
         if (++m_pos == head.length) {
+            m_echoed = head;
             m_queue.pop_front();
             m_pos = 0;
             m_afterEcho = true;
@@ -45,7 +46,8 @@ EchoMatch EchoTracker::match(std::uint8_t byte) {
     }
     if (m_afterEcho && m_pos == 0 && byte == kCarriageReturn) {
         m_afterEcho = false;
-        return EchoMatch::None;
+        m_closed = m_echoed;
+        return EchoMatch::Closing;
     }
     clear();
     return EchoMatch::None;

@@ -12,6 +12,7 @@ enum class EchoMatch : std::uint8_t {
     None,     // not an echo: decoded as it comes
     Echo,     // repeats the next byte of a command sent: only logged
     Starter,  // the echo of Status, Get Controller Info or Online: starts their reply
+    Closing,  // the carriage return right after a whole echo: closes that command's answer
 };
 
 // The controller echoes every command. Received bytes that repeat, in order,
@@ -26,6 +27,8 @@ public:
     EchoMatch match(std::uint8_t byte);
     void clear();
     bool expecting() const { return !m_queue.empty(); }
+    // The command whose answer the last Closing carriage return closed.
+    const Command& closed() const { return m_closed; }
 
 private:
     // Commands sent and not yet echoed. A controller that echoes answers each
@@ -34,6 +37,8 @@ private:
     std::deque<Command> m_queue;
     int m_pos = 0;              // bytes of the front command already echoed
     bool m_afterEcho = false;   // a command's echo has just completed
+    Command m_echoed;           // that command
+    Command m_closed;
 };
 
 // Status, Get Controller Info and Online: their echo starts a reply.

@@ -94,12 +94,18 @@ int ReplyDecoder::onPortRxChar(int byte, int port) {
     // Inside a status reply every byte is reply data, whatever it repeats.
     EchoTracker& tracker = m_echo[static_cast<std::size_t>(port - 1)];
     const EchoMatch echo = m_statusIndex >= 0 ? EchoMatch::None : tracker.match(b);
-    // A carriage return speaks for the controller only once the echoes of
-    // everything sent before it are in: until then it closes an earlier
-    // command's answer (a Reset or a Go sent right after a setting).
-    const bool controllersCr = b == kCarriageReturn && echo == EchoMatch::None && !tracker.expecting();
+    // The carriage return that closes a command's answer means what that
+    // command's answer means: STOP's ends a run, Reset's and Restore
+    // Default's say the controller is back; another command's means nothing
+    // (a Go or a Reset sent right after a setting must not take it for its
+    // own). One that closes no echo speaks for the controller, as always.
+    const bool closing = echo == EchoMatch::Closing;
+    const Command& closed = tracker.closed();
+    const bool runEndCr = b == kCarriageReturn && echo != EchoMatch::Echo && (!closing || closed == stopCommand());
+    const bool backCr = b == kCarriageReturn && echo != EchoMatch::Echo &&
+                        (!closing || closed == resetCommand() || closed == restoreDefaultCommand());
     if (m_runMode > 0) {
-        countRun(b, echo, controllersCr);
+        countRun(b, echo, runEndCr);
         return kRxRun;
     }
     m_out.logLine(normalLogLine(b));
@@ -114,7 +120,7 @@ int ReplyDecoder::onPortRxChar(int byte, int port) {
         applyByte();
         return kRxApply;
     }
-    if (m_statusRequestPort != 0 && controllersCr) {
+    if (m_statusRequestPort != 0 && backCr) {
         m_statusRequestPort = 0;
         m_out.statusRequestDue();
         return kRxAutoStatus;
@@ -136,11 +142,11 @@ void ReplyDecoder::collectInfo(std::uint8_t b) {
     }
 }
 
-void ReplyDecoder::countRun(std::uint8_t b, EchoMatch echo, bool controllersCr) {
+void ReplyDecoder::countRun(std::uint8_t b, EchoMatch echo, bool runEndCr) {
     const bool open = b == CMD_OPEN, close = b == CMD_CLOSE;
     if ((!open && !close) || echo == EchoMatch::Echo) {
         m_out.logLine(runLogLine(b));
-        if (controllersCr) {
+        if (runEndCr) {
             m_runMode = 0;
             m_out.runEnded();
         }

@@ -145,7 +145,7 @@ public:
 
 private:
     void collectInfo(std::uint8_t b);
-    void countRun(std::uint8_t b, EchoMatch echo, bool controllersCr);
+    void countRun(std::uint8_t b, EchoMatch echo, bool runEndCr);
     void applyByte();
     void decodeStatus(std::uint8_t b, int port);
     void decodeField(int position, std::uint8_t b);

@@ -138,6 +138,22 @@ TEST(Echo, ACarriageReturnClosingAnEarlierAnswerNeitherEndsARunNorAnswersReset) 
     go.feed("AA AC 0D");
     EXPECT_EQ(go.s.leftCycleText, "3");
     EXPECT_EQ(go.d().runMode(), 0);
+
+    // STOP's closing carriage return ends the run even with more sent behind it.
+    Panel burst;
+    burst.repeat("3");
+    burst.feed("FA F0 00 03 0D");
+    burst.panel.onRunningOption(burst.s, 1);
+    burst.feed("FA F2 AC");
+    burst.panel.onStop(burst.s);
+    burst.panel.onPowerOn(burst.s);
+    burst.panel.onReset(burst.s);
+    burst.feed("BF 0D");
+    EXPECT_EQ(burst.d().runMode(), 0);
+    burst.feed("CE 0D FB");
+    EXPECT_EQ(burst.sink.last(), "FB");
+    burst.feed("0D");
+    EXPECT_EQ(burst.sink.last(), "CC");
 }
 
 TEST(Echo, AByteOnAnotherPortOrInsideAReplyIsNoEcho) {
