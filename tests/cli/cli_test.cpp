@@ -351,15 +351,6 @@ TEST(SameBytesTest, everyCommand_clientAgainstSimulatorSendsThePanelsBytes) {
     sim.terminate(), sim.waitForFinished(5000);
 }
 
-TEST(TrafficLineTest, localTimeWithMillisecondsDirectionPortAndUpperCaseHex) {
-    std::tm tm{};
-    tm.tm_year = 126, tm.tm_mon = 11, tm.tm_mday = 6, tm.tm_hour = 22, tm.tm_min = 15, tm.tm_sec = 3, tm.tm_isdst = -1;
-    const auto at = std::chrono::system_clock::from_time_t(std::mktime(&tm)) + std::chrono::milliseconds(7);
-    const std::uint8_t bytes[] = {0xCC, 0xAA, 0x0D};
-    EXPECT_EQ(trafficLine(at, true, "COM1", bytes, 2), "2026-12-06T22:15:03.007 TX COM1 CC AA");
-    EXPECT_EQ(trafficLine(at, false, "/dev/pts/4", bytes + 2, 1), "2026-12-06T22:15:03.007 RX /dev/pts/4 0D");
-}
-
 }  // namespace
 }  // namespace veltra::test
 
