@@ -195,6 +195,11 @@ Client::Client(ClientOptions options) : m_options(std::move(options)) {
     m_panel->setObserver(m_events.get());
     m_link = std::make_unique<CComPortLink>();
     m_link->setDeviceName(m_options.device);
+    // A script writes its commands back to back: the answer to one must not
+    // be dropped by the next write (a STOP's closing carriage return lost
+    // that way leaves the run followed, and the run then takes a Reset's
+    // carriage return for its own end).
+    m_link->setDropUnreadInputOnWrite(false);
     m_link->setByteHandler([this](int byte, int port) {
         m_rxChunk.push_back(static_cast<std::uint8_t>(byte));
         // The carriage return after a run whose count has ended closes it.
@@ -252,6 +257,9 @@ void Client::waitUntil(const std::function<bool()>& done, int timeoutMs, const s
 void Client::act(const std::function<void(PanelState&)>& action) {
     if (!isOpen()) throw PortError(PortError::Reason::Closed, m_options.device.toStdString() + " is closed");
     m_prompts->clear();
+    // What has come in since the last call is decoded before the action, in
+    // the state it belongs to (a download would count it as its answers).
+    QCoreApplication::processEvents();
     action(m_state);
     if (!m_prompts->errors.empty()) throw ConfigFileError(m_prompts->errors.front());
     if (!m_prompts->warnings.empty()) {

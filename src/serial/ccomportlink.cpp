@@ -260,7 +260,7 @@ bool CComPortLink::writeNow(const QByteArray& data) {
     {
         ExplicitCall guard(m_explicitCalls);
         // Only unread input is dropped: queued output keeps its order.
-        if (!m_port->clear(QSerialPort::Input)) {
+        if (m_dropUnreadOnWrite && !m_port->clear(QSerialPort::Input)) {
             purgeFailure = m_port->errorString();
             gone = m_port->error() == QSerialPort::ResourceError;
         }

@@ -101,6 +101,11 @@ public:
     // Off: a link whose device went away stays closed.
     void setReconnect(bool on) { m_reconnect = on; }
     bool isReconnecting() const;
+    // On (the panel's way): every write first drops input not yet handed
+    // over. Off: nothing received is dropped, so a caller that writes several
+    // commands without running the event loop in between still hears every
+    // answer, in order.
+    void setDropUnreadInputOnWrite(bool on) { m_dropUnreadOnWrite = on; }
     // Changes with every opening and closing, so a caller that acts later can
     // tell whether the link is still in the state it heard about.
     quint64 generation() const { return m_generation; }
@@ -136,6 +141,7 @@ private:
     QTimer* m_reconnectTimer;
     Requested m_requested;
     bool m_reconnect = true;
+    bool m_dropUnreadOnWrite = true;
     QString m_deviceName;
     QString m_lastOpenError;
     PortSettings m_lineSettings;

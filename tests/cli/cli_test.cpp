@@ -16,8 +16,11 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <ctime>
 #include <fstream>
+#include <mutex>
+#include <thread>
 
 // Failures show the JSON itself.
 inline void PrintTo(const QJsonObject& o, std::ostream* os) { *os << QJsonDocument(o).toJson(QJsonDocument::Compact).toStdString(); }
@@ -261,6 +264,90 @@ TEST(BareLineTest, verifyDifference_exit5NamingEachField) {
     EXPECT_EQ(r.code, 5);
     EXPECT_TRUE(r.err.contains("shutter wanted open, read close")) << r.err.toStdString();
     EXPECT_EQ(r.json(), obj(R"({"verified":false,"differences":[{"field":"shutter","wanted":"open","read":"close"}]})"));
+}
+
+// ---- calls back to back ----------------------------------------------------------------
+
+// Plays a controller on the master side from a thread of its own: each step
+// reads the bytes it expects, then writes its answer.
+class ScriptedPeer {
+public:
+    struct Step {
+        const char* expect;  // hex
+        const char* answer;  // hex
+    };
+    ScriptedPeer(int fd, std::vector<Step> steps) : m_fd(fd), m_steps(std::move(steps)), m_thread([this] { play(); }) {}
+    ~ScriptedPeer() { m_thread.join(); }
+    ScriptedPeer(const ScriptedPeer&) = delete;
+    ScriptedPeer& operator=(const ScriptedPeer&) = delete;
+
+    // Until step `n` (from 0) has written its answer.
+    bool answered(int n) {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, std::chrono::milliseconds(kWaitMs), [&] { return m_answered > n || m_done; }) &&
+               m_answered > n;
+    }
+    std::string failure() {
+        const std::lock_guard lock(m_mutex);
+        return m_failure;
+    }
+
+private:
+    void play() {
+        for (const Step& step : m_steps) {
+            const QByteArray want = QByteArray::fromHex(step.expect);
+            QByteArray got;
+            char c = 0;
+            while (got.size() < want.size()) {
+                pollfd p{m_fd, POLLIN, 0};
+                if (::poll(&p, 1, kWaitMs) <= 0 || ::read(m_fd, &c, 1) != 1) break;
+                got.append(c);
+            }
+            const QByteArray answer = QByteArray::fromHex(step.answer);
+            const std::lock_guard lock(m_mutex);
+            if (got != want || ::write(m_fd, answer.constData(), size_t(answer.size())) != answer.size()) {
+                m_failure = "wanted " + want.toHex(' ').toStdString() + ", got " + got.toHex(' ').toStdString();
+                break;
+            }
+            ++m_answered;
+            m_changed.notify_all();
+        }
+        const std::lock_guard lock(m_mutex);
+        m_done = true;
+        m_changed.notify_all();
+    }
+
+    int m_fd;
+    std::vector<Step> m_steps;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    int m_answered = 0;
+    bool m_done = false;
+    std::string m_failure;
+    std::thread m_thread;
+};
+
+TEST(BackToBackTest, anAnswerThatCameBetweenTwoCallsIsDecodedNotDropped) {
+    PtyPair pty;
+    if (!pty.ok()) GTEST_SKIP() << "no pseudo-terminal available";
+    const char* status = "cc ac dc 00 a0 b0 00 00 00 00 00 00 00 00 00 00 f0 00 03 00";  // closed, repeat 3
+    ScriptedPeer peer(pty.masterFd(), {
+        {"cc", status},       // the run reads the repeat number first
+        {"fa f3", "fa f3"},   // Go: the run is under way
+        {"bf", "bf 0d"},      // STOP: its carriage return ends the run
+        {"fb", "fb 0d"},      // Reset: back at once
+        {"cc", status},       // the Status the panel asks for then
+    });
+    Client client(ClientOptions{pty.slavePath(), 9600, kWaitMs});
+    ASSERT_NO_THROW(client.run(2));
+    ASSERT_NO_THROW(client.stop());
+    // STOP's answer is in before Reset goes out, and nothing has read it yet.
+    ASSERT_TRUE(peer.answered(2)) << peer.failure();
+    ASSERT_TRUE(pty.slaveHasInput(kWaitMs));
+    // Dropped, it would leave the run followed, and the run would take
+    // Reset's carriage return for its end: no Status, a timeout.
+    EXPECT_NO_THROW(client.reset());
+    EXPECT_TRUE(peer.answered(4)) << peer.failure();
 }
 
 // ---- the client's bytes are the panel's ------------------------------------------------
