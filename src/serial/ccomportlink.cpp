@@ -268,6 +268,14 @@ bool CComPortLink::writeNow(const QByteArray& data) {
             writeFailure = m_port->errorString();
             gone = m_port->error() == QSerialPort::ResourceError;
         }
+        // Hand the bytes to the device now rather than on the next pass of
+        // the event loop: an answer-paced download waits on every write.
+        // What the device cannot take at once goes out as it drains.
+        if (!gone && writeFailure.isEmpty() && !m_port->flush() &&
+            m_port->error() == QSerialPort::ResourceError) {
+            writeFailure = m_port->errorString();
+            gone = true;
+        }
         m_port->clearError();
     }
     if (gone || (!purgeFailure.isEmpty() && serial_platform::hungUp(m_port->handle()))) {
