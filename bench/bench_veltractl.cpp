@@ -4,8 +4,9 @@
 //
 // The client's Status and Apply in-process against the same simulator,
 // against the wire time of every byte both ways (10 bits a byte at 19200
-// baud). While veltra-sim paces only its own answers, the bytes sent reach it
-// at once, so the Apply ratio can fall below 1.
+// baud). The simulator paces both directions and answers only once a
+// command has crossed the wire, so nothing overlaps: the ratio cannot go
+// below 1.
 #include "client/veltra_client.h"
 
 #include <QCoreApplication>
