@@ -72,14 +72,6 @@ protected:
     QTemporaryDir dir;
 };
 
-TEST_F(SimTest, statusJson_isTheDecodedRecord) {
-    const Result r = run({"status", "--json"});
-    ASSERT_EQ(r.code, 0) << r.err.toStdString();
-    EXPECT_EQ(r.json(), obj(R"({"shutter":"close","mode":"fast","nd_steps":0,"trigger":"off","sync":"off",
-        "delay":"00:00:01.250.5","exposure":"00:00:00.000.0","cycle_time":"00:00:01.274.5","repeat":1,
-        "running_option":"none"})"));
-}
-
 TEST_F(SimTest, verify_confirmsEachSettingThroughAStatusRead) {
     const struct { QStringList args; const char* field; QJsonValue read; } rows[] = {
         {{"open"}, "shutter", "open"},
@@ -143,6 +135,7 @@ TEST_F(SimTest, exitCode3_missingDeviceAndDeviceHeldByAnotherProgram) {
     EXPECT_TRUE(r.err.contains("in use by another program")) << r.err.toStdString();
 }
 
+// `status --json` prints the decoded record: every field, as the file set it.
 TEST_F(SimTest, applyFileWithVerify_leavesTheControllerAsTheFile) {
     PanelState s;
     s.shutterPosition = 0, s.shutterMode = 2, s.ndSteps = 72, s.triggerMode = 1, s.syncMode = 0, s.runningOption = 1;
@@ -207,12 +200,22 @@ TEST_F(SimTest, trace_showsBothDirectionsAsTrafficLines_andInterruptClosesThePor
     EXPECT_EQ(run({"status"}).code, 0);
 }
 
-// ---- bare lines ---------------------------------------------------------------
+// ---- bare lines: the test plays the controller, or nothing answers -----------------
 
-TEST(BareLineTest, noAnswer_exit4WithinTheTimeoutNamingTheStep) {
+class BareLineTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!pty.ok()) GTEST_SKIP() << "no pseudo-terminal available";
+    }
+    Result run(const QStringList& args, const std::function<void()>& play = {}) {
+        return ctl(QStringList{"--device", pty.slavePath()} + args, play);
+    }
+
     PtyPair pty;
-    if (!pty.ok()) GTEST_SKIP() << "no pseudo-terminal available";
     QTemporaryDir dir;
+};
+
+TEST_F(BareLineTest, noAnswer_exit4WithinTheTimeoutNamingTheStep) {
     PanelState s;
     s.shutterPosition = 1, s.repeatText = "1";
     const struct { QStringList args; const char* step; } rows[] = {
@@ -223,7 +226,7 @@ TEST(BareLineTest, noAnswer_exit4WithinTheTimeoutNamingTheStep) {
     for (const auto& row : rows) {
         QElapsedTimer t;
         t.start();
-        const Result r = ctl(QStringList{"--device", pty.slavePath(), "--timeout", "300"} + row.args);
+        const Result r = run(QStringList{"--timeout", "300"} + row.args);
         EXPECT_EQ(r.code, 4) << row.step;
         EXPECT_TRUE(r.err.contains(row.step)) << r.err.toStdString();
         EXPECT_LT(t.elapsed(), 3000);
@@ -231,15 +234,12 @@ TEST(BareLineTest, noAnswer_exit4WithinTheTimeoutNamingTheStep) {
 }
 
 // The download counts answer bytes, as the panel does: k + 1 of anything will do.
-TEST(BareLineTest, applyWithArbitraryAnswers_completesTheDownload) {
-    PtyPair pty;
-    if (!pty.ok()) GTEST_SKIP() << "no pseudo-terminal available";
-    QTemporaryDir dir;
+TEST_F(BareLineTest, applyWithArbitraryAnswers_completesTheDownload) {
     PanelState s;
     s.shutterPosition = 0, s.shutterMode = 2, s.ndSteps = 9, s.triggerMode = 3, s.syncMode = 1, s.runningOption = 0;
     s.delayTime = s.exposureTime = {"0", "0", "1", "0", "0"}, s.repeatText = "5";
     QStringList got, wanted;
-    const Result r = ctl({"--device", pty.slavePath(), "apply", writeCfg(dir, s)}, [&] {
+    const Result r = run({"apply", writeCfg(dir, s)}, [&] {
         for (int step = 0; step < kApplyStepCount; ++step) {
             const auto c = applyStepCommand(ApplyStep(step), applySettingsOf(s));
             if (!c) continue;
@@ -252,12 +252,10 @@ TEST(BareLineTest, applyWithArbitraryAnswers_completesTheDownload) {
     EXPECT_EQ(got, wanted);
 }
 
-TEST(BareLineTest, verifyDifference_exit5NamingEachField) {
-    PtyPair pty;
-    if (!pty.ok()) GTEST_SKIP() << "no pseudo-terminal available";
+TEST_F(BareLineTest, verifyDifference_exit5NamingEachField) {
     // Open goes out; the status read back says closed, Neutral Density 72.
     const QByteArray reply("\xCC\xAC\xDE\x48\x00\xA2\xB1\x10\x00\x05\x00\x00\x00\x00\x00\x00\x00\xF2\x00\x03", 20);
-    const Result r = ctl({"--device", pty.slavePath(), "--verify", "--json", "open"}, [&] {
+    const Result r = run({"--verify", "--json", "open"}, [&] {
         EXPECT_EQ(pty.receive(2).toHex(), "aacc");  // the status request follows at once
         pty.send(QByteArray("\xAA\x0D") + reply);
     });
@@ -269,67 +267,47 @@ TEST(BareLineTest, verifyDifference_exit5NamingEachField) {
 // ---- calls back to back ----------------------------------------------------------------
 
 // Plays a controller on the master side from a thread of its own: each step
-// reads the bytes it expects, then writes its answer.
-class ScriptedPeer {
-public:
-    struct Step {
-        const char* expect;  // hex
-        const char* answer;  // hex
-    };
-    ScriptedPeer(int fd, std::vector<Step> steps) : m_fd(fd), m_steps(std::move(steps)), m_thread([this] { play(); }) {}
-    ~ScriptedPeer() { m_thread.join(); }
-    ScriptedPeer(const ScriptedPeer&) = delete;
-    ScriptedPeer& operator=(const ScriptedPeer&) = delete;
-
+// reads the bytes it expects (hex), then writes its answer (hex).
+struct ScriptedPeer {
+    ScriptedPeer(int fd, std::vector<std::pair<const char*, const char*>> steps)
+        : thread([this, fd, steps] {
+              for (const auto& [expect, answer] : steps) {
+                  const QByteArray want = QByteArray::fromHex(expect), reply = QByteArray::fromHex(answer);
+                  QByteArray got;
+                  char c = 0;
+                  for (pollfd p{fd, POLLIN, 0}; got.size() < want.size() && ::poll(&p, 1, kWaitMs) > 0;)
+                      got.append(::read(fd, &c, 1) == 1 ? c : '?');
+                  const std::lock_guard lock(mutex);
+                  if (got != want || ::write(fd, reply.constData(), size_t(reply.size())) != reply.size()) {
+                      failure = "wanted " + want.toHex(' ').toStdString() + ", got " + got.toHex(' ').toStdString();
+                      break;
+                  }
+                  ++answered;
+                  changed.notify_all();
+              }
+              const std::lock_guard lock(mutex);
+              done = true;
+              changed.notify_all();
+          }) {}
+    ~ScriptedPeer() { thread.join(); }
     // Until step `n` (from 0) has written its answer.
-    bool answered(int n) {
-        std::unique_lock lock(m_mutex);
-        return m_changed.wait_for(lock, std::chrono::milliseconds(kWaitMs), [&] { return m_answered > n || m_done; }) &&
-               m_answered > n;
-    }
-    std::string failure() {
-        const std::lock_guard lock(m_mutex);
-        return m_failure;
+    ::testing::AssertionResult answers(int n) {
+        std::unique_lock lock(mutex);
+        changed.wait_for(lock, std::chrono::milliseconds(kWaitMs), [&] { return answered > n || done; });
+        return answered > n ? ::testing::AssertionSuccess() : ::testing::AssertionFailure() << failure;
     }
 
-private:
-    void play() {
-        for (const Step& step : m_steps) {
-            const QByteArray want = QByteArray::fromHex(step.expect);
-            QByteArray got;
-            char c = 0;
-            while (got.size() < want.size()) {
-                pollfd p{m_fd, POLLIN, 0};
-                if (::poll(&p, 1, kWaitMs) <= 0 || ::read(m_fd, &c, 1) != 1) break;
-                got.append(c);
-            }
-            const QByteArray answer = QByteArray::fromHex(step.answer);
-            const std::lock_guard lock(m_mutex);
-            if (got != want || ::write(m_fd, answer.constData(), size_t(answer.size())) != answer.size()) {
-                m_failure = "wanted " + want.toHex(' ').toStdString() + ", got " + got.toHex(' ').toStdString();
-                break;
-            }
-            ++m_answered;
-            m_changed.notify_all();
-        }
-        const std::lock_guard lock(m_mutex);
-        m_done = true;
-        m_changed.notify_all();
-    }
-
-    int m_fd;
-    std::vector<Step> m_steps;
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    int m_answered = 0;
-    bool m_done = false;
-    std::string m_failure;
-    std::thread m_thread;
+    std::mutex mutex;
+    std::condition_variable changed;
+    int answered = 0;
+    bool done = false;
+    std::string failure;
+    std::thread thread;  // last: it plays once the rest is ready
 };
 
-TEST(BackToBackTest, anAnswerThatCameBetweenTwoCallsIsDecodedNotDropped) {
-    PtyPair pty;
-    if (!pty.ok()) GTEST_SKIP() << "no pseudo-terminal available";
+using BackToBackTest = BareLineTest;
+
+TEST_F(BackToBackTest, anAnswerThatCameBetweenTwoCallsIsDecodedNotDropped) {
     const char* status = "cc ac dc 00 a0 b0 00 00 00 00 00 00 00 00 00 00 f0 00 03 00";  // closed, repeat 3
     ScriptedPeer peer(pty.masterFd(), {
         {"cc", status},       // the run reads the repeat number first
@@ -342,22 +320,20 @@ TEST(BackToBackTest, anAnswerThatCameBetweenTwoCallsIsDecodedNotDropped) {
     ASSERT_NO_THROW(client.run(2));
     ASSERT_NO_THROW(client.stop());
     // STOP's answer is in before Reset goes out, and nothing has read it yet.
-    ASSERT_TRUE(peer.answered(2)) << peer.failure();
+    ASSERT_TRUE(peer.answers(2));
     ASSERT_TRUE(pty.slaveHasInput(kWaitMs));
     // Dropped, it would leave the run followed, and the run would take
     // Reset's carriage return for its end: no Status, a timeout.
     EXPECT_NO_THROW(client.reset());
-    EXPECT_TRUE(peer.answered(4)) << peer.failure();
+    EXPECT_TRUE(peer.answers(4));
 }
 
 // ---- the client's bytes are the panel's ------------------------------------------------
 
-TEST(SameBytesTest, everyCommand_clientAgainstSimulatorSendsThePanelsBytes) {
-    if (!PtyPair().ok()) GTEST_SKIP() << "no pseudo-terminal available";
-    QProcess sim;
-    sim.start(VELTRA_SIM_PATH);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return sim.canReadLine(); }, kWaitMs));
-    Client client(ClientOptions{QString::fromLocal8Bit(sim.readLine()).trimmed()});
+using SameBytesTest = SimTest;
+
+TEST_F(SameBytesTest, everyCommand_clientAgainstSimulatorSendsThePanelsBytes) {
+    Client client(ClientOptions{pty});
     std::vector<std::string> clientSent;
     client.setTrafficHandler([&](bool tx, const std::uint8_t* b, std::size_t n) {
         if (tx) clientSent.push_back(QByteArray(reinterpret_cast<const char*>(b), qsizetype(n)).toHex(' ').toUpper().toStdString());
@@ -435,7 +411,6 @@ TEST(SameBytesTest, everyCommand_clientAgainstSimulatorSendsThePanelsBytes) {
         EXPECT_EQ(clientSent, rig->sink.hex());
         EXPECT_FALSE(rig->sink.sent.empty());
     }
-    sim.terminate(), sim.waitForFinished(5000);
 }
 
 }  // namespace

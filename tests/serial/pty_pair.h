@@ -47,16 +47,6 @@ public:
         ::tcgetattr(m_slave, &t);
         return t;
     }
-    // Linux ptys force 8 data bits without parity whatever they are told.
-    bool holdsParityAndDataBits() const {
-        const termios saved = slaveTermios();
-        termios t = saved;
-        t.c_cflag = (t.c_cflag & ~tcflag_t(CSIZE)) | CS7 | PARENB;
-        const bool held = ::tcsetattr(m_slave, TCSANOW, &t) == 0 &&
-                          (slaveTermios().c_cflag & (CSIZE | PARENB)) == tcflag_t(CS7 | PARENB);
-        ::tcsetattr(m_slave, TCSANOW, &saved);
-        return held;
-    }
 
 private:
     static bool readable(int fd, int timeoutMs) {
