@@ -1,14 +1,19 @@
-// The small dialogs' OK checks, the prompter's boxes and the command line's devices.
+// The small dialogs' OK checks, the prompter's boxes, why a port did not open
+// and the command line's devices.
 
 #include "app/app_options.h"
 #include "gui/cndstepsdlg.h"
 #include "gui/cportsettingsdlg.h"
+#include "gui/cshutterpaneldlg.h"
+#include "gui/panel_template.h"
 #include "gui/qt_prompter.h"
 #include "modal_watcher.h"
+#include "serial/open_failure.h"
 
 #include <QDir>
 #include <QFileDialog>
 #include <QPushButton>
+#include <QTemporaryFile>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -67,6 +72,61 @@ TEST(QtPrompterTest, boxesAndTheConfigFileDialog) {
     });
     EXPECT_EQ(prompter.chooseConfigFile(true), std::nullopt);
     EXPECT_TRUE(watcher.dialogs.empty());
+}
+
+TEST(PortFailureTest, reasonTellsMissingPlainFileBusyAndPermissionApart) {
+    using K = DeviceNode::Kind;
+    using E = QSerialPort::SerialPortError;
+    const std::tuple<DeviceNode, E, const char*> rows[] = {
+        {{K::Missing, "", "", false}, E::DeviceNotFoundError, "does not exist"},
+        {{K::Missing, "", "", false}, E::OpenError, "does not exist"},
+        {{K::Other, "a regular file", "users", true}, E::OpenError, "not a serial device (a regular file)"},
+        {{K::Other, "a regular file", "dialout", false}, E::PermissionError, "not a serial device (a regular file)"},
+        {{K::CharDevice, "", "dialout", false}, E::PermissionError,
+         "permission denied \u2014 add your user to the dialout group (sudo usermod -aG dialout $USER, then log in again)"},
+        {{K::CharDevice, "", "tty", false}, E::PermissionError, "permission denied (group tty)"},
+        {{K::CharDevice, "", "dialout", true}, E::PermissionError, "in use by another program"},
+        {{K::CharDevice, "", "dialout", true}, E::OpenError, "cannot be opened: busy"},
+    };
+    for (const auto& [node, error, want] : rows)
+        EXPECT_EQ(openFailureReason(node, error, "busy"), QString::fromUtf8(want)) << want;
+    EXPECT_EQ(portFailureLine(1, "/dev/ttyUSB0", "does not exist"), QStringLiteral("COM1 (/dev/ttyUSB0): does not exist"));
+}
+
+// COM1 a plain file, the others missing: a line each at start-up and after a failed
+// "Configurate", whose dialog names its port and shows a long device path whole.
+TEST(PortFailureTest, devicesOnThisSystemTheLinesAtStartUpAndTheConfigurationDialog) {
+    QTemporaryFile plain;
+    ASSERT_TRUE(plain.open());
+    EXPECT_EQ(inspectDeviceNode("/dev/null").kind, DeviceNode::Kind::CharDevice);  // the others by the lines below
+
+    QStringList lines;
+    PanelOptions o;
+    o.devices = {plain.fileName(), "/nonexistent/veltra-com2", "/nonexistent/veltra-com3", "/nonexistent/veltra-com4"};
+    o.portFailureReporter = [&lines](const QString& line) { lines << line; };
+    CShutterPanelDlg dlg(o);
+    dlg.startUp();
+    ASSERT_EQ(lines.size(), 4);
+    EXPECT_EQ(lines[0], QStringLiteral("COM1 (%1): not a serial device (a regular file)").arg(plain.fileName()));
+    EXPECT_EQ(lines[1], QStringLiteral("COM2 (/nonexistent/veltra-com2): does not exist"));
+    EXPECT_EQ(dlg.control(ctl::kStatusCom1 + 1)->toolTip(), lines[1]);
+
+    test::ModalWatcher watcher;
+    QString title, tip;
+    const QString path = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
+    watcher.dialogs.append([&](QDialog* d) {
+        auto* p = qobject_cast<CPortSettingsDlg*>(d);
+        ASSERT_NE(p, nullptr);
+        title = p->windowTitle();
+        p->setDeviceName(path);
+        tip = p->control(CPortSettingsDlg::kDeviceList)->toolTip();
+        EXPECT_EQ(p->deviceName(), path);
+        p->setDeviceName("/nonexistent/veltra-com2");
+        p->accept();
+    });
+    dlg.control<QPushButton>(ctl::kConfigurateCom1 + 1)->click();
+    EXPECT_EQ(std::pair(title, tip), std::pair(QStringLiteral("Port Configuration - COM2"), path));
+    EXPECT_EQ(lines.size(), 5);  // the failed reopen is told as well
 }
 
 TEST(CommandLineTest, portDevicesKeepNamesAndAnchorRelativePaths) {
