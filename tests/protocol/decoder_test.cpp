@@ -1,11 +1,14 @@
 #include "panel_harness.h"
 
+#include <functional>
+
 namespace veltra {
 namespace {
 
 using test::bytes;
 using test::describe;
 using test::Panel;
+using test::Strings;
 
 // Replies in which every field differs from its neighbours and from zero, so a
 // field read from the wrong position shows. The Fast layout ignores the byte
@@ -127,8 +130,86 @@ TEST(Decoder, ControllerInformationShowsAsTwoLines) {
     EXPECT_EQ(f.s.log.line(6), "");
 }
 
+// A panel on COM2 with a setting for every step of Apply.
+struct Download : test::Panel {
+    Download() : Panel(2) {
+        s.delayTime = {"1", "2", "3", "456", "7"};
+        s.exposureTime = {"0", "0", "0", "12", "0"};
+        s.repeatText = "300";
+        s.runningOption = 2;
+    }
+    // Plays a controller that answers each command of k bytes with k + 1
+    // bytes; returns the received count at which each command went out. The
+    // last step is not answered: a carriage return after it would end the run
+    // the download has just started following.
+    std::vector<int> run() {
+        std::vector<int> counts;
+        int received = 0;
+        panel.onApply(s);
+        for (std::size_t answered = 0; d().applyInProgress() && answered < sink.sent.size(); ++answered) {
+            const int k = static_cast<int>((sink.sent[answered].hex.size() + 1) / 3);
+            for (int i = 0; i <= k; ++i) {
+                const std::size_t before = sink.sent.size();
+                rx(i < k ? 0x55 : 0x0D);
+                ++received;
+                if (sink.sent.size() > before) counts.push_back(received);
+            }
+        }
+        return counts;
+    }
+};
+
+TEST(ApplyDownload, StepsGoOutInOrderWhenEachCommandIsAnswered) {
+    struct Row {
+        const char* name;
+        std::function<void(PanelState&)> change;
+        std::vector<int> counts;
+        Strings sent;
+        int runMode;
+    } rows[] = {
+        {"fast, go", [](PanelState&) {}, {2, 4, 7, 10, 17, 24, 29},
+         {"AC", "DC", "FA A1", "FA B2", "FA 11 02 03 45 67", "FA 20 00 00 01 20", "FA F0 01 2C", "FA F3"}, 2},
+        {"nd one byte later, continuous, power up",
+         [](PanelState& s) { s.shutterMode = 2; s.ndSteps = 144; s.shutterPosition = 0; s.repeatText = "Continuous"; s.runningOption = 0; },
+         {2, 5, 8, 11, 18, 25, 30},
+         {"AA", "DE 90", "FA A1", "FA B2", "FA 11 02 03 45 67", "FA 20 00 00 01 20", "FA F0 FF FF", "FA F1"}, 0},
+        {"no mode: straight on with the trigger", [](PanelState& s) { s.shutterMode = -1; }, {2, 5, 8, 15, 22, 27},
+         {"AC", "FA A1", "FA B2", "FA 11 02 03 45 67", "FA 20 00 00 01 20", "FA F0 01 2C", "FA F3"}, 2},
+        {"no running option: ends without a truncated command", [](PanelState& s) { s.runningOption = -1; },
+         {2, 4, 7, 10, 17, 24}, {"AC", "DC", "FA A1", "FA B2", "FA 11 02 03 45 67", "FA 20 00 00 01 20", "FA F0 01 2C"}, 0},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        Download d;
+        r.change(d.s);
+        EXPECT_EQ(d.run(), r.counts);
+        EXPECT_EQ(d.sink.hex(), r.sent);
+        EXPECT_FALSE(d.d().applyInProgress());
+        EXPECT_EQ(d.d().runMode(), r.runMode);
+    }
+}
+
+TEST(ApplyDownload, EachStepUsesThePanelAsItIsThenAndStatusRepliesAreNotDecoded) {
+    Download d;
+    d.panel.onApply(d.s);
+    d.feed("CC");
+    d.s.shutterMode = 1;  // changed while the first answer was under way
+    d.feed("AA DD 00 A0 B0");
+    EXPECT_EQ(d.sink.hex(), (Strings{"AC", "DD", "FA A1"}));
+    EXPECT_EQ(std::tuple(d.s.shutterPosition, d.s.triggerMode, d.s.syncMode), std::tuple(1, 0, 1));
+    EXPECT_FALSE(d.d().statusReplyInProgress());
+    EXPECT_EQ(d.s.log.size(), 6u);
+    d.panel.onApply(d.s);  // a new Apply starts over: two answer bytes bring the mode
+    d.feed("AC 0D");
+    EXPECT_EQ(d.sink.hex(), (Strings{"AC", "DD", "FA A1", "AC", "DD"}));
+}
+
+// A run started by On Trigger Pulse or Go, or by an Apply that ends with one
+// of them, counts from the shutter position the panel had: each report of
+// that position counts one cycle off "Left Cycle Number".
 struct RunRow {
     const char* name;
+    bool byApply;
     int runMode, startPosition, triggerMode;
     const char* repeat;
     const char* left;
@@ -140,22 +221,32 @@ struct RunRow {
 
 TEST(Decoder, RunCountingFollowsShutterReports) {
     const RunRow rows[] = {
-        {"go counts down and ends", 2, 0, -1, "3", "3", "AA AC AA AC AA", {"2", "2", "1", "1", "3"}, 0, 0},
-        {"go from close counts closes", 2, 1, 0, "3", "3", "AA AC AA AC AA AC", {"3", "2", "2", "1", "1", "3"}, 0, 0},
-        {"trigger with input goes on", 1, 0, 0, "2", "2", "AA AC AA AC AA", {"1", "1", "2", "2", "1"}, 1, 0},
-        {"trigger without input ends", 1, 0, -1, "2", "2", "AA AC AA", {"1", "1", "2"}, 0, 0},
-        {"empty left counts below zero", 2, 0, -1, "3", "", "AA AA AA", {"-1", "-2", "-3"}, 2, 0},
-        {"continuous never counts", 2, 0, -1, "Continuous", "Continuous", "AA AC AA", {"Continuous", "Continuous", "Continuous"}, 2, 0},
-        {"carriage return ends", 2, 0, -1, "5", "4", "AA 0D", {"3", "5"}, 0, 1},
+        {"go counts down and ends", false, 2, 0, -1, "3", "3", "AA AC AA AC AA", {"2", "2", "1", "1", "3"}, 0, 0},
+        {"go from close counts closes", false, 2, 1, 0, "3", "3", "AA AC AA AC AA AC", {"3", "2", "2", "1", "1", "3"}, 0, 0},
+        {"trigger with input goes on", false, 1, 0, 0, "2", "2", "AA AC AA AC AA", {"1", "1", "2", "2", "1"}, 1, 0},
+        {"trigger without input ends", false, 1, 0, -1, "2", "2", "AA AC AA", {"1", "1", "2"}, 0, 0},
+        {"empty left counts below zero", false, 2, 0, -1, "3", "", "AA AA AA", {"-1", "-2", "-3"}, 2, 0},
+        {"continuous never counts", false, 2, 0, -1, "Continuous", "Continuous", "AA AC AA", {"Continuous", "Continuous", "Continuous"}, 2, 0},
+        {"carriage return ends", false, 2, 0, -1, "5", "4", "AA 0D", {"3", "5"}, 0, 1},
+        {"apply, go from close", true, 2, 1, -1, "3", "3", "AA AC AA AC AA AC", {"3", "2", "2", "1", "1", "3"}, 0, 0},
+        {"apply, go from open", true, 2, 0, -1, "3", "3", "AA AC AA AC AA", {"2", "2", "1", "1", "3"}, 0, 0},
+        {"apply, trigger pulse from close", true, 1, 1, -1, "3", "3", "AC AA AC AC", {"2", "2", "1", "3"}, 0, 0},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.name);
-        Panel f;
+        Download f;
         f.s.shutterPosition = r.startPosition;
         f.s.repeatText = r.repeat;
-        f.panel.onRunningOption(f.s, r.runMode);  // Go (2) or On Trigger Pulse (1)
+        if (r.byApply) {
+            f.s.runningOption = r.runMode;
+            f.run();
+        } else {
+            f.panel.onRunningOption(f.s, r.runMode);
+        }
+        ASSERT_EQ(f.d().runMode(), r.runMode);
         f.s.triggerMode = r.triggerMode;
         f.s.leftCycleText = r.left;
+        const std::size_t logged = f.s.log.size();
         const auto in = bytes(r.reports);
         for (std::size_t i = 0; i < in.size(); ++i) {
             f.rx(in[i]);
@@ -165,7 +256,7 @@ TEST(Decoder, RunCountingFollowsShutterReports) {
             }
         }
         EXPECT_EQ(f.d().runMode(), r.runModeAfter);
-        EXPECT_EQ(f.s.log.size(), r.logLines);
+        EXPECT_EQ(f.s.log.size() - logged, r.logLines);
     }
 }
 

@@ -20,18 +20,21 @@ struct Panel {
     ScriptedPrompter prompter;
     ShutterPanel panel{sink, prompter};
     PanelState s;
+    int port;
 
-    explicit Panel(int port = 1) {
+    explicit Panel(int active = 1) : port(active) {
         panel.initialise(s);
         panel.portOpenedAtStartup(s, port);
-        feed("EE", port);
+        feed("EE");
         sink.sent.clear();
         s.log.clear();
     }
     const ReplyDecoder& d() const { return panel.decoder(); }
-    int rx(int b, int port = 1) { return panel.onPortRxChar(s, b, port); }
-    void feed(const std::string& hex, int port = 1) {
-        for (int b : bytes(hex)) rx(b, port);
+    int rx(int b) { return rx(b, port); }
+    int rx(int b, int on) { return panel.onPortRxChar(s, b, on); }
+    void feed(const std::string& hex) { feed(hex, port); }
+    void feed(const std::string& hex, int on) {
+        for (int b : bytes(hex)) rx(b, on);
     }
     void repeat(const char* n) {
         s.repeatText = n;
