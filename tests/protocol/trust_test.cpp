@@ -47,15 +47,6 @@ TEST(Echo, CommandsWhoseBytesLookLikeReplyStartsAreOnlyLogged) {
     }
 }
 
-TEST(Echo, StatusSentBeforeTheEchoArrivedStillStartsItsReply) {
-    Panel t;
-    t.repeat("204");
-    t.panel.onStatus(t.s);
-    t.feed("FA F0 00 CC 0D");
-    t.feed(kFastReply);
-    expectFastStatus(t);
-}
-
 TEST(Echo, AnEchoedCarriageReturnKeepsNoMeaning) {
     Panel t;
     t.panel.onReset(t.s);
