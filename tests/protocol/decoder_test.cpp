@@ -50,6 +50,7 @@ TEST(Decoder, EveryFieldOfBothLayoutsComesFromItsOwnPosition) {
         EXPECT_EQ(f.s.log.size(), 20u);
         EXPECT_TRUE(f.sink.sent.empty());
     }
+    // Each reply byte is logged in the normal column.
     Panel f;
     f.feed(test::kFastReply);
     EXPECT_EQ(f.s.log.line(0), "204       0xCC");
@@ -65,6 +66,7 @@ TEST(Decoder, RepliesSplitAtEveryByteAcrossPortsDecodeTheSame) {
             Panel f;
             for (std::size_t i = 0; i < all.size(); ++i) f.rx(all[i], i < cut ? 1 : 3);
             EXPECT_EQ(describe(f.s), r.panel) << r.reply << " cut at " << cut;
+            EXPECT_EQ(f.s.log.size(), 20u) << r.reply << " cut at " << cut;
         }
     }
 }
