@@ -49,12 +49,10 @@ TEST(CycleTime, CarriesFromTenthsToHours) {
         const char* label;
     } rows[] = {
         {tv("", "", "", "999", "9"), tv("", "", "", "999", "9"), 0, 0, "Cycle Time  -  00 : 00 : 02 : 023 : 8"},
-        {tv("", "", "", "", ""), tv("", "", "", "", ""), 2, 15, "Cycle Time  -  00 : 00 : 00 : 008 : 0"},
         {tv("0", "0", "59", "900", ""), tv("", "", "", "", ""), 1, 0, "Cycle Time  -  00 : 01 : 00 : 040 : 0"},
         {tv("5", "", "", "", ""), tv("5", "", "", "", ""), 0, 0, "Cycle Time  -  10 : 00 : 00 : 024 : 0"},
         {tv("0", "0", "5", "0", "0"), tv("", "", "", "", ""), 2, 72, "Cycle Time  -  00 : 00 : 05 : 038 : 0"},
         {tv("0", "0", "0", "0", "0"), tv("1", "5", "7", "456", "7"), 0, 0, "Cycle Time  -  01 : 05 : 07 : 480 : 7"},
-        {tv("", "", "", "", ""), tv("", "", "", "", ""), 2, 144, "Cycle Time  -  00 : 00 : 00 : 076 : 0"},
         // Each carry on both sides of its base.
         {tv("", "", "", "", "9"), tv("", "", "", "", ""), 0, 0, "Cycle Time  -  00 : 00 : 00 : 024 : 9"},
         {tv("", "", "", "", "9"), tv("", "", "", "", "1"), 0, 0, "Cycle Time  -  00 : 00 : 00 : 025 : 0"},
@@ -79,8 +77,6 @@ TEST(CycleTime, SaturatedFieldsDoNotOverflow) {
 TEST(FormatTimerValue, PadsByValueAndKeepsTheText) {
     struct Row { TimerValue v; bool cycle; const char* text; } rows[] = {
         {tv("", "7", "", "5", ""), false, "00 : 07 : 00 : 005 : 0"},
-        {tv("", "", "", "50", ""), false, "00 : 00 : 00 : 050 : 0"},
-        {tv("", "", "", "500", "0"), false, "00 : 00 : 00 : 500 : 0"},
         {tv("", "07", "", "", ""), false, "00 : 007 : 00 : 000 : 0"},
         {tv("1", "5", "7", "456", "7"), false, "01 : 05 : 07 : 456 : 7"},
         {tv("12", "", "", "", ""), false, "012 : 00 : 00 : 000 : 0"},
@@ -103,17 +99,6 @@ TEST(FormatTimerValue, PadsByValueAndKeepsTheText) {
     };
     for (const auto& r : rows) EXPECT_EQ(formatTimerValue(r.v, r.cycle), r.text) << r.v.hours << '|' << r.v.minutes
         << '|' << r.v.seconds << '|' << r.v.milliseconds << '|' << r.v.tenths << (r.cycle ? " cycle" : "");
-}
-
-TEST(Cp1252, ConvertsBothWays) {
-    EXPECT_EQ(cp1252ToUtf8("A\x80\xE9\x81"), "A\u20AC\u00E9\u0081");
-    EXPECT_EQ(utf8ToCp1252("A\u20AC\u00E9"), "A\x80\xE9");
-    EXPECT_EQ(utf8ToCp1252("\u4E2D"), "?");
-    EXPECT_EQ(utf8ToCp1252("\xC3"), "?");  // cut sequence
-    for (int b = 0; b < 256; ++b) {
-        const std::string one(1, static_cast<char>(b));
-        EXPECT_EQ(utf8ToCp1252(cp1252ToUtf8(one)), one) << b;
-    }
 }
 
 // Every byte of the code page's 0x80..0x9F block pinned to its character; the
@@ -164,7 +149,7 @@ std::vector<std::string> rows(std::size_t limit, int appended) {
 TEST(ReceivedLog, KeepsTheNewestLinesDroppingTheOldestInBlocksBehindANotice) {
     using V = std::vector<std::string>;
     struct Row { std::size_t limit; int appended; V shown; } table[] = {
-        {32, 32, {}},  // at the limit: all kept, no notice (checked by size below)
+        {32, 32, {"0", "1"}},  // at the limit: all kept, no notice
         {32, 33, {"--- 2 older lines dropped ---", "2", "3"}},  // blocks of 32/16 = 2 lines
         {32, 35, {"--- 4 older lines dropped ---", "4", "5"}},
         {1, 1, {"0"}},
@@ -174,11 +159,6 @@ TEST(ReceivedLog, KeepsTheNewestLinesDroppingTheOldestInBlocksBehindANotice) {
     for (const Row& r : table) {
         SCOPED_TRACE(testing::Message() << r.limit << " " << r.appended);
         const V got = rows(r.limit, r.appended);
-        if (r.shown.empty()) {
-            EXPECT_EQ(got.size(), r.limit);
-            EXPECT_EQ(got.front(), "0");
-            continue;
-        }
         EXPECT_LE(got.size(), r.limit + 1);  // the notice row and at most `limit` lines
         EXPECT_EQ(V(got.begin(), got.begin() + static_cast<long>(std::min(got.size(), r.shown.size()))), r.shown);
         EXPECT_EQ(got.back(), std::to_string(r.appended - 1));

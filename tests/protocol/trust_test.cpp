@@ -2,103 +2,52 @@
 // do: start phantom replies, keep a download going on a new line, or reach
 // the controller as bytes no control would send.
 #include "panel/config_file.h"
-#include "panel/shutter_panel.h"
-#include "support/fakes.h"
-
-#include <gtest/gtest.h>
+#include "panel_harness.h"
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <functional>
 #include <unistd.h>
 
 namespace veltra {
 namespace {
 
-using Strings = std::vector<std::string>;
-
 using test::bytes;
-
-struct Panel {
-    test::RecordingSink sink;
-    test::ScriptedPrompter prompter;
-    ShutterPanel panel{sink, prompter};
-    PanelState s;
-    Panel() {
-        panel.initialise(s);
-        panel.portOpenedAtStartup(s, 1);
-        feed("EE");  // the controller answers Online
-        sink.sent.clear();
-        s.log.clear();
-    }
-    const ReplyDecoder& d() const { return panel.decoder(); }
-    void feed(const std::string& hex, int port = 1) {
-        for (int b : bytes(hex)) panel.onPortRxChar(s, b, port);
-    }
-    void repeat(const char* n) {
-        s.repeatText = n;
-        panel.onSendRepeat(s);
-    }
-};
-
-// A Fast reply: Open, delay 0, exposure 1:05:07.456.7, Go, repeat 10.
-const char* kStatus = "CC AA DC 00 A0 B0 00 00 00 00 00 21 05 07 45 67 F3 00 0A 0D";
-
-void expectRealStatus(const Panel& t) {
-    EXPECT_EQ(t.s.shutterPosition, 0);
-    EXPECT_EQ(t.s.shutterMode, 0);
-    EXPECT_EQ(t.s.triggerMode, -1);
-    EXPECT_EQ(t.s.delayLabel, "00 : 00 : 00 : 000 : 0");
-    EXPECT_EQ(t.s.exposureLabel, "01 : 05 : 07 : 456 : 7");
-    EXPECT_EQ(t.s.runningOption, 2);
-    EXPECT_EQ(t.s.repeatText, "10");
-    EXPECT_FALSE(t.d().statusReplyInProgress());
-}
+using test::expectFastStatus;
+using test::kFastReply;
+using test::Panel;
+using test::Strings;
 
 TEST(Echo, CommandsWhoseBytesLookLikeReplyStartsAreOnlyLogged) {
     struct Row {
         const char* name;
-        const char* repeat;    // sent with "Send to Controller"
+        Strings repeats;       // sent with "Send to Controller"
         const char* received;  // before the Status reply
     } rows[] = {
-        {"204 ends in CC", "204", "FA F0 00 CC 0D"},
-        {"253 ends in FD", "253", "FA F0 00 FD 0D"},
-        {"52428 is CC CC", "52428", "FA F0 CC CC 0D"},
-        {"two commands before either echo", nullptr, "FA F0 00 CC 0D FA F0 00 CC 0D"},
-        {"no echo at all", "204", "0D"},
+        {"204 ends in CC", {"204"}, "FA F0 00 CC 0D"},
+        {"253 ends in FD", {"253"}, "FA F0 00 FD 0D"},
+        {"52428 is CC CC", {"52428"}, "FA F0 CC CC 0D"},
+        {"two commands before either echo", {"204", "204"}, "FA F0 00 CC 0D FA F0 00 CC 0D"},
+        {"no echo at all", {"204"}, "0D"},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
         Panel t;
-        if (r.repeat) {
-            t.repeat(r.repeat);
-        } else {
-            t.repeat("204");
-            t.repeat("204");
-        }
+        for (const std::string& n : r.repeats) t.repeat(n.c_str());
         t.feed(r.received);
         EXPECT_FALSE(t.d().statusReplyInProgress());
         EXPECT_FALSE(t.d().infoInProgress());
         // Status twice: the controller's own status both times.
         for (int i = 0; i < 2; ++i) {
             t.panel.onStatus(t.s);
-            t.feed(kStatus);
-            expectRealStatus(t);
+            t.feed(kFastReply);
+            expectFastStatus(t);
         }
         EXPECT_EQ(t.s.log.size(), bytes(r.received).size() + 40);
     }
 }
 
-TEST(Echo, StatusSentBeforeTheEchoArrivedStillStartsItsReply) {
-    Panel t;
-    t.repeat("204");
-    t.panel.onStatus(t.s);
-    t.feed("FA F0 00 CC 0D");
-    t.feed(kStatus);
-    expectRealStatus(t);
-}
-
-TEST(Echo, AnEchoedCarriageReturnOrOnlineByteKeepsNoMeaning) {
+TEST(Echo, AnEchoedCarriageReturnKeepsNoMeaning) {
     Panel t;
     t.panel.onReset(t.s);
     t.feed("FB");  // the echo of Reset
@@ -107,29 +56,28 @@ TEST(Echo, AnEchoedCarriageReturnOrOnlineByteKeepsNoMeaning) {
     EXPECT_EQ(t.sink.hex(), (Strings{"FB", "FA F0 00 0D"}));
     t.feed("0D");
     EXPECT_EQ(t.sink.last(), "CC");
+}
 
-    Panel startup;
-    startup.panel.portOpenedAtStartup(startup.s, 2);  // awaits the Online echo again
-    startup.s.repeatText = "238";
-    startup.panel.onSendRepeat(startup.s);  // goes to COM2
-    startup.feed("FA F0 00 EE", 2);
-    EXPECT_TRUE(startup.d().awaitingOnlineReply());
-    startup.feed("EE", 2);
-    EXPECT_FALSE(startup.d().awaitingOnlineReply());
-    EXPECT_EQ(startup.s.ports[1].status, "Ready for Veltra");
+// Online is answered once, by the controller's EE and not by an echoed one;
+// the port that answered is the active one.
+TEST(Echo, OnlineIsAnsweredOnceAndNotByAnEchoedOnlineByte) {
+    Panel t;
+    t.panel.portOpenedAtStartup(t.s, 1);
+    t.panel.portOpenedAtStartup(t.s, 3);  // awaits the Online echo again
+    t.repeat("238");                      // goes to COM3
+    t.feed("FA F0 00 EE", 3);
+    EXPECT_TRUE(t.d().awaitingOnlineReply());
+    EXPECT_EQ(t.rx(0xEE, 3), kRxOnline);
+    EXPECT_EQ(t.s.ports[2].status, "Ready for Veltra");
+    EXPECT_EQ(t.rx(0xEE, 1), kRxStatus);
+    EXPECT_EQ(t.panel.activePort(), 3);
+    EXPECT_EQ(t.s.ports[0].status, "Connected");
+    EXPECT_EQ(t.s.log.back(), "238       0xEE");
 }
 
 // Commands sent faster than their answers come: the carriage return that
 // closes an earlier command's answer is not the controller's own.
 TEST(Echo, ACarriageReturnClosingAnEarlierAnswerNeitherEndsARunNorAnswersReset) {
-    Panel reset;
-    reset.panel.onSaveConfigToController(reset.s);
-    reset.panel.onReset(reset.s);
-    reset.feed("FA C1 0D FB");
-    EXPECT_EQ(reset.sink.hex(), (Strings{"FA C1", "FB"}));
-    reset.feed("0D");  // the controller is back
-    EXPECT_EQ(reset.sink.last(), "CC");
-
     Panel go;
     go.repeat("3");
     go.panel.onRunningOption(go.s, 2);
@@ -185,7 +133,9 @@ TEST(PortClosed, EveryFlowOnThePortEndsWithOneLogLine) {
         SCOPED_TRACE(r.name);
         Panel t;
         r.start(t);
-        const std::size_t sent = t.sink.sent.size();
+        const std::size_t sent = t.sink.sent.size(), logged = t.s.log.size();
+        t.panel.portLost(t.s, 3, "device gone");  // another port: the flow goes on
+        EXPECT_EQ(t.s.log.size(), logged);
         t.panel.portLost(t.s, 1, "device gone");
         EXPECT_EQ(t.s.log.back(), r.line);
         EXPECT_EQ(t.s.ports[0].status, "Disconnected");
@@ -195,24 +145,18 @@ TEST(PortClosed, EveryFlowOnThePortEndsWithOneLogLine) {
         t.feed("AC 0D DC 0D FA A1 0D 0D");
         EXPECT_EQ(t.sink.sent.size(), sent);
         t.panel.onStatus(t.s);
-        t.feed(kStatus);
-        expectRealStatus(t);
+        t.feed(kFastReply);
+        expectFastStatus(t);
         EXPECT_EQ(t.d().runMode(), 0);
     }
 }
 
-TEST(PortClosed, ReopeningEndsTheFlowsAndOtherPortsKeepTheirs) {
+TEST(PortClosed, ReopeningEndsTheFlows) {
     Panel t;
     t.panel.onApply(t.s);
     t.panel.portReopened(t.s, 1, true, "");
     EXPECT_EQ(t.s.log.back(), "Apply stopped: COM1 reopened");
     EXPECT_FALSE(t.d().applyInProgress());
-
-    Panel other;
-    other.panel.onApply(other.s);
-    other.panel.portLost(other.s, 3, "device gone");
-    EXPECT_TRUE(other.d().applyInProgress());
-    EXPECT_TRUE(other.s.log.empty());
 }
 
 // ---- Apply sends nothing a control would refuse ------------------------------
