@@ -102,6 +102,13 @@ TEST(Echo, ACarriageReturnClosingAnEarlierAnswerNeitherEndsARunNorAnswersReset) 
     EXPECT_EQ(burst.sink.last(), "FB");
     burst.feed("0D");
     EXPECT_EQ(burst.sink.last(), "CC");
+
+    // Reset's own carriage return brings the Status with a command queued behind it.
+    Panel queued;
+    queued.panel.onReset(queued.s);
+    queued.panel.onOpen(queued.s);
+    queued.feed("FB 0D");
+    EXPECT_EQ(queued.sink.last(), "CC");
 }
 
 TEST(Echo, AByteOnAnotherPortOrInsideAReplyIsNoEcho) {
