@@ -77,9 +77,12 @@ TEST(Startup, AReopenedPortBecomesActiveWhenNoneWas) {
 }
 
 TEST(Commands, EveryControlSendsItsBytesAndKeepsThePanelInStep) {
-    // Online, Status, Information, Stop and Power send one fixed byte each: the
-    // command-line suite checks them against the client's, byte for byte.
     run({
+        {"online", [](Panel& t) { t.panel.onOnline(t.s); }, {"EE"}, {}},
+        {"status", [](Panel& t) { t.panel.onStatus(t.s); }, {"CC"}, {}},
+        {"info", [](Panel& t) { t.panel.onGetControllerInfo(t.s); }, {"FD"}, {}},
+        {"power", [](Panel& t) { t.panel.onPowerOff(t.s); t.panel.onPowerOn(t.s); }, {"CF", "CE"}, {}},
+        {"stop", [](Panel& t) { t.panel.onStop(t.s); }, {"BF"}, {}},
         {"open close", [](Panel& t) { t.panel.onOpen(t.s); t.panel.onClose(t.s); t.panel.onClose(t.s); }, {"AA", "AC", "AC"}, {},
          [](Panel& t) { EXPECT_EQ(t.s.shutterPosition, 1); }},
         {"reset then CR asks status once",
