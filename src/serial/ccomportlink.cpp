@@ -271,8 +271,10 @@ bool CComPortLink::writeNow(const QByteArray& data) {
         // Hand the bytes to the device now rather than on the next pass of
         // the event loop: an answer-paced download waits on every write.
         // What the device cannot take at once goes out as it drains.
+        // A line that takes nothing now (its buffer full) keeps the bytes
+        // queued: only a device that hung up makes this a failure.
         if (!gone && writeFailure.isEmpty() && !m_port->flush() &&
-            m_port->error() == QSerialPort::ResourceError) {
+            m_port->error() == QSerialPort::ResourceError && serial_platform::hungUp(m_port->handle())) {
             writeFailure = m_port->errorString();
             gone = true;
         }

@@ -95,6 +95,17 @@ TEST_F(LinkTest, aLinkThatKeepsUnreadInputHandsItOverAfterTheWrite) {
     EXPECT_EQ(m_received.toHex(), "bf0d");
 }
 
+TEST_F(LinkTest, aDeviceThatTakesNothingForAWhileIsNoDisconnection) {
+    ASSERT_TRUE(open(1, 512));
+    QByteArray all;  // far more than the line holds while nobody reads it
+    for (int i = 0; i < 200; ++i) {
+        const QByteArray chunk(500, static_cast<char>('a' + i % 26));
+        ASSERT_TRUE(queue(chunk)) << "write " << i;
+        all += chunk;
+    }
+    EXPECT_TRUE(m_pty.receive(static_cast<int>(all.size()), 10000) == all);
+}
+
 TEST_F(LinkTest, closedLinkRefusesAndOpenFailsWithoutReportWhenInUseOrMissing) {
     EXPECT_FALSE(m_link.StartMonitor());
     EXPECT_FALSE(queue(hex("cc")));
