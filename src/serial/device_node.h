@@ -5,7 +5,7 @@
 namespace veltra {
 
 // What a device path names on this system, for telling the operator why it
-// did not open. One implementation per platform.
+// did not open. Told by the platform's file (serial_platform_<platform>.cpp).
 struct DeviceNode {
     enum class Kind {
         Missing,        // nothing at that path

@@ -1,4 +1,7 @@
 #include "serial/serial_platform.h"
+#include "serial/device_node.h"
+
+#include <QFileInfo>
 
 namespace veltra::serial_platform {
 
@@ -11,3 +14,15 @@ bool hungUp(NativeHandle) { return false; }
 bool lacksPermission(const QString&, QString*) { return false; }
 
 }  // namespace veltra::serial_platform
+
+namespace veltra {
+
+// Port names such as COM3 are no paths here: only a missing path is told apart.
+DeviceNode inspectDeviceNode(const QString& path) {
+    DeviceNode node;
+    if (path.contains(u'/') && !QFileInfo::exists(path))
+        node.kind = DeviceNode::Kind::Missing;
+    return node;
+}
+
+}  // namespace veltra
