@@ -2,6 +2,7 @@
 // same core as the panel (same bytes, same decoder, same download pacing).
 
 #include "cli/cli_output.h"
+#include "cli/cli_platform.h"
 #include "client/veltra_client.h"
 #include "protocol/traffic_line.h"
 #include "serial/port_settings.h"
@@ -10,8 +11,6 @@
 
 #include <QCoreApplication>
 
-#include <atomic>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -34,29 +33,19 @@ enum ExitCode : int {
     kExitInterrupted = 130,
 };
 
-constexpr const char* kExitCodesText = R"(Exit codes:
+// Exit codes 3 and 130 are told in the platform's words.
+std::string exitCodesText() {
+    return std::string(R"(Exit codes:
   0    done
   1    another failure (the message says which)
   2    bad usage, or a value the panel's checks refuse (nothing was sent)
-  3    the device cannot be opened: missing, no permission (dialout group),
-       held by another program; or it went away
-  4    no answer within the timeout (the message names the step)
+)") + cli::platformTexts().deviceFailed +
+           R"(  4    no answer within the timeout (the message names the step)
   5    --verify read the status back and found a difference
   6    a bad .cfg file (missing, unreadable, truncated) or one that cannot be written
-  130  interrupted (Ctrl+C, SIGTERM); the port was closed
+)" + std::string("  130  interrupted (") + cli::platformTexts().interruptedBy + R"(); the port was closed
 
 The device may also come from the environment variable VELTRA_DEVICE.)";
-
-std::atomic<bool> g_interrupted{false};
-
-extern "C" void onSignal(int) { g_interrupted.store(true); }
-
-void installSignalHandlers() {
-    struct sigaction sa {};
-    sa.sa_handler = onSignal;
-    sa.sa_flags = SA_RESETHAND;  // a second Ctrl+C ends the program at once
-    sigemptyset(&sa.sa_mask);
-    for (const int sig : {SIGINT, SIGTERM}) ::sigaction(sig, &sa, nullptr);
 }
 
 // A usage problem found after parsing; exits 2.
@@ -99,7 +88,7 @@ public:
             o.timeoutMs = m_g.timeoutMs;
             o.verify = m_g.verify;
             m_client = std::make_unique<Client>(o);
-            m_client->setInterruptCheck([] { return g_interrupted.load(); });
+            m_client->setInterruptCheck([] { return cli::interrupted(); });
             if (m_g.trace) {
                 const std::string port = o.device.toStdString();
                 m_client->setTrafficHandler([port](bool tx, const std::uint8_t* b, std::size_t n) {
@@ -174,17 +163,17 @@ int fail(const std::string& text, int code) {
 
 int main(int argc, char** argv) {
     QCoreApplication qapp(argc, argv);
-    installSignalHandlers();
+    cli::watchInterrupts();
 
     Globals g;
     Arguments a;
     CLI::App app{"Drives a Veltra shutter controller on a serial line, as the panel does.", "veltractl"};
     app.set_version_flag("--version", std::string("veltractl ") + VELTRA_VERSION);
-    app.footer(kExitCodesText);
+    app.footer(exitCodesText());
     app.require_subcommand(1, 1);
     app.fallthrough();  // the global options may also follow the subcommand
-    auto* deviceOpt = app.add_option("--device", g.device, "serial device, e.g. /dev/ttyUSB0 or /dev/serial/by-id/...");
-    app.add_option("--port", g.port, "COM port number N (/dev/ttyS<N-1>)")->check(CLI::Range(1, 256))->excludes(deviceOpt);
+    auto* deviceOpt = app.add_option("--device", g.device, cli::platformTexts().deviceHelp);
+    app.add_option("--port", g.port, cli::platformTexts().portHelp)->check(CLI::Range(1, 256))->excludes(deviceOpt);
     app.add_option("--baud", g.baud, "line speed (default 9600, 8N1)")->check(CLI::PositiveNumber);
     app.add_option("--timeout", g.timeoutMs, "milliseconds to wait for each answer (default 2000)")->check(CLI::Range(1, 3'600'000));
     app.add_flag("--json", g.json, "print one JSON object per result (JSON lines for wait-run and monitor)");
@@ -205,7 +194,7 @@ int main(int argc, char** argv) {
         });
     };
 
-    command("ports", "list serial ports with their descriptions and /dev/serial/by-id names", [&] {
+    command("ports", cli::platformTexts().portsHelp, [&] {
         const auto ports = listPorts();
         print(g.json ? cli::jsonLine(cli::portsJson(ports)) : cli::portsText(ports));
     });

@@ -1,8 +1,7 @@
 #include "panel/config_file.h"
 #include "panel/shutter_panel.h"
 #include "support/fakes.h"
-
-#include <unistd.h>
+#include "support/temp_file.h"
 
 #include <filesystem>
 #include <fstream>
@@ -225,7 +224,7 @@ TEST(RunConfiguration, RepeatRunningOptionsConfirmationsAndApply) {
 // Saving and loading a whole panel is the end-to-end suite's restart test;
 // loading sends nothing (the delay-hours-16 test of the protocol suite).
 TEST(ConfigFileActions, ATruncatedFileIsRefusedAndLeavesThePanelAsItWas) {
-    const auto path = std::filesystem::temp_directory_path() / ("short-" + std::to_string(::getpid()) + ".cfg");
+    const auto path = test::uniqueTempPath("short-", ".cfg");
     const std::string whole = encodeConfig(PanelState{});
     std::ofstream(path, std::ios::binary) << whole.substr(0, whole.size() - 1);  // seventeen records
     Panel t(false);

@@ -3,11 +3,11 @@
 // the controller as bytes no control would send.
 #include "panel/config_file.h"
 #include "panel_harness.h"
+#include "support/temp_file.h"
 
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <unistd.h>
 
 namespace veltra {
 namespace {
@@ -214,7 +214,7 @@ TEST(ApplyChecks, ALoadedFileWithDelayHours16SendsNothing) {
     PanelState saved;
     saved.delayTime = {"16", "0", "0", "0", "0"};
     saved.repeatText = "1";
-    const auto path = std::filesystem::temp_directory_path() / ("veltra-h16-" + std::to_string(::getpid()) + ".cfg");
+    const auto path = test::uniqueTempPath("veltra-h16-", ".cfg");
     std::ofstream(path, std::ios::binary) << encodeConfig(saved);
     Panel t;
     t.prompter.file = path.string();

@@ -1,0 +1,38 @@
+#include "cli/cli_platform.h"
+
+#include <atomic>
+#include <csignal>
+
+namespace veltra::cli {
+
+namespace {
+
+std::atomic<bool> g_interrupted{false};
+
+extern "C" void onSignal(int) { g_interrupted.store(true); }
+
+}  // namespace
+
+void watchInterrupts() {
+    struct sigaction sa {};
+    sa.sa_handler = onSignal;
+    sa.sa_flags = SA_RESETHAND;  // a second Ctrl+C ends the program at once
+    sigemptyset(&sa.sa_mask);
+    for (const int sig : {SIGINT, SIGTERM}) ::sigaction(sig, &sa, nullptr);
+}
+
+bool interrupted() { return g_interrupted.load(); }
+
+const PlatformTexts& platformTexts() {
+    static const PlatformTexts texts{
+        "serial device, e.g. /dev/ttyUSB0 or /dev/serial/by-id/...",
+        "COM port number N (/dev/ttyS<N-1>)",
+        "list serial ports with their descriptions and /dev/serial/by-id names",
+        "  3    the device cannot be opened: missing, no permission (dialout group),\n"
+        "       held by another program; or it went away\n",
+        "Ctrl+C, SIGTERM",
+    };
+    return texts;
+}
+
+}  // namespace veltra::cli
