@@ -1,5 +1,8 @@
 // File replacement on Windows: write beside the file, then ReplaceFileW,
-// which keeps the old file's attributes, security descriptor and owner.
+// which keeps the old file's security descriptor and owner; its attributes
+// (hidden, system, not indexed) are set again afterwards, as not every
+// implementation of ReplaceFileW keeps them (Wine's does not). The archive
+// attribute is the system's: it marks the file as changed.
 #include "panel/file_replace.h"
 
 #ifndef NOMINMAX
@@ -55,9 +58,13 @@ private:
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
+// The attributes a replaced file keeps.
+constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
 // Looks at an existing target through any links. Sets `target` to the file
-// the links lead to. Returns why it may not be replaced, empty when it may.
-std::string inspect(const std::wstring& path, DWORD attrs, std::wstring& target) {
+// the links lead to and `targetAttrs` to its attributes. Returns why it may
+// not be replaced, empty when it may.
+std::string inspect(const std::wstring& path, DWORD attrs, std::wstring& target, DWORD& targetAttrs) {
     const bool link = (attrs & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
     Handle h(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
                            FILE_FLAG_BACKUP_SEMANTICS, nullptr));
@@ -74,6 +81,7 @@ std::string inspect(const std::wstring& path, DWORD attrs, std::wstring& target)
     if (!::GetFileInformationByHandle(h.get(), &info)) return "cannot look at it: " + sysText(::GetLastError());
     if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return std::string(lead) + "a folder, not a regular file";
     if (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) return "it is read-only";
+    targetAttrs = info.dwFileAttributes;
     target = path;
     if (link) {
         const DWORD n = ::GetFinalPathNameByHandleW(h.get(), nullptr, 0, FILE_NAME_NORMALIZED);
@@ -104,11 +112,13 @@ std::string replaceFile(const std::string& path, std::string_view bytes) {
 
     std::wstring target = wide;
     bool exists = false;
+    DWORD targetAttrs = 0;
     const DWORD attrs = ::GetFileAttributesW(wide.c_str());
     if (attrs != INVALID_FILE_ATTRIBUTES) {
-        if (std::string why = inspect(wide, attrs, target); !why.empty()) return why;
+        if (std::string why = inspect(wide, attrs, target, targetAttrs); !why.empty()) return why;
         exists = true;
-    } else if (const DWORD err = ::GetLastError(); err != ERROR_FILE_NOT_FOUND) {
+    } else if (const DWORD err = ::GetLastError(); err != ERROR_FILE_NOT_FOUND && err != ERROR_PATH_NOT_FOUND) {
+        // A missing folder is told when the new file cannot be made in it.
         return "cannot look at it: " + sysText(err);
     }
 
@@ -150,6 +160,13 @@ std::string replaceFile(const std::string& path, std::string_view bytes) {
                                 REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS, nullptr, nullptr)
                : ::MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH);
     if (!replaced) return abandon("cannot replace it: " + sysText(::GetLastError()));
+    if (exists) {
+        // The bytes are saved; attributes that cannot be set again are no reason to say otherwise.
+        const DWORD now = ::GetFileAttributesW(target.c_str());
+        const DWORD wanted = (now & ~kKeptAttributes) | (targetAttrs & kKeptAttributes);
+        if (now != INVALID_FILE_ATTRIBUTES && now != wanted)
+            ::SetFileAttributesW(target.c_str(), wanted == 0 ? FILE_ATTRIBUTE_NORMAL : wanted);
+    }
     return {};
 }
 

@@ -45,7 +45,11 @@ std::string contentsOf(const fs::path& p) {
     return out.str();
 }
 
-DWORD attributesOf(const fs::path& p) { return ::GetFileAttributesW(p.c_str()); }
+// The attributes a user sets; the archive attribute is the system's, set when a file changes.
+DWORD attributesOf(const fs::path& p) {
+    return ::GetFileAttributesW(p.c_str()) & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                              FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+}
 
 // Every entry under a folder: its attributes and a file's contents.
 using Listing = std::map<std::string, std::pair<DWORD, std::string>>;
@@ -73,8 +77,7 @@ TEST(ConfigFileWindows, SavingReplacesKeepsAttributesAndRefusesWhatIsNotAWritabl
     } rows[] = {
         {"a new file", {}, "new.cfg", nullptr},
         {"a plain file", {file("r.cfg", FILE_ATTRIBUTE_NORMAL)}, "r.cfg", nullptr},
-        {"a hidden archived file stays so", {file("h.cfg", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE)}, "h.cfg",
-         nullptr},
+        {"a hidden system file stays so", {file("h.cfg", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)}, "h.cfg", nullptr},
         {"a read-only file", {file("ro.cfg", FILE_ATTRIBUTE_READONLY)}, "ro.cfg", "it is read-only"},
         {"a folder", {folder("x.cfg")}, "x.cfg", "it is a folder, not a regular file"},
         {"a missing folder", {}, "gone\\new.cfg", "cannot create a file in its folder"},
