@@ -1,5 +1,6 @@
-# Thin wrapper over the CMake presets: `make demo`, `make test`, `make package`.
-.PHONY: all deps build demo test test-dev test-asan fuzz test-package package bench clean
+# Thin wrapper over the CMake presets: `make demo`, `make test`, `make package`,
+# `make windows`, `make windows-test`.
+.PHONY: all deps build demo test test-dev test-asan fuzz test-package package bench windows windows-package windows-test clean
 
 FUZZ_SECONDS ?= 20
 
@@ -46,6 +47,19 @@ bench: deps
 	cmake --preset release
 	cmake --build --preset release
 	scripts/run-bench build/release
+
+# Windows x86_64, cross-built with MinGW-w64 against the prebuilt Qt for
+# Windows (unpacked when missing); tests and the installer run under Wine.
+windows: deps
+	scripts/windows-qt
+	cmake --preset windows
+	cmake --build --preset windows
+
+windows-package: windows
+	cpack --preset windows
+
+windows-test: windows-package
+	scripts/windows-test
 
 clean:
 	rm -rf build
