@@ -2,17 +2,20 @@
 
 #include "model/leading_int.h"
 #include "serial/ccomportlink.h"
+#include "serial/device_node.h"
+#include "serial/serial_platform.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QSerialPortInfo>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 #include <optional>
+#include <tuple>
 
 namespace veltra {
 
@@ -24,7 +27,8 @@ constexpr int kSendBuffer = 512;  // as the panel's links
 PortError openFailure(const QString& device, const QString& why) {
     const QFileInfo info(device);
     const std::string text = why.toStdString();
-    if (!info.exists()) return {PortError::Reason::Missing, device.toStdString() + " does not exist: check the device path (ls /dev/serial/by-id/)"};
+    if (!info.exists() && (inspectDeviceNode(device).kind == DeviceNode::Kind::Missing || why.startsWith(QLatin1String("does not exist"))))
+        return {PortError::Reason::Missing, device.toStdString() + " does not exist: " + serial_platform::findDeviceHint().toStdString()};
     if (why.contains(QLatin1String("dialout")) || why.contains(QLatin1String("ermission")))
         return {PortError::Reason::Permission, text};
     if (why.contains(QLatin1String("in use"))) return {PortError::Reason::Busy, text + " Close the other program (the panel?) first."};
@@ -534,18 +538,21 @@ std::vector<Difference> Client::compare(const ApplySettings& w, const StatusReco
 
 std::vector<PortInfo> listPorts() {
     std::vector<PortInfo> out;
-    const QDir byId(QStringLiteral("/dev/serial/by-id"));
-    const QFileInfoList links = byId.entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot);
     for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
         PortInfo p;
-        p.device = info.systemLocation().toStdString();
+        p.device = serial_platform::listedName(info).toStdString();
         p.description = info.description().toStdString();
         if (p.description.empty()) p.description = info.manufacturer().toStdString();
-        for (const QFileInfo& link : links)
-            if (link.canonicalFilePath() == QFileInfo(info.systemLocation()).canonicalFilePath())
-                p.byId.push_back(link.absoluteFilePath().toStdString());
+        for (const QString& name : serial_platform::stableNames(info)) p.byId.push_back(name.toStdString());
         out.push_back(std::move(p));
     }
+    // In number order (COM2 before COM10, ttyS2 before ttyS10), as the system may list them in any.
+    const auto key = [](const std::string& name) {
+        std::size_t digits = name.size();
+        while (digits > 0 && name[digits - 1] >= '0' && name[digits - 1] <= '9') --digits;
+        return std::tuple(name.substr(0, digits), name.size() - digits, name.substr(digits));
+    };
+    std::stable_sort(out.begin(), out.end(), [&](const PortInfo& a, const PortInfo& b) { return key(a.device) < key(b.device); });
     return out;
 }
 

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QSerialPort>
+#include <QSerialPortInfo>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <utility>
@@ -24,5 +26,13 @@ bool hungUp(NativeHandle handle);
 // Opening was refused because the user may not use the device at all (as
 // opposed to another program holding it); `hint` then says what to do.
 bool lacksPermission(const QString& device, QString* hint);
+
+// A port as a list of ports shows it: the name that opens it (its path on
+// Unix, COMn on Windows), and other names that lead to the same device
+// whatever order devices were plugged in (Linux's /dev/serial/by-id).
+QString listedName(const QSerialPortInfo& info);
+QStringList stableNames(const QSerialPortInfo& info);
+// Where to find the right name when a device does not exist.
+QString findDeviceHint();
 
 }  // namespace veltra::serial_platform

@@ -2,7 +2,9 @@
 #include "serial/device_node.h"
 #include "serial/port_settings.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QObject>
 
 #include <cerrno>
@@ -58,6 +60,19 @@ bool lacksPermission(const QString& device, QString* hint) {
         *hint = QObject::tr("the user must be in the dialout group (sudo usermod -aG dialout $USER, then log in again)");
     return true;
 }
+
+QString listedName(const QSerialPortInfo& info) { return info.systemLocation(); }
+
+QStringList stableNames(const QSerialPortInfo& info) {
+    QStringList names;
+    const QString device = QFileInfo(info.systemLocation()).canonicalFilePath();
+    const QDir byId(QStringLiteral("/dev/serial/by-id"));
+    for (const QFileInfo& link : byId.entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot))
+        if (link.canonicalFilePath() == device) names.push_back(link.absoluteFilePath());
+    return names;
+}
+
+QString findDeviceHint() { return QStringLiteral("check the device path (ls /dev/serial/by-id/)"); }
 
 }  // namespace veltra::serial_platform
 

@@ -13,6 +13,11 @@ bool lineHolds(NativeHandle, std::uint8_t, int, int) { return true; }
 bool hungUp(NativeHandle) { return false; }
 bool lacksPermission(const QString&, QString*) { return false; }
 
+// COM3 rather than \\.\COM3: the name every program and --device takes.
+QString listedName(const QSerialPortInfo& info) { return info.portName(); }
+QStringList stableNames(const QSerialPortInfo&) { return {}; }
+QString findDeviceHint() { return QStringLiteral("check the COM port's number (veltractl ports lists them)"); }
+
 }  // namespace veltra::serial_platform
 
 namespace veltra {
