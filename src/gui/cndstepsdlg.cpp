@@ -1,7 +1,7 @@
 #include "gui/cndstepsdlg.h"
 
 #include "gui/qt_prompter.h"
-#include "panel/shutter_panel.h"
+#include "panel/field_checks.h"
 
 #include <QLineEdit>
 #include <QPushButton>
