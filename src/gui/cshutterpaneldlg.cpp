@@ -32,7 +32,7 @@ namespace veltra {
 namespace {
 
 // Start-up line settings: COM1 at 9600 baud, the others at 19200; no parity,
-// 8 data bits, 1 stop bit, received bytes and CTS reported, 512-byte buffer.
+// 8 data bits, 1 stop bit, received bytes and their batches reported, 512-byte buffer.
 constexpr int startupBaud(int port) { return port == 1 ? 9600 : 19200; }
 constexpr char kStartupParity = 'N';
 constexpr int kStartupDataBits = 8;
@@ -88,7 +88,7 @@ CShutterPanelDlg::~CShutterPanelDlg() {
     for (int port = 1; port <= kPortCount; ++port) {
         CComPortLink& link = m_ports.link(port);
         link.setByteHandler({});
-        link.setCtsHandler({});
+        link.setBatchHandler({});
         link.setErrorReporter({});
         link.setClosedHandler({});
         link.setReconnectedHandler({});
@@ -235,7 +235,7 @@ void CShutterPanelDlg::connectLinks() {
     for (int port = 1; port <= kPortCount; ++port) {
         CComPortLink& link = m_ports.link(port);
         link.setByteHandler([this](int byte, int from) { receiveByte(byte, from); });
-        link.setCtsHandler([](int) {});  // announces received bytes; nothing to do
+        link.setBatchHandler([](int) {});  // announces received bytes; nothing to do
         link.setErrorReporter(
             [this](const QString& text) { showErrorBox(this, QStringLiteral("Application Error"), text); });
         // Each of these may wait behind a box; by then the link may have been
