@@ -1,6 +1,6 @@
 #include "gui/cshutterpaneldlg.h"
 
-#include "gui/panel_template.h"
+#include "gui/panel_controls.h"
 #include "gui/cportsettingsdlg.h"
 #include "gui/qt_prompter.h"
 #include "gui/log_view.h"
@@ -51,7 +51,7 @@ void setText(QLineEdit* e, const std::string& text) {
 }  // namespace
 
 CShutterPanelDlg::CShutterPanelDlg(PanelOptions options, QWidget* parent)
-    : TemplateDialog(kPanelTemplate, Frame::Scrollable, parent),
+    : TableDialog(kPanelControls, Frame::Scrollable, parent),
       m_options(std::move(options)),
       m_ownPrompter(m_options.prompter ? nullptr : std::make_unique<QtPrompter>(this)),
       m_ports(this),
@@ -98,7 +98,7 @@ CShutterPanelDlg::~CShutterPanelDlg() {
 void CShutterPanelDlg::setUpControls() {
     // Radio groups: a radio that starts a group and the radios right after it.
     RadioGroup* current = nullptr;
-    const auto rows = kPanelTemplate.controls;
+    const auto rows = kPanelControls.controls;
     for (std::size_t i = 0; i < rows.size(); ++i) {
         if (rows[i].kind != ControlKind::Radio) {
             current = nullptr;
