@@ -27,6 +27,11 @@ bool hungUp(NativeHandle handle);
 // opposed to another program holding it); `hint` then says what to do.
 bool lacksPermission(const QString& device, QString* hint);
 
+// What the link asks of the system, for the error box: "<call> Failed with
+// the following error". Each platform names the call it really makes.
+enum class LineCall { Read, Write, Purge, SetLine };
+QString callName(LineCall call);
+
 // A port as a list of ports shows it: the name that opens it (its path on
 // Unix, COMn on Windows), and other names that lead to the same device
 // whatever order devices were plugged in (Linux's /dev/serial/by-id).
