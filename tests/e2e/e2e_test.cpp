@@ -69,8 +69,10 @@ TEST(Repeat204Test, thenStatusTwice_readsTheStatusOfVeltraSim) {
     sim.terminate(), sim.waitForFinished(5000);
 }
 
-// The same against a bare line that echoes and answers as a controller would.
-TEST(Repeat204Test, thenStatusTwice_readsTheStatusSentOnABareLine) {
+// Against a bare line that echoes and answers as a controller would: Status,
+// then a repeat of 204 before the reply; the repeat's echo after the reply
+// starts no phantom reply, and a second Status reads the same.
+TEST(Repeat204Test, statusThenRepeat204BeforeTheReply_readsTheStatusSentOnABareLine) {
     PtyPair pty;
     if (!pty.ok()) GTEST_SKIP() << "no pseudo-terminal available";
     ScriptedPrompter prompter;
@@ -79,18 +81,19 @@ TEST(Repeat204Test, thenStatusTwice_readsTheStatusSentOnABareLine) {
     ASSERT_EQ(pty.receive(1), QByteArray("\xEE", 1));
     pty.send(QByteArray("\xEE", 1));
     ASSERT_TRUE(ready(*dlg));
-    dlg->act([&](S& s) { s.repeatText = "204", dlg->panel().onSendRepeat(s); });
-    ASSERT_EQ(pty.receive(4), QByteArray("\xFA\xF0\x00\xCC", 4));
-    pty.send(QByteArray("\xFA\xF0\x00\xCC\x0D", 5));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return dlg->state().log.size() == 6; }, kWaitMs));
     const QByteArray reply("\xCC\xAC\xDE\x48\x00\xA2\xB1\x10\x00\x05\x00\x00\x00\x00\x00\x00\x00\xF2\x00\x03", 20);
+    const QByteArray repeatEcho("\xFA\xF0\x00\xCC\x0D", 5);
     for (int i = 0; i < 2; ++i) {
+        const std::size_t lines = dlg->state().log.size();
         askStatus(*dlg);
-        ASSERT_EQ(pty.receive(1), QByteArray("\xCC", 1));
-        pty.send(reply);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return dlg->state().repeatText == "3"; }, kWaitMs)) << i;
-        EXPECT_EQ(dlg->state().ndCaption, "Neutral Density - 72");
-        EXPECT_EQ(dlg->state().delayLabel, "00 : 00 : 05 : 000 : 0");
+        if (i == 0)
+            dlg->act([&](S& s) { s.repeatText = "204", dlg->panel().onSendRepeat(s); });
+        ASSERT_EQ(pty.receive(i == 0 ? 5 : 1), i == 0 ? QByteArray("\xCC\xFA\xF0\x00\xCC", 5) : QByteArray("\xCC", 1));
+        pty.send(i == 0 ? reply + repeatEcho : reply);
+        const std::size_t want = lines + 20 + (i == 0 ? 5 : 0);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return dlg->state().log.size() == want; }, kWaitMs)) << i;
+        EXPECT_EQ(std::tie(dlg->state().repeatText, dlg->state().ndCaption, dlg->state().delayLabel),
+                  std::tuple("3", "Neutral Density - 72", "00 : 00 : 05 : 000 : 0")) << i;
         EXPECT_FALSE(dlg->panel().decoder().statusReplyInProgress());
     }
     EXPECT_EQ(watcher.boxes.size(), 0u);
