@@ -360,11 +360,14 @@ void CShutterPanelDlg::runParked(const std::array<std::uint64_t, kPortCount>& ma
 }
 
 void CShutterPanelDlg::decodeParked(PanelState& s, int port, std::uint64_t mark) {
-    if (const std::uint64_t dropped = m_parked.takeDropped(port))
-        s.log.append("--- COM" + std::to_string(port) + ": " + std::to_string(dropped) +
-                     " received bytes dropped while a box was open ---");
+    const std::uint64_t dropped = m_parked.takeDropped(port);
     for (const std::uint8_t byte : m_parked.take(port, mark))
         m_panel.onPortRxChar(s, byte, port);
+    // Told after the batch: a batch longer than the list's line cap would
+    // push out a notice written before it.
+    if (dropped)
+        s.log.append("--- COM" + std::to_string(port) + ": " + std::to_string(dropped) +
+                     " received bytes dropped while a box was open ---");
 }
 
 void CShutterPanelDlg::runAction(const std::function<void(PanelState&)>& action, bool showNow) {
