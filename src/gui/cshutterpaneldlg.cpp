@@ -13,6 +13,8 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QCoreApplication>
+#include <QKeyEvent>
 #include <QAbstractSlider>
 #include <QComboBox>
 #include <QLabel>
@@ -559,24 +561,53 @@ void CShutterPanelDlg::show(const PanelState& s) {
 LogView* CShutterPanelDlg::receivedList() const { return m_list; }
 
 void CShutterPanelDlg::accept() {
-    // "Exit" (also Enter) and the window's close button end the program with
-    // status -1, after the controls were read once more.
+    // "Exit" and the window's close button end the program with status -1,
+    // after the controls were read once more; a running download is not
+    // cut off without the operator's word.
+    if (m_panel.decoder().applyInProgress()) {
+        Prompter& prompter = m_options.prompter ? *m_options.prompter : *m_ownPrompter;
+        if (!prompter.confirm("An Apply download is in progress. Exit anyway?") || !isVisible())
+            return;
+    }
     flushShow();
     read(m_state);
     m_exitStatus = -1;
     QDialog::accept();
 }
 
-void CShutterPanelDlg::reject() {
-    // Escape ends the panel normally.
-    m_exitStatus = 0;
-    QDialog::reject();
+void CShutterPanelDlg::reject() {}
+
+void CShutterPanelDlg::quit(int exitStatus) {
+    m_exitStatus = exitStatus;
+    QDialog::done(QDialog::Accepted);
+    // Leaves the panel's loop and every box's nested one; a box opened after
+    // this returns at once.
+    QCoreApplication::exit(exitStatus);
+}
+
+void CShutterPanelDlg::keyPressEvent(QKeyEvent* event) {
+    switch (event->key()) {
+    case Qt::Key_Escape:
+        event->accept();
+        return;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        // A push button with the focus has pressed itself already; Enter
+        // anywhere else (a text field) presses no default button.
+        event->accept();
+        return;
+    default:
+        TemplateDialog::keyPressEvent(event);
+    }
 }
 
 void CShutterPanelDlg::closeEvent(QCloseEvent* event) {
     if (isVisible())
         accept();
-    event->accept();
+    if (isVisible())
+        event->ignore();
+    else
+        event->accept();
 }
 
 }  // namespace veltra

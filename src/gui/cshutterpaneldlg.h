@@ -84,14 +84,23 @@ public:
     LogView* receivedList() const;
 
     // The process's exit status once the panel has ended: -1 after "Exit" or
-    // closing the window, 0 after Escape.
+    // closing the window, as given to quit() otherwise.
     int exitStatus() const { return m_exitStatus; }
 
+    // "Exit" and the close button: the panel ends, after asking while an
+    // Apply download is running.
     void accept() override;
+    // Escape never ends the panel.
     void reject() override;
+    // Ends the panel at once, from any box or dialog open over it (the
+    // termination signals): every event loop returns, no question is asked.
+    void quit(int exitStatus);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    // Enter and Escape never end the panel; Enter on a focused push button
+    // still presses it.
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     struct RadioGroup {

@@ -25,4 +25,8 @@ DeviceNode inspectDeviceNode(const QString& path) {
     return node;
 }
 
+// Windows ports are held by their open handle alone: no lock files.
+QString deviceLockFile(const QString&) { return {}; }
+bool lockFileIsStale(const QString&) { return false; }
+
 }  // namespace veltra

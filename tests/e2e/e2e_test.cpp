@@ -4,16 +4,23 @@
 
 #include "gui/cshutterpaneldlg.h"
 #include "gui/modal_watcher.h"
+#include "serial/device_node.h"
 #include "serial/pty_pair.h"
 #include "support/fakes.h"
 
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
 #include <tuple>
+
+#include <csignal>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace veltra::test {
 namespace {
@@ -127,6 +134,52 @@ TEST(UtilityProcessTest, onlineOnEachPortAtItsLineSettings_andAnUnwritableTraffi
     EXPECT_EQ(utility.state(), QProcess::Running);
     utility.terminate();
     EXPECT_TRUE(utility.waitForFinished(5000));
+}
+
+// A traffic log that takes no lines neither holds up nor ends the panel: a
+// pipe nobody reads is refused at once, a full device and a reader gone are
+// told once. Each run ends by a termination signal as "Exit" ends it: status
+// 0 and the port's lock file gone.
+TEST(UtilityProcessTest, aTrafficLogThatTakesNoLinesIsToldOnceAndASignalEndsThePanelCleanly) {
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath("fifo");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const std::tuple<QString, int, QByteArray> rows[] = {
+        {fifo, SIGTERM, "The traffic log " + fifo.toUtf8() + " cannot be opened: no program reads from this pipe"},
+        {"/dev/full", SIGINT, "Traffic log stopped: No space left on device"},
+        {"/dev/stdout", SIGHUP, "Traffic log stopped: Broken pipe"},  // as `| head -1`
+    };
+    for (const auto& [log, signal, told] : rows) {
+        SCOPED_TRACE(log.toStdString());
+        PtyPair pty;
+        if (!pty.ok())
+            GTEST_SKIP() << "no pseudo-terminal available";
+        QProcess utility;
+        int out[2] = {-1, -1};  // the utility's standard output, read as `head -1` reads it
+        ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);  // the child keeps only the end dup2 gives it
+        utility.setChildProcessModifier([&out] { ::dup2(out[1], STDOUT_FILENO); });
+        utility.start(VELTRA_UTILITY_PATH, {"--traffic-log", log, "--port", "1=" + pty.slavePath()});
+        ::close(out[1]);
+        ASSERT_EQ(pty.receive(1, 2000).toHex(), "ee");  // up and running within 2 s
+        const QString lock = deviceLockFile(pty.slavePath());
+        EXPECT_TRUE(QFile::exists(lock));
+        if (log == "/dev/stdout") {
+            char c = 0;
+            while (::read(out[0], &c, 1) == 1 && c != '\n') {}
+            EXPECT_EQ(c, '\n');
+        }
+        ::close(out[0]);
+        pty.send(QByteArray("\xEE", 1));  // a line to log; the port is ready then
+        QByteArray err;
+        EXPECT_TRUE(QTest::qWaitFor([&] { return (err += utility.readAllStandardError()).contains(told); }, kWaitMs));
+        pty.send(QByteArray("\xEE", 1));
+        EXPECT_EQ(utility.state(), QProcess::Running);
+        ::kill(static_cast<pid_t>(utility.processId()), signal);
+        ASSERT_TRUE(utility.waitForFinished(kWaitMs));
+        EXPECT_EQ(std::pair(utility.exitStatus(), utility.exitCode()), std::pair(QProcess::NormalExit, 0));
+        EXPECT_EQ((err + utility.readAllStandardError()).count("Traffic log stopped"), log == fifo ? 0 : 1);
+        EXPECT_FALSE(QFile::exists(lock)) << lock.toStdString();
+    }
 }
 
 }  // namespace

@@ -21,6 +21,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -224,17 +225,52 @@ TEST(AccessibleActionTest, timerChoiceRunsOnceWhateverWayItIsMade) {
     EXPECT_EQ(dlg.state().editedTime.seconds, "07");
 }
 
-TEST(PanelEndTest, exitAndCloseEndWithMinusOneEscapeWithZero) {
-    const std::pair<std::function<void(CShutterPanelDlg&)>, int> rows[] = {
-        {[](CShutterPanelDlg& d) { QTest::mouseClick(d.control<QPushButton>(ctl::kExit), Qt::LeftButton); }, -1},
-        {[](CShutterPanelDlg& d) { d.close(); }, -1},
-        {[](CShutterPanelDlg& d) { QTest::keyClick(&d, Qt::Key_Escape); }, 0},
+// Enter and Escape never end the panel; "Exit" and the close button do
+// (status -1), and so does quit(), the termination signals' way.
+TEST(PanelEndTest, exitCloseAndQuitEndThePanelEnterAndEscapeNever) {
+    const std::tuple<const char*, std::function<void(CShutterPanelDlg&)>, bool, int> rows[] = {
+        {"Exit", [](CShutterPanelDlg& d) { QTest::mouseClick(d.control<QPushButton>(ctl::kExit), Qt::LeftButton); }, false, -1},
+        {"close button", [](CShutterPanelDlg& d) { d.close(); }, false, -1},
+        {"quit", [](CShutterPanelDlg& d) { d.quit(0); }, false, 0},
+        {"Escape", [](CShutterPanelDlg& d) { QTest::keyClick(&d, Qt::Key_Escape); }, true, 0},
+        {"Enter in the repeat field", [](CShutterPanelDlg& d) {
+             QTest::keyClicks(d.control(ctl::kRepeatEdit), "5");
+             QTest::keyClick(d.control(ctl::kRepeatEdit), Qt::Key_Return);
+             QTest::keyClick(d.control(ctl::kRepeatEdit), Qt::Key_Enter);
+         }, true, 0},
     };
-    for (const auto& [end, status] : rows) {
-        CShutterPanelDlg dlg(ports());
+    for (const auto& [name, end, stays, status] : rows) {
+        SCOPED_TRACE(name);
+        test::ScriptedPrompter prompter;
+        CShutterPanelDlg dlg(ports("/nonexistent/veltra-com1", &prompter));
         dlg.startUp(), dlg.show(), end(dlg);
-        EXPECT_EQ(std::pair(dlg.isVisible(), dlg.exitStatus()), std::pair(false, status));
+        EXPECT_EQ(std::pair(dlg.isVisible(), dlg.exitStatus()), std::pair(stays, status));
+        EXPECT_TRUE(prompter.confirms.empty());
     }
+    // quit() left every event loop for good; the application's own loop lets the next tests have theirs again.
+    QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
+    QCoreApplication::exec();
+}
+
+TEST(PanelEndTest, exitAsksWhileAnApplyDownloadRuns) {
+    test::PtyPair pty;
+    if (!pty.ok())
+        GTEST_SKIP() << "no pseudo-terminal available";
+    test::ScriptedPrompter prompter;
+    prompter.confirmAnswer = false;
+    CShutterPanelDlg dlg(ports(pty.slavePath(), &prompter));
+    dlg.startUp(), dlg.show();
+    ASSERT_EQ(pty.receive(1), QByteArray("\xEE"));
+    dlg.state().repeatText = "1", dlg.show(dlg.state());
+    button(dlg, ctl::kApply)->click();
+    ASSERT_TRUE(dlg.panel().decoder().applyInProgress());
+    for (const bool answer : {false, true}) {
+        prompter.confirmAnswer = answer;
+        dlg.close();
+        EXPECT_EQ(dlg.isVisible(), !answer);
+    }
+    EXPECT_EQ(prompter.confirms, (std::vector<std::string>(2, "An Apply download is in progress. Exit anyway?")));
+    EXPECT_EQ(dlg.exitStatus(), -1);
 }
 
 // COM1 is a pseudo-terminal: "Configurate" offers its settings and reopens it with the chosen ones.

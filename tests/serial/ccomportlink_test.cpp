@@ -1,4 +1,5 @@
 #include "serial/ccomportlink.h"
+#include "serial/device_node.h"
 #include "serial/pty_pair.h"
 
 #include <QDeadlineTimer>
@@ -110,6 +111,7 @@ TEST_F(LinkTest, closedLinkRefusesAndOpenFailsWithoutReportWhenInUseOrMissing) {
     EXPECT_FALSE(m_link.StartMonitor());
     EXPECT_FALSE(queue(hex("cc")));
     ASSERT_TRUE(open());
+    EXPECT_TRUE(QFile::exists(deviceLockFile(m_pty.slavePath())));  // found where the serial library put it
     CComPortLink second;
     second.setErrorReporter([this](const QString& text) { m_reports << text; });
     second.setDeviceName(m_pty.slavePath());
