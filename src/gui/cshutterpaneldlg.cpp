@@ -238,12 +238,18 @@ void CShutterPanelDlg::connectLinks() {
         CComPortLink& link = m_ports.link(port);
         link.setByteHandler([this](int byte, int from) { receiveByte(byte, from); });
         link.setCtsHandler([](int) {});  // announces received bytes; nothing to do
-        link.setErrorReporter(
-            [this](const QString& text) { showErrorBox(this, QStringLiteral("Application Error"), text); });
+        link.setErrorReporter([this, &link, port](const QString& text) {
+            // A device gone is reported with the port closed already: the
+            // field says so before the box comes up.
+            if (!link.isOpen())
+                showPortClosed(port, link.isReconnecting() ? QString::fromUtf8("Reconnecting\u2026") : QString());
+            showErrorBox(this, QStringLiteral("Application Error"), text);
+        });
         // Each of these may wait behind a box; by then the link may have been
         // reopened, and only what still holds is shown.
         link.setClosedHandler([this, &link](int from, const QString& reason) {
             const std::string why = link.isReconnecting() ? std::string("Reconnecting\u2026") : reason.toStdString();
+            showPortClosed(from, QString::fromStdString(why));
             const quint64 generation = link.generation();
             act([this, &link, from, why, generation](PanelState& s) {
                 if (link.generation() == generation)
@@ -258,6 +264,22 @@ void CShutterPanelDlg::connectLinks() {
             });
         });
     }
+}
+
+void CShutterPanelDlg::showPortClosed(int port, const QString& tooltip) {
+    // At once, even while an action waits in a box: the status field is the
+    // program's own, so the state and the widget change together.
+    const auto i = static_cast<std::size_t>(port - 1);
+    PortView& view = m_state.ports[i];
+    view.status = "Disconnected";
+    view.enabled = false;
+    if (!tooltip.isEmpty())
+        view.tooltip = tooltip.toStdString();
+    QLineEdit* e = m_statusEdits[i];
+    setText(e, view.status);
+    e->setEnabled(false);
+    e->setToolTip(qs(view.tooltip));
+    m_shown.ports[i] = view;
 }
 
 void CShutterPanelDlg::startUp() {

@@ -112,6 +112,9 @@ private:
     void connectActions();
     void connectLinks();
     void configurate(int port);
+    // The port's link has closed: its field reads "Disconnected" now, with
+    // `tooltip` (unless empty), before any box or waiting action.
+    void showPortClosed(int port, const QString& tooltip);
     // The reason a port did not open, for its status tooltip and the reporter.
     std::string portFailure(int port);
     void onButton(int id, void (ShutterPanel::*action)(PanelState&));

@@ -111,6 +111,8 @@ TEST(UnplugTest, unplugUnderThePortSettingsDialogThenOkShowsTheRealState) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return com1Status(dlg) == "Ready for Veltra"; }, kWaitMs));
 
     PtyPair back;
+    QStringList whileBoxUp;  // COM1's field and tooltip: the box comes after the field says so
+    watcher.onBox = [&] { whileBoxUp << com1Status(dlg) << dlg.control(ctl::kStatusCom1)->toolTip(); };
     watcher.dialogs.append([&](QDialog* d) {
         ASSERT_NE(qobject_cast<CPortSettingsDlg*>(d), nullptr);
         pty->closeMaster();  // unplugged under the dialog: one box, answered by the watcher
@@ -122,6 +124,7 @@ TEST(UnplugTest, unplugUnderThePortSettingsDialogThenOkShowsTheRealState) {
     dlg.control<QPushButton>(ctl::kConfigurateCom1)->click();
     ASSERT_TRUE(watcher.dialogs.empty());
     ASSERT_EQ(watcher.boxes.size(), 1u);
+    EXPECT_EQ(whileBoxUp, (QStringList{"Disconnected", "Reconnecting\u2026"}));
     EXPECT_TRUE(watcher.boxes[0].text.endsWith("The device has been disconnected.\nPort: 1\n"))
         << watcher.boxes[0].text.toStdString();
     QCoreApplication::processEvents();
