@@ -73,6 +73,7 @@ CShutterPanelDlg::CShutterPanelDlg(PanelOptions options, QWidget* parent)
     resize(size);
 
     m_state.log.setMaxLines(m_options.logLines);
+    m_panel.setObserver(&m_readyWatcher);
     setUpControls();
     connectActions();
     connectLinks();
@@ -264,6 +265,12 @@ void CShutterPanelDlg::connectLinks() {
             });
         });
     }
+}
+
+void CShutterPanelDlg::ReadyWatcher::onlineReply(int) {
+    // The answering port is the active one now: Status goes to it, as the
+    // "Status" button sends it.
+    m_dlg.m_panel.onStatus(m_dlg.m_state);
 }
 
 void CShutterPanelDlg::showPortClosed(int port, const QString& tooltip) {

@@ -128,10 +128,23 @@ private:
     void flushShow();
     void watchOperatorInput();
 
+    // A port that becomes "Ready for Veltra" has its status read at once, so
+    // the panel shows what the controller holds rather than its template.
+    class ReadyWatcher : public DecoderListener {
+    public:
+        explicit ReadyWatcher(CShutterPanelDlg& dlg) : m_dlg(dlg) {}
+        void logLine(std::string_view) override {}
+        void onlineReply(int port) override;
+
+    private:
+        CShutterPanelDlg& m_dlg;
+    };
+
     PanelOptions m_options;
     std::unique_ptr<Prompter> m_ownPrompter;
     PortHub m_ports;
     ShutterPanel m_panel;
+    ReadyWatcher m_readyWatcher{*this};
     PanelState m_state;
 
     // What the widgets showed after the last show() (or read()); the log

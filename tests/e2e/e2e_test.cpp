@@ -4,10 +4,12 @@
 
 #include "gui/cshutterpaneldlg.h"
 #include "gui/modal_watcher.h"
+#include "gui/panel_template.h"
 #include "serial/device_node.h"
 #include "serial/pty_pair.h"
 #include "support/fakes.h"
 
+#include <QAbstractButton>
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QProcess>
@@ -40,6 +42,13 @@ bool ready(CShutterPanelDlg& dlg) {
     return QTest::qWaitFor([&] { return dlg.state().ports[0].status == "Ready for Veltra"; }, kWaitMs);
 }
 
+// Ready, and the status read on becoming ready (Online's echo and 20 bytes) decoded.
+bool readyAndRead(CShutterPanelDlg& dlg) {
+    return ready(dlg) && QTest::qWaitFor([&] {
+        return dlg.state().log.size() == 21 && !dlg.panel().decoder().statusReplyInProgress();
+    }, kWaitMs);
+}
+
 // "Status" with every field it shows scrambled first, so a panel that did not
 // refresh cannot pass.
 void askStatus(CShutterPanelDlg& dlg) {
@@ -60,12 +69,12 @@ TEST(Repeat204Test, thenStatusTwice_readsTheStatusOfVeltraSim) {
     ScriptedPrompter prompter;
     ModalWatcher watcher;  // answers unexpected boxes, so they fail the test instead of hanging it
     auto dlg = panelOn(QString::fromLocal8Bit(sim.readLine()).trimmed(), &prompter);
-    ASSERT_TRUE(ready(*dlg));
+    ASSERT_TRUE(readyAndRead(*dlg));
     dlg->act([&](S& s) { s.repeatText = "204", dlg->panel().onSendRepeat(s); });
-    ASSERT_TRUE(QTest::qWaitFor([&] { return dlg->state().log.size() == 6; }, kWaitMs));  // Online's echo and FA F0 00 CC 0D
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dlg->state().log.size() == 26; }, kWaitMs));  // and FA F0 00 CC 0D
     for (int i = 0; i < 2; ++i) {
         askStatus(*dlg);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return dlg->state().log.size() == std::size_t(6 + 20 * (i + 1)); }, kWaitMs)) << i;
+        ASSERT_TRUE(QTest::qWaitFor([&] { return dlg->state().log.size() == std::size_t(26 + 20 * (i + 1)); }, kWaitMs)) << i;
         EXPECT_FALSE(dlg->panel().decoder().statusReplyInProgress());
         EXPECT_EQ(std::tie(dlg->state().repeatText, dlg->state().shutterMode, dlg->state().runningOption),
                   std::tuple("204", 0, -1)) << i;
@@ -88,8 +97,11 @@ TEST(Repeat204Test, statusThenRepeat204BeforeTheReply_readsTheStatusSentOnABareL
     ASSERT_EQ(pty.receive(1), QByteArray("\xEE", 1));
     pty.send(QByteArray("\xEE", 1));
     ASSERT_TRUE(ready(*dlg));
+    ASSERT_EQ(pty.receive(1), QByteArray("\xCC", 1));  // read on becoming ready
     const QByteArray reply("\xCC\xAC\xDE\x48\x00\xA2\xB1\x10\x00\x05\x00\x00\x00\x00\x00\x00\x00\xF2\x00\x03", 20);
     const QByteArray repeatEcho("\xFA\xF0\x00\xCC\x0D", 5);
+    pty.send(reply);
+    ASSERT_TRUE(readyAndRead(*dlg));
     for (int i = 0; i < 2; ++i) {
         const std::size_t lines = dlg->state().log.size();
         askStatus(*dlg);
@@ -103,6 +115,31 @@ TEST(Repeat204Test, statusThenRepeat204BeforeTheReply_readsTheStatusSentOnABareL
                   std::tuple("3", "Neutral Density - 72", "00 : 00 : 05 : 000 : 0")) << i;
         EXPECT_FALSE(dlg->panel().decoder().statusReplyInProgress());
     }
+    EXPECT_EQ(watcher.boxes.size(), 0u);
+}
+
+// A port that becomes ready has its status read without "Status": the
+// panel shows the controller's settings, not its template's (trigger "Enable
+// on High" and SYNC "Low for Open" checked).
+TEST(ReadyTest, aReadyPortHasItsStatusReadAndThePanelShowsTheController) {
+    PtyPair pty;
+    if (!pty.ok()) GTEST_SKIP() << "no pseudo-terminal available";
+    ScriptedPrompter prompter;
+    ModalWatcher watcher;
+    auto dlg = panelOn(pty.slavePath(), &prompter);
+    ASSERT_EQ(pty.receive(1), QByteArray("\xEE", 1));
+    EXPECT_TRUE(dlg->control<QAbstractButton>(ctl::kEnableOnHigh)->isChecked());  // the template's
+    pty.send(QByteArray("\xEE", 1));
+    ASSERT_EQ(pty.receive(1), QByteArray("\xCC", 1));
+    // Close, Fast, trigger off, sync off, no times, running option none, repeat 1.
+    pty.send(QByteArray("\xCC\xAC\xDC\x00\xA0\xB0\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\xF0\x00\x01\x0D", 20));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dlg->state().log.size() == 21; }, kWaitMs));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !dlg->control<QAbstractButton>(ctl::kTriggerPulse)->isChecked(); }, kWaitMs));
+    for (const int id : {ctl::kEnableOnHigh, ctl::kEnableOnLow, ctl::kRisingEdge, ctl::kFallingEdge, ctl::kSyncPulse,
+                         ctl::kHighForOpen, ctl::kLowForOpen})
+        EXPECT_FALSE(dlg->control<QAbstractButton>(id)->isChecked()) << id;
+    EXPECT_TRUE(dlg->control<QAbstractButton>(ctl::kClose)->isChecked());
+    EXPECT_EQ(pty.receive(1, 100), QByteArray());  // read once
     EXPECT_EQ(watcher.boxes.size(), 0u);
 }
 
