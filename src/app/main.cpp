@@ -8,6 +8,7 @@
 #include "traffic_log.h"
 
 #include <QApplication>
+#include <QSettings>
 #include <QTimer>
 
 #include <cstdio>
@@ -55,6 +56,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "veltra-utility: %s\n", line.toLocal8Bit().constData());
         std::fflush(stderr);
     };
+    // What "Configurate" chose, per COM port: the user's configuration folder
+    // (~/.config/Veltra/veltra-utility.conf) on Linux, the registry on Windows.
+    QSettings portMemory;
+    panelOptions.portMemory = &portMemory;
     veltra::CShutterPanelDlg panel(panelOptions);
     if (traffic.isOpen()) {
         traffic.attach(panel.ports());

@@ -1,6 +1,7 @@
 #include "gui/cshutterpaneldlg.h"
 
 #include "gui/panel_template.h"
+#include "gui/port_memory.h"
 #include "gui/cportsettingsdlg.h"
 #include "gui/qt_prompter.h"
 #include "gui/log_view.h"
@@ -297,9 +298,17 @@ void CShutterPanelDlg::startUp() {
         m_panel.initialise(s);
         for (int port = 1; port <= kPortCount; ++port) {
             CComPortLink& link = m_ports.link(port);
-            link.setDeviceName(m_options.devices[static_cast<std::size_t>(port - 1)]);
-            if (link.OpenLink(port, startupBaud(port), kStartupParity, kStartupDataBits, kStartupStopBits,
-                              kPanelEventMask, kStartupSendBuffer)) {
+            // A device given for this run wins; else what "Configurate" chose last time; else the default.
+            RememberedPort start{m_options.devices[static_cast<std::size_t>(port - 1)],
+                                 {startupBaud(port), kStartupParity, kStartupDataBits, kStartupStopBits,
+                                  kStartupSendBuffer}};
+            if (start.device.isEmpty() && m_options.portMemory) {
+                if (const auto remembered = rememberedPort(*m_options.portMemory, port))
+                    start = *remembered;
+            }
+            const PortSettingsRequest& r = start.line;
+            link.setDeviceName(start.device);
+            if (link.OpenLink(port, r.baudRate, r.parity, r.dataBits, r.stopBits, kPanelEventMask, r.sendBufferSize)) {
                 link.StartMonitor();
                 m_panel.portOpenedAtStartup(s, port);
             } else {
@@ -324,6 +333,8 @@ void CShutterPanelDlg::configurate(int port) {
             link.setDeviceName(device);
         const PortSettingsRequest r = convertDialogTexts(dlg.baudText(), dlg.parityText(), dlg.dataBitsText(),
                                                          dlg.stopBitsText(), dlg.sendBufferText());
+        if (m_options.portMemory)
+            rememberPort(*m_options.portMemory, port, {device, r});
         // What the port received while the dialog was open came before the reopening.
         decodeParked(s, port, m_parked.marks()[static_cast<std::size_t>(port - 1)]);
         const bool opened =

@@ -24,6 +24,7 @@ class QLineEdit;
 class QAbstractItemView;
 class QTableView;
 class QRadioButton;
+class QSettings;
 class QTimer;
 
 namespace veltra {
@@ -43,6 +44,10 @@ struct PanelOptions {
     // Told one line per port that does not open, at start-up and after a
     // "Configurate": "COM1 (/dev/ttyUSB0): does not exist". May be empty.
     std::function<void(const QString&)> portFailureReporter = {};
+    // Where the device and line settings chosen in "Configurate" are kept per
+    // COM port, and read at start-up for every port without a device above.
+    // nullptr: nothing is remembered.
+    QSettings* portMemory = nullptr;
 };
 
 // The control panel "Veltra Utility - COM v1.12": the view of a PanelState.

@@ -225,6 +225,8 @@ TEST(UtilityProcessTest, aTrafficLogThatTakesNoLinesIsToldOnceAndASignalEndsTheP
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     qputenv("QT_QPA_PLATFORM", "offscreen");  // also for the utility, and when started by hand
+    QTemporaryDir config;  // the utility remembers no ports of the user's own
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
     QApplication app(argc, argv);
     return RUN_ALL_TESTS();
 }

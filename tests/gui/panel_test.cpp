@@ -9,6 +9,7 @@
 #include "gui/panel_template.h"
 #include "model/received_log.h"
 #include "modal_watcher.h"
+#include "serial/ccomportlink.h"
 #include "serial/pty_pair.h"
 #include "support/fakes.h"
 
@@ -20,6 +21,8 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -304,6 +307,50 @@ TEST(PanelOnPtyTest, configurateOffersTheSettingsAndReopensWithTheChosenOnes) {
     EXPECT_EQ(std::pair(cfgetospeed(&cancelled), cancelled.c_cflag), std::pair(speed_t{B2400}, chosen.c_cflag));
     dlg.control<QPushButton>(ctl::kStatus)->click();  // still open and monitored
     EXPECT_EQ(pty.receive(1), QByteArray("\xCC"));
+}
+
+// What "Configurate" chose is where COM1 opens at the next start; a device
+// given for one run (--port) is used then and not remembered.
+TEST(PortMemoryTest, theConfiguratedDeviceAndSpeedOpenAtTheNextStartUnlessADeviceIsGiven) {
+    test::PtyPair pty;
+    if (!pty.ok())
+        GTEST_SKIP() << "no pseudo-terminal available";
+    QTemporaryDir dir;
+    QSettings memory(dir.filePath("veltra-utility.conf"), QSettings::IniFormat);
+    const auto start = [&](const QString& com1) {
+        PanelOptions o = ports(com1);
+        o.portMemory = &memory;
+        auto dlg = std::make_unique<CShutterPanelDlg>(o);
+        dlg->startUp();
+        return dlg;
+    };
+    {
+        auto dlg = start("/nonexistent/veltra-com1");
+        test::ModalWatcher watcher;
+        watcher.dialogs.append([&](QDialog* d) {
+            auto* p = qobject_cast<CPortSettingsDlg*>(d);
+            ASSERT_NE(p, nullptr);
+            p->setDeviceName(pty.slavePath());
+            p->control<QComboBox>(CPortSettingsDlg::kBaudList)->setCurrentText("19200");
+            p->control<QPushButton>(1)->click();
+        });
+        dlg->control<QPushButton>(ctl::kConfigurateCom1)->click();
+        ASSERT_TRUE(watcher.dialogs.empty());
+    }  // Exit
+    for (const QString& given : {QString(), QStringLiteral("/nonexistent/given"), QString()}) {
+        SCOPED_TRACE(given.toStdString());
+        termios t = pty.slaveTermios();
+        cfsetspeed(&t, B300);  // whatever the line was left at
+        ASSERT_EQ(::tcsetattr(pty.slaveFd(), TCSANOW, &t), 0);
+        auto dlg = start(given);
+        const CComPortLink& com1 = dlg->ports().link(1);
+        EXPECT_EQ(std::pair(com1.deviceName(), com1.isOpen()),
+                  std::pair(given.isEmpty() ? pty.slavePath() : given, given.isEmpty()));
+        if (given.isEmpty()) {
+            t = pty.slaveTermios();
+            EXPECT_EQ(cfgetospeed(&t), speed_t{B19200});
+        }
+    }
 }
 
 std::size_t syncThreeLines(ReceivedLog& log, LogView& view) {
