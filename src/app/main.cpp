@@ -5,6 +5,7 @@
 #include "gui/qt_prompter.h"
 #include "gui/resources.h"
 #include "quit_signals.h"
+#include "serial/ccomportlink.h"
 #include "traffic_log.h"
 
 #include <QApplication>
@@ -81,6 +82,10 @@ int main(int argc, char** argv) {
     if (!trafficFailure.isEmpty())
         QTimer::singleShot(0, &panel, [&] { veltra::showErrorBox(&panel, QStringLiteral("Warning"), trafficFailure); });
     panel.exec();
+    for (int port = 1; port <= veltra::kPortCount; ++port) {
+        if (const veltra::CComPortLink& link = panel.ports().link(port); link.isOpen())
+            traffic.writeEvent(port, link.deviceName(), QStringLiteral("closed: Veltra Utility ends"));
+    }
     // -1 after "Exit" or the close button, 0 after a termination signal.
     return panel.exitStatus();
 }

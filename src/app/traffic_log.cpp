@@ -2,6 +2,7 @@
 
 #include "gui/port_hub.h"
 #include "protocol/traffic_line.h"
+#include "serial/ccomportlink.h"
 
 #include <QFile>
 
@@ -132,11 +133,22 @@ TrafficLog::~TrafficLog() = default;
 
 bool TrafficLog::isOpen() const { return m_file != nullptr; }
 
-void TrafficLog::write(int port, bool sent, const std::uint8_t* bytes, std::size_t n) {
-    if (!m_file)
-        return;
-    const std::string name = "COM" + std::to_string(port);
-    writeLine(trafficLine(std::chrono::system_clock::now(), sent, name, bytes, n));
+namespace {
+
+std::string portName(int port, const QString& device) {
+    return "COM" + std::to_string(port) + " " + device.toStdString();
+}
+
+}  // namespace
+
+void TrafficLog::write(int port, const QString& device, bool sent, const std::uint8_t* bytes, std::size_t n) {
+    if (m_file)
+        writeLine(trafficLine(std::chrono::system_clock::now(), sent, portName(port, device), bytes, n));
+}
+
+void TrafficLog::writeEvent(int port, const QString& device, const QString& text) {
+    if (m_file)
+        writeLine(trafficEventLine(std::chrono::system_clock::now(), portName(port, device), text.toStdString()));
 }
 
 void TrafficLog::stop(const QString& reason) {
@@ -146,8 +158,11 @@ void TrafficLog::stop(const QString& reason) {
 }
 
 void TrafficLog::attach(PortHub& ports) {
-    ports.setTrafficHandler(
-        [this](int port, bool sent, const std::uint8_t* bytes, std::size_t n) { write(port, sent, bytes, n); });
+    ports.setTrafficHandler([this, &ports](int port, bool sent, const std::uint8_t* bytes, std::size_t n) {
+        write(port, ports.link(port).deviceName(), sent, bytes, n);
+    });
+    ports.setEventHandler(
+        [this, &ports](int port, const QString& text) { writeEvent(port, ports.link(port).deviceName(), text); });
 }
 
 QString trafficLogFailure(const QString& path, const QString& reason) {

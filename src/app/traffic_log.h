@@ -28,10 +28,12 @@ public:
     // appending; a pipe no program reads is refused too.
     bool open(const QString& path, QString* error);
     bool isOpen() const;
-    void write(int port, bool sent, const std::uint8_t* bytes, std::size_t n);
+    // Lines of COM `port` name it and its device: "TX COM1 /dev/ttyUSB0 CC".
+    void write(int port, const QString& device, bool sent, const std::uint8_t* bytes, std::size_t n);
+    void writeEvent(int port, const QString& device, const QString& text);
     // One line (without its line end).
     void writeLine(std::string line);
-    // Every port of `ports` writes its traffic here from now on.
+    // Every port of `ports` writes its traffic and its link's events here from now on.
     void attach(PortHub& ports);
     // Told once, "Traffic log stopped: No space left on device", when the
     // log stops; nothing is written after that.

@@ -124,16 +124,20 @@ bool CComPortLink::OpenLink(int portNumber, int baudRate, char parity, int dataB
     const QString device = deviceName();
     {
         ExplicitCall guard(m_explicitCalls);
-        if (m_port->isOpen())
+        if (m_port->isOpen()) {
             m_port->close();
+            event(QStringLiteral("closed: reopening"));
+        }
         m_port->setPortName(device);
         if (!m_port->open(QIODevice::ReadWrite)) {
             // Opening failures show no box; the caller shows the port as closed.
             m_lastOpenError = describeOpenFailure(device);
             m_port->clearError();
+            event(QStringLiteral("open failed: ") + m_lastOpenError);
             return false;
         }
     }
+    event(QStringLiteral("opened ") + lineText());
 
     configure(baudRate, parity, dataBits, stopBits);
     if (generation != m_generation)
@@ -417,8 +421,10 @@ void CComPortLink::deviceGone(const QString& operation) {
         m_port->close();
         m_port->clearError();
     }
+    event(QStringLiteral("closed: ") + disconnectedText());
     // Tried again every second at the same path, from now on: the report
     // below may wait in a box for as long as the operator leaves it.
+    m_failedTries = 0;
     if (m_reconnect)
         m_reconnectTimer->start();
     reportError(operation, disconnectedText());
@@ -436,10 +442,13 @@ void CComPortLink::tryReconnect() {
         ExplicitCall guard(m_explicitCalls);
         m_port->setPortName(deviceName());
         const bool opened = m_port->open(QIODevice::ReadWrite);
+        if (!opened && (++m_failedTries == 1 || m_failedTries % 60 == 0) && m_eventHandler)
+            event(QStringLiteral("reconnect try %1 failed: %2").arg(m_failedTries).arg(describeOpenFailure(deviceName())));
         m_port->clearError();
         if (!opened)
             return;  // not back yet: no report, another try in a second
     }
+    event(QStringLiteral("reconnected ") + lineText());
     m_reconnectTimer->stop();
     const quint64 generation = ++m_generation;
     m_readErrorReported = false;
@@ -454,6 +463,21 @@ void CComPortLink::tryReconnect() {
         m_reconnectedHandler(m_portNumber);
     if (generation == m_generation)
         scheduleDrain();
+}
+
+void CComPortLink::event(const QString& text) {
+    if (m_eventHandler)
+        m_eventHandler(m_portNumber, text);
+}
+
+QString CComPortLink::lineText() const {
+    const Requested& r = m_requested;
+    const char parity = r.parity >= 'a' && r.parity <= 'z' ? static_cast<char>(r.parity - 'a' + 'A') : r.parity;
+    return QStringLiteral("%1 %2%3%4")
+        .arg(r.baudRate)
+        .arg(r.dataBits)
+        .arg(parity > ' ' ? QChar::fromLatin1(parity) : QChar(u'?'))
+        .arg(r.stopBits);
 }
 
 void CComPortLink::reportError(const QString& operation, const QString& systemText) {

@@ -97,6 +97,12 @@ public:
     // link is open again with the same line settings and delivers bytes.
     void setReconnectedHandler(ReconnectedHandler handler) { m_reconnectedHandler = std::move(handler); }
     void setTrafficHandler(TrafficHandler handler) { m_trafficHandler = std::move(handler); }
+    // The link's life, one short text each, for a traffic log: "opened 9600
+    // 8N1", "open failed: <reason>", "closed: <why>", "reconnect try 1
+    // failed: <reason>" (the first try and one a minute after it),
+    // "reconnected 9600 8N1".
+    using EventHandler = std::function<void(int port, const QString& text)>;
+    void setEventHandler(EventHandler handler) { m_eventHandler = std::move(handler); }
 
     // Off: a link whose device went away stays closed.
     void setReconnect(bool on) { m_reconnect = on; }
@@ -128,6 +134,8 @@ private:
     void tryReconnect();
     void reportError(const QString& operation, const QString& systemText);
     QString describeOpenFailure(const QString& device) const;
+    void event(const QString& text);
+    QString lineText() const;  // "9600 8N1"
 
     // What OpenLink was asked for, for reopening the same way.
     struct Requested {
@@ -166,6 +174,8 @@ private:
     ClosedHandler m_closedHandler;
     ReconnectedHandler m_reconnectedHandler;
     TrafficHandler m_trafficHandler;
+    EventHandler m_eventHandler;
+    int m_failedTries = 0;  // reconnect tries since the device went away
 };
 
 }  // namespace veltra

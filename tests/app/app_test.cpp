@@ -47,13 +47,15 @@ TEST(TrafficLine, localTimeWithMillisecondsDirectionPortAndHexBytes) {
     const auto at = std::chrono::system_clock::from_time_t(std::mktime(&tm));
     const std::uint8_t reply[] = {0xCC, 0xAA, 0xDC, 0x00, 0x0F};
     struct Row { std::chrono::milliseconds ms; bool tx; const char* port; std::size_t n; const char* line; } rows[] = {
-        {std::chrono::milliseconds(123), true, "COM1", 1, "2026-12-06T22:15:03.123 TX COM1 CC"},
+        {std::chrono::milliseconds(123), true, "COM1 /dev/ttyUSB0", 1, "2026-12-06T22:15:03.123 TX COM1 /dev/ttyUSB0 CC"},
         {std::chrono::milliseconds(7), false, "COM4", 5, "2026-12-06T22:15:03.007 RX COM4 CC AA DC 00 0F"},
         {std::chrono::milliseconds(999), false, "/dev/ttyUSB0", 0, "2026-12-06T22:15:03.999 RX /dev/ttyUSB0"},
         {std::chrono::milliseconds(1000), true, "COM2", 2, "2026-12-06T22:15:04.000 TX COM2 CC AA"},
     };
     for (const Row& r : rows)
         EXPECT_EQ(trafficLine(at + r.ms, r.tx, r.port, reply, r.n), r.line);
+    EXPECT_EQ(trafficEventLine(at, "COM1 /dev/ttyUSB0", "opened 9600 8N1"),
+              "2026-12-06T22:15:03.000 -- COM1 /dev/ttyUSB0 opened 9600 8N1");
 }
 
 // An unopenable file is told and the utility runs on: the end-to-end suite's
@@ -69,13 +71,15 @@ TEST(TrafficLogTest, appendsFlushedLines) {
     TrafficLog log;
     ASSERT_TRUE(log.open(path, nullptr));
     const std::uint8_t bytes[] = {0xFA, 0x10};
-    log.write(3, true, bytes, 2);
+    log.write(3, "/dev/ttyUSB0", true, bytes, 2);
+    log.writeEvent(3, "/dev/ttyUSB0", "closed: The device has been disconnected.");
     QFile f(path);  // read while the log is still open: every line is on disk already
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     const QList<QByteArray> lines = f.readAll().split('\n');
-    ASSERT_EQ(lines.size(), 3);
+    ASSERT_EQ(lines.size(), 4);
     EXPECT_EQ(lines[0], "earlier");
-    EXPECT_TRUE(lines[1].endsWith(" TX COM3 FA 10")) << lines[1].toStdString();
+    EXPECT_TRUE(lines[1].endsWith(" TX COM3 /dev/ttyUSB0 FA 10")) << lines[1].toStdString();
+    EXPECT_TRUE(lines[2].endsWith(" -- COM3 /dev/ttyUSB0 closed: The device has been disconnected."));
 }
 
 // The panel never waits for its log and never dies of it: a full device, a
@@ -110,7 +114,7 @@ TEST(TrafficLogTest, neverBlocksNorKillsAndAFailedWriteIsToldOnce) {
         const bool full = std::string(r.name) == "full device";
         ASSERT_TRUE(log.open(full ? QStringLiteral("/dev/full") : QStringLiteral("/dev/fd/%1").arg(fds[1]), nullptr));
         for (std::size_t i = 0; i < r.lines; ++i)
-            log.write(1, true, &byte, 1);
+            log.write(1, "/dev/ttyS0", true, &byte, 1);
         if (r.told) {
             EXPECT_EQ(told, QStringList{QString::fromUtf8(r.told)});
             EXPECT_FALSE(log.isOpen());

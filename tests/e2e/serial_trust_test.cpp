@@ -178,7 +178,9 @@ protected:
 // none of the old download reaches it, and Status decodes its settings.
 TEST_F(SimLinkTest, applyCutByAnUnplug_theControllerBackAtTheSamePathIsReadySoonAndGetsNothingOfIt) {
     QProcess& first = startSim({"--pace-baud", "600"});
-    ASSERT_NO_FATAL_FAILURE(openPanel());
+    TrafficLog traffic;
+    ASSERT_TRUE(traffic.open(dir.filePath("traffic.log"), nullptr));
+    ASSERT_NO_FATAL_FAILURE(openPanel(nullptr, [&](CShutterPanelDlg& d) { traffic.attach(d.ports()); }));
     const std::size_t before = state().log.size();
     dlg->act([&](PanelState& s) { s.repeatText = "3", s.runningOption = 2, dlg->panel().onApply(s); });
     // Position and mode answered with two bytes each: the trigger step, the third, has gone out.
@@ -214,6 +216,21 @@ TEST_F(SimLinkTest, applyCutByAnUnplug_theControllerBackAtTheSamePathIsReadySoon
     for (const QByteArray& l : second.readAllStandardError().split('\n'))
         if (const qsizetype at = l.indexOf("] rx "); at >= 0) received << QString::fromLatin1(l.mid(at + 5));
     EXPECT_EQ(received, (QStringList{"EE", "CC"}));
+    // The traffic log tells the link's life: opened, closed and why, the first failed try, back.
+    QFile file(dir.filePath("traffic.log"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    QStringList events;
+    for (const QByteArray& line : file.readAll().split('\n'))
+        if (const qsizetype at = line.indexOf(" -- COM1 " + link.toUtf8() + " "); at >= 0)
+            events << QString::fromUtf8(line.mid(at + 10 + link.toUtf8().size()));
+    ASSERT_GE(events.size(), 3) << events.join('|').toStdString();
+    EXPECT_EQ(events[0], "opened 9600 8N1");
+    EXPECT_EQ(events[1], "closed: The device has been disconnected.");
+    if (events.size() == 4) {  // the device was not back by the first try
+        EXPECT_TRUE(events[2].startsWith("reconnect try 1 failed: ")) << events[2].toStdString();
+    }
+    EXPECT_LE(events.size(), 4);
+    EXPECT_EQ(events.back(), "reconnected 9600 8N1");
 }
 
 TEST_F(SimLinkTest, trafficLogHoldsEveryByteBothWaysInOrderWithRisingTimes) {
@@ -232,25 +249,31 @@ TEST_F(SimLinkTest, trafficLogHoldsEveryByteBothWaysInOrderWithRisingTimes) {
     for (std::size_t i = 0; i < state().log.size(); ++i)
         if (const std::string_view l = state().log.line(i); l.size() > 4 && l.substr(l.size() - 4, 2) == "0x")
             decoded.append(char(std::stoi(std::string(l.substr(l.size() - 2)), nullptr, 16)));
-    QList<QByteArray> writes;
+    QList<QByteArray> writes, events;
     QDateTime last;
     QFile file(logPath);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     for (const QByteArray& line : file.readAll().trimmed().split('\n')) {
         SCOPED_TRACE(line.toStdString());
         const QList<QByteArray> f = line.split(' ');
-        ASSERT_GE(f.size(), 4);
+        ASSERT_GE(f.size(), 5);
+        if (f[1] == "--" && f[2] != "COM1")
+            continue;  // COM2 to COM4 did not open
         const QDateTime at = QDateTime::fromString(QString::fromLatin1(f[0]), "yyyy-MM-ddTHH:mm:ss.zzz");
         EXPECT_TRUE(at.isValid() && (!last.isValid() || at >= last));
         last = at;
         EXPECT_EQ(f[2], "COM1");
-        const QByteArray bytes = QByteArray::fromHex(f.mid(3).join());
-        if (f[1] == "TX")
+        EXPECT_EQ(f[3], link.toUtf8());
+        const QByteArray bytes = QByteArray::fromHex(f.mid(4).join());
+        if (f[1] == "--")
+            events.append(f.mid(4).join(' '));
+        else if (f[1] == "TX")
             writes.append(bytes);
         else
             rx += bytes;
-        EXPECT_TRUE(f[1] == "TX" || f[1] == "RX");
+        EXPECT_TRUE(f[1] == "TX" || f[1] == "RX" || f[1] == "--");
     }
+    EXPECT_EQ(events, QList<QByteArray>{"opened 9600 8N1"});
     EXPECT_EQ(rx.toHex(' '), decoded.toHex(' '));
     ASSERT_GE(writes.size(), 3);
     EXPECT_EQ(writes.mid(0, 2), (QList<QByteArray>{"\xEE", "\xCC"}));  // Online at start-up, Status when ready

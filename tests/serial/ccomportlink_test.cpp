@@ -127,6 +127,8 @@ TEST_F(LinkTest, hangUpReportsTheDisconnectionOnceReconnectsAtTheSamePathAndOpen
     ASSERT_TRUE(QFile::link(m_pty.slavePath(), path));
     m_link.setDeviceName(path);
     m_port = 4;
+    QStringList events;  // for a traffic log
+    m_link.setEventHandler([&](int port, const QString& text) { events << QStringLiteral("%1 %2").arg(port).arg(text); });
     ASSERT_TRUE(m_link.OpenLink(4, 2400, 'N', 8, 2, kPanelEventMask, 512) && m_link.StartMonitor());
     int reconnected = 0;
     m_link.setReconnectedHandler([&](int port) { reconnected += port == 4 ? 1 : 100; });
@@ -167,6 +169,12 @@ TEST_F(LinkTest, hangUpReportsTheDisconnectionOnceReconnectsAtTheSamePathAndOpen
     m_link.setDeviceName(QStringLiteral("/dev/veltra-no-such-port"));
     EXPECT_FALSE(m_link.OpenLink(4, 9600, 'N', 8, 1, kPanelEventMask, 512));
     EXPECT_FALSE(m_link.isReconnecting());
+    // One line for the failed tries (the first; then one a minute), not one a second.
+    ASSERT_EQ(events.size(), 6) << events.join('|').toStdString();
+    EXPECT_TRUE(events[2].startsWith("4 reconnect try 1 failed: ")) << events[2].toStdString();
+    events.removeAt(2);
+    EXPECT_EQ(events, (QStringList{"4 opened 2400 8N2", "4 closed: The device has been disconnected.", "4 reconnected 2400 8N2",
+                                   "4 closed: The device has been disconnected.", "4 open failed: does not exist"}));
 }
 
 // Linux pseudo-terminals keep 8 data bits without parity whatever they are told:
