@@ -4,6 +4,7 @@
 #include "serial/serial_platform.h"
 
 #include <QMetaObject>
+#include <QHash>
 #include <QTimer>
 #include <QtGlobal>
 
@@ -88,6 +89,7 @@ CComPortLink::~CComPortLink() {
         m_port->flush();
         m_port->close();
     }
+    releaseDevice();
 }
 
 bool CComPortLink::isOpen() const {
@@ -126,9 +128,16 @@ bool CComPortLink::OpenLink(int portNumber, int baudRate, char parity, int dataB
         ExplicitCall guard(m_explicitCalls);
         if (m_port->isOpen()) {
             m_port->close();
+            releaseDevice();
             event(QStringLiteral("closed: reopening"));
         }
         m_port->setPortName(device);
+        if (const CComPortLink* other = deviceHolder(device)) {
+            // Two ports on one device would share its replies.
+            m_lastOpenError = QStringLiteral("already open as COM%1 (%2)").arg(other->portNumber()).arg(other->deviceName());
+            event(QStringLiteral("open failed: ") + m_lastOpenError);
+            return false;
+        }
         if (!m_port->open(QIODevice::ReadWrite)) {
             // Opening failures show no box; the caller shows the port as closed.
             m_lastOpenError = describeOpenFailure(device);
@@ -137,6 +146,7 @@ bool CComPortLink::OpenLink(int portNumber, int baudRate, char parity, int dataB
             return false;
         }
     }
+    holdDevice(device);
     event(QStringLiteral("opened ") + lineText());
 
     configure(baudRate, parity, dataBits, stopBits);
@@ -420,6 +430,7 @@ void CComPortLink::deviceGone(const QString& operation) {
         ExplicitCall guard(m_explicitCalls);
         m_port->close();
         m_port->clearError();
+        releaseDevice();
     }
     event(QStringLiteral("closed: ") + disconnectedText());
     // Tried again every second at the same path, from now on: the report
@@ -441,13 +452,14 @@ void CComPortLink::tryReconnect() {
     {
         ExplicitCall guard(m_explicitCalls);
         m_port->setPortName(deviceName());
-        const bool opened = m_port->open(QIODevice::ReadWrite);
+        const bool opened = !deviceHolder(deviceName()) && m_port->open(QIODevice::ReadWrite);
         if (!opened && (++m_failedTries == 1 || m_failedTries % 60 == 0) && m_eventHandler)
             event(QStringLiteral("reconnect try %1 failed: %2").arg(m_failedTries).arg(describeOpenFailure(deviceName())));
         m_port->clearError();
         if (!opened)
             return;  // not back yet: no report, another try in a second
     }
+    holdDevice(deviceName());
     event(QStringLiteral("reconnected ") + lineText());
     m_reconnectTimer->stop();
     const quint64 generation = ++m_generation;
@@ -463,6 +475,35 @@ void CComPortLink::tryReconnect() {
         m_reconnectedHandler(m_portNumber);
     if (generation == m_generation)
         scheduleDrain();
+}
+
+namespace {
+
+// The devices the links of this process hold open, by identity.
+QHash<QString, const CComPortLink*>& heldDevices() {
+    static QHash<QString, const CComPortLink*> held;
+    return held;
+}
+
+}  // namespace
+
+const CComPortLink* CComPortLink::deviceHolder(const QString& device) const {
+    const QString identity = serial_platform::deviceIdentity(device);
+    const CComPortLink* holder = identity.isEmpty() ? nullptr : heldDevices().value(identity);
+    return holder != this ? holder : nullptr;
+}
+
+void CComPortLink::holdDevice(const QString& device) {
+    releaseDevice();
+    m_heldDevice = serial_platform::deviceIdentity(device);
+    if (!m_heldDevice.isEmpty())
+        heldDevices().insert(m_heldDevice, this);
+}
+
+void CComPortLink::releaseDevice() {
+    if (!m_heldDevice.isEmpty() && heldDevices().value(m_heldDevice) == this)
+        heldDevices().remove(m_heldDevice);
+    m_heldDevice.clear();
 }
 
 void CComPortLink::event(const QString& text) {

@@ -135,6 +135,11 @@ private:
     void reportError(const QString& operation, const QString& systemText);
     QString describeOpenFailure(const QString& device) const;
     void event(const QString& text);
+    // One device, however named, is open on one link of the process at a
+    // time: the link holding it, other than this one, or nullptr.
+    const CComPortLink* deviceHolder(const QString& device) const;
+    void holdDevice(const QString& device);
+    void releaseDevice();
     QString lineText() const;  // "9600 8N1"
 
     // What OpenLink was asked for, for reopening the same way.
@@ -176,6 +181,7 @@ private:
     TrafficHandler m_trafficHandler;
     EventHandler m_eventHandler;
     int m_failedTries = 0;  // reconnect tries since the device went away
+    QString m_heldDevice;   // the identity of the device this link holds open
 };
 
 }  // namespace veltra

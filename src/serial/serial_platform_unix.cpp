@@ -60,6 +60,15 @@ bool lacksPermission(const QString& device, QString* hint) {
     return true;
 }
 
+QString deviceIdentity(const QString& device) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(device).constData(), &st) != 0)
+        return {};
+    if (S_ISCHR(st.st_mode))
+        return QStringLiteral("c%1").arg(static_cast<qulonglong>(st.st_rdev));
+    return QStringLiteral("f%1:%2").arg(static_cast<qulonglong>(st.st_dev)).arg(static_cast<qulonglong>(st.st_ino));
+}
+
 }  // namespace veltra::serial_platform
 
 namespace veltra {

@@ -12,6 +12,13 @@ bool isPseudoTerminal(NativeHandle, const QString&) { return false; }
 bool lineHolds(NativeHandle, std::uint8_t, int, int) { return true; }
 bool hungUp(NativeHandle) { return false; }
 bool lacksPermission(const QString&, QString*) { return false; }
+QString deviceIdentity(const QString& device) {
+    // COM3, com3 and \\.\COM3 name one port.
+    QString name = device.toUpper();
+    if (name.startsWith(QLatin1String("\\\\.\\")))
+        name = name.mid(4);
+    return name;
+}
 
 }  // namespace veltra::serial_platform
 

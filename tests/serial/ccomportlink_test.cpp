@@ -114,9 +114,15 @@ TEST_F(LinkTest, closedLinkRefusesAndOpenFailsWithoutReportWhenInUseOrMissing) {
     EXPECT_TRUE(QFile::exists(deviceLockFile(m_pty.slavePath())));  // found where the serial library put it
     CComPortLink second;
     second.setErrorReporter([this](const QString& text) { m_reports << text; });
-    second.setDeviceName(m_pty.slavePath());
-    EXPECT_FALSE(second.OpenLink(2, 9600, 'N', 8, 1, kPanelEventMask, 512));
-    EXPECT_TRUE(second.lastOpenError().contains(QStringLiteral("another program")));
+    // The same device by another name (even to root, whom the exclusive open does not stop).
+    QTemporaryDir dir;
+    const QString alias = dir.filePath("link");
+    ASSERT_TRUE(QFile::link(m_pty.slavePath(), alias));
+    for (const QString& name : {m_pty.slavePath(), alias}) {
+        second.setDeviceName(name);
+        EXPECT_FALSE(second.OpenLink(2, 9600, 'N', 8, 1, kPanelEventMask, 512));
+        EXPECT_EQ(second.lastOpenError(), QStringLiteral("already open as COM1 (%1)").arg(m_pty.slavePath()));
+    }
     second.setDeviceName(QStringLiteral("/dev/veltra-no-such-port"));
     EXPECT_FALSE(second.OpenLink(2, 9600, 'N', 8, 1, kPanelEventMask, 512));
 }
