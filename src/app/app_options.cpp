@@ -28,7 +28,8 @@ AppOptions parseAppOptions(const QStringList& arguments) {
     const QCommandLineOption version = parser.addVersionOption();
     const QCommandLineOption port(
         QStringLiteral("port"),
-        QStringLiteral("Open DEVICE as COM port N (1 to 4) instead of its default device. Repeatable."),
+        QStringLiteral("Open DEVICE as COM port N (1 to 4) for this run, instead of the device last chosen "
+                       "in Configurate or its default device. Repeatable."),
         QStringLiteral("N=DEVICE"));
     parser.addOption(port);
     const QCommandLineOption logLines(
@@ -40,7 +41,7 @@ AppOptions parseAppOptions(const QStringList& arguments) {
     const QCommandLineOption trafficLog(
         QStringLiteral("traffic-log"),
         QStringLiteral("Append every byte sent and received on every port to FILE, one line per write "
-                       "and per received chunk."),
+                       "and per received chunk, and each port's opening, closing and reconnecting."),
         QStringLiteral("FILE"));
     parser.addOption(trafficLog);
 
