@@ -146,6 +146,20 @@ struct Arguments {
     double durationSeconds = 0;
 };
 
+// A whole decimal number from `low` to `high`: the command line takes no
+// other ("5abc", "1e3", "0x10", "" are refused, not read as 5, 1, 0).
+int wholeNumber(const std::string& text, int low, int high, const std::string& what) {
+    const std::string range = what + " is a whole number from " + std::to_string(low) + " to " + std::to_string(high);
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
+        throw UsageError{"refused, nothing was sent: '" + text + "' is not a whole number; " + range};
+    const int n = std::stoi(text);
+    if (n < low || n > high) throw UsageError{"refused, nothing was sent: '" + text + "' is out of range; " + range};
+    return n;
+}
+
+constexpr int kTimerFieldMax[kTimerFieldCount] = {5, 59, 59, 999, 9};
+constexpr const char* kTimerFieldName[kTimerFieldCount] = {"--hours", "--minutes", "--seconds", "--ms", "--tenths"};
+
 TimerValue timerFrom(const Arguments& a) {
     TimerValue t{"0", "0", "0", "0", "0"};
     if (!a.timeText.empty()) {
@@ -156,7 +170,8 @@ TimerValue timerFrom(const Arguments& a) {
     bool anyField = false;
     for (int f = 0; f < kTimerFieldCount; ++f)
         if (a.fields[std::size_t(f)]) {
-            t.field(f) = *a.fields[std::size_t(f)];
+            const std::string& v = *a.fields[std::size_t(f)];
+            t.field(f) = std::to_string(wholeNumber(v, 0, kTimerFieldMax[f], kTimerFieldName[f]));
             anyField = true;
         }
     if (a.timeText.empty() && !anyField)
@@ -228,7 +243,7 @@ int main(int argc, char** argv) {
         const int m = modeFromName(a.word);
         if (m != 2 && !a.value.empty()) throw UsageError{"only 'mode nd' takes a number of steps"};
         if (m == 2 && a.value.empty()) throw UsageError{"'mode nd' needs the number of steps, 0 to 144"};
-        c.mode(m, a.value);
+        c.mode(m, m == 2 ? std::to_string(wholeNumber(a.value, 0, 144, "the number of steps")) : std::string());
     });
     mode->add_option("mode", a.word, "fast, soft or nd")->required()->check(CLI::IsMember({"fast", "soft", "nd"}));
     mode->add_option("steps", a.value, "Neutral Density steps, 0..144");
@@ -247,15 +262,15 @@ int main(int argc, char** argv) {
                            });
     timer->add_option("timer", a.word, "delay or exposure")->required()->check(CLI::IsMember({"delay", "exposure"}));
     timer->add_option("time", a.timeText, "HH:MM:SS.mmm.t, e.g. 00:00:01.250.0 (at most 5 hours)");
-    const char* const fieldNames[] = {"--hours", "--minutes", "--seconds", "--ms", "--tenths"};
     const char* const fieldHelp[] = {"hours, 0..5", "minutes, 0..59", "seconds, 0..59", "milliseconds, 0..999",
                                      "tenths of a millisecond, 0..9"};
     for (int f = 0; f < kTimerFieldCount; ++f)
-        timer->add_option_function<std::string>(fieldNames[f], [&a, f](const std::string& v) { a.fields[std::size_t(f)] = v; },
+        timer->add_option_function<std::string>(kTimerFieldName[f], [&a, f](const std::string& v) { a.fields[std::size_t(f)] = v; },
                                                 fieldHelp[f]);
 
     auto* repeat = sendOnly("repeat", "repeat cycle number: N (0..65000) or continuous", true, [&](Client& c) {
-        c.repeat(a.word == "continuous" ? std::string(kContinuousText) : a.word);
+        c.repeat(a.word == "continuous" ? std::string(kContinuousText)
+                                        : std::to_string(wholeNumber(a.word, 0, 65000, "the repeat count (or continuous)")));
     });
     repeat->add_option("count", a.word, "N or continuous")->required();
 
