@@ -87,13 +87,43 @@ def test_info_gives_two_lines(sim):
     assert (len(first), len(second)) == (8, 4)
 
 
-def test_verify_reports_each_difference(line):
-    closed_fast = H("CC AC DC 00 A0 B0 10 00 00 00 00 20 00 00 00 00 F0 00 01 00")
+# The status read back: closed, Fast, trigger off, sync off, both timers 0, repeat 1, no running option.
+READ_BACK = H("CC AC DC 00 A0 B0 10 00 00 00 00 20 00 00 00 00 F0 00 01 00")
+VERIFIED = [
+    (lambda c: c.open_shutter(verify=True), "AA", ("shutter", "open", "close")),
+    (lambda c: c.mode("soft", verify=True), "DD", ("mode", "soft", "fast")),
+    (lambda c: c.mode("nd", steps=18, verify=True), "DE 12", ("mode", "nd", "fast")),
+    (lambda c: c.trigger("rising", verify=True), "FA A3", ("trigger", "rising", "off")),
+    (lambda c: c.sync("low", verify=True), "FA B2", ("sync", "low", "off")),
+    (lambda c: c.set_timer("delay", td(seconds=1), verify=True), "FA 10 00 01 00 00",
+     ("delay", "00:00:01.000.0", "00:00:00.000.0")),
+    (lambda c: c.set_timer("exposure", td(seconds=1), verify=True), "FA 20 00 01 00 00",
+     ("exposure", "00:00:01.000.0", "00:00:00.000.0")),
+    (lambda c: c.repeat(7, verify=True), "FA F0 00 07", ("repeat", "7", "1")),
+    (lambda c: c.run("power-up", verify=True), "FA F1", ("running_option", "power-up", "none")),
+]
+
+
+@pytest.mark.parametrize("call,sent,difference", VERIFIED, ids=[r[2][0] + ":" + r[1] for r in VERIFIED])
+def test_verify_names_each_field_that_reads_back_different(line, call, sent, difference):
     with veltra.Controller(line.path) as c:
-        on_line(line, H("AA CC"), lambda: line.send(closed_fast))
+        want = H(sent) + H("CC")
+        on_line(line, want, lambda: line.send(READ_BACK))
         with pytest.raises(veltra.VerifyError) as e:
-            c.open_shutter(verify=True)
-    assert e.value.differences == (veltra.Difference("shutter", "open", "close"),)
+            call(c)
+    assert e.value.differences[0] == veltra.Difference(*difference)  # nd: nd_steps 18 read 0 follows
+
+
+def test_status_reply_out_of_range_is_a_reply_error_and_writes_no_file(line, tmp_path):
+    with veltra.Controller(line.path) as c:
+        for call in (c.status, lambda: c.read_config(tmp_path / "read.cfg")):
+            on_line(line, H("CC"), lambda: line.send(H("CC") + b"\xff" * 19))
+            with pytest.raises(veltra.ReplyError) as e:
+                call()
+            assert isinstance(e.value, veltra.Error)
+            for field in ("mode", "trigger", "sync", "delay hours", "exposure milliseconds", "running_option"):
+                assert field in str(e.value)
+    assert not (tmp_path / "read.cfg").exists()
 
 
 # ---- files and downloads -------------------------------------------------------------
@@ -141,6 +171,32 @@ def test_wait_run_yields_a_report_per_cycle_for_repeat_3(sim):
     assert all(r.closed - r.opened >= td(milliseconds=5) for r in reports)
 
 
+def test_wait_run_hands_out_each_cycle_as_it_ends():
+    proc, path = start_sim()
+    try:
+        with veltra.Controller(path) as c:
+            c.set_timer("exposure", td(milliseconds=976))  # with Fast's 24 ms: a 1 s cycle
+            c.repeat(5)
+            c.run("go")
+            reports, arrived = [], []
+            for r in c.wait_run():
+                arrived.append(datetime.datetime.now().astimezone())
+                reports.append(r)
+    finally:
+        proc.terminate(), proc.wait(WAIT)
+    assert [r.cycles_left for r in reports] == [4, 3, 2, 1, 0]
+    assert arrived[0] < reports[1].closed  # the first reached the script before the second cycle ended
+    assert all(a - r.closed < td(milliseconds=100) for a, r in zip(arrived, reports))
+
+
+def test_device_gone_during_apply_is_a_port_error(line):
+    with veltra.Controller(line.path) as c:
+        on_line(line, H("AC"), line.hang_up)
+        with pytest.raises(veltra.PortError) as e:
+            c.apply(veltra.Config())
+    assert e.value.reason == "closed" and "went away during the download, after step 1 of" in str(e.value)
+
+
 # ---- errors ----------------------------------------------------------------------------
 
 def test_silent_line_times_out(line):
@@ -172,6 +228,16 @@ def test_missing_device(tmp_path):
     assert e.value.reason == "missing" and e.value.errno == errno.ENOENT
 
 
+def test_relative_device_path_is_taken_from_the_working_folder(sim, tmp_path, monkeypatch):
+    os.symlink(sim, tmp_path / "simrel")
+    monkeypatch.chdir(tmp_path)
+    with veltra.Controller("simrel") as c:
+        assert c.status().shutter == "close"
+    with pytest.raises(veltra.PortError) as e:
+        veltra.Controller("nothing")
+    assert e.value.reason == "missing" and str(tmp_path / "nothing") in str(e.value)
+
+
 REFUSED = [
     (lambda c: c.set_timer("delay", "06:00:00.000.0"), "Hours number must be less than 6"),
     (lambda c: c.set_timer("delay", td(hours=5, microseconds=100)), "5 hours"),
@@ -192,6 +258,28 @@ REFUSED = [
     (lambda c: c.repeat(10**30), "0 to 65000"),
     (lambda c: c.apply(veltra.Config(repeat="often")), "continuous"),
 ]
+
+
+WRONG_TYPE = [
+    lambda c: c.mode("nd", steps=1e100),
+    lambda c: c.mode("nd", steps=99.99),
+    lambda c: c.mode("nd", steps=True),
+    lambda c: c.mode("nd", steps=b"12"),
+    lambda c: c.mode("nd", steps=[5]),
+    lambda c: c.mode("nd", steps="12"),
+    lambda c: c.repeat(5.0),
+    lambda c: c.repeat(True),
+    lambda c: c.set_timer("delay", 1.5),
+]
+
+
+@pytest.mark.parametrize("call", WRONG_TYPE)
+def test_wrong_type_raises_type_error_and_sends_nothing(line, call):
+    with veltra.Controller(line.path) as c:
+        with pytest.raises(TypeError):
+            call(c)
+        c.stop()  # the next byte on the line is this one
+        assert line.read(1) == H("BF")
 
 
 @pytest.mark.parametrize("call,message", REFUSED, ids=[r[1] for r in REFUSED])
