@@ -36,10 +36,11 @@ enum ExitCode : int {
 
 constexpr const char* kExitCodesText = R"(Exit codes:
   0    done
-  1    another failure (the message says which)
+  1    another failure (the message says which), e.g. a status reply with
+       values the controller cannot have
   2    bad usage, or a value the panel's checks refuse (nothing was sent)
   3    the device cannot be opened: missing, no permission (dialout group),
-       held by another program; or it went away
+       held by another program; or it went away (also during a call)
   4    no answer within the timeout (the message names the step)
   5    --verify read the status back and found a difference
   6    a bad .cfg file (missing, unreadable, truncated) or one that cannot be written
