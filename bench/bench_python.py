@@ -46,6 +46,7 @@ def status_ratio(sim, rounds, n):
 
 def interrupt_latency(tries):
     """Seconds from SIGINT to KeyboardInterrupt in the script, a wait on a silent line."""
+    signal.signal(signal.SIGINT, signal.default_int_handler)  # a background job starts with it ignored
     master, slave = pty.openpty()
     tty.setraw(slave)
     path = os.ttyname(slave)

@@ -83,20 +83,24 @@ py::object repeatValue(int repeat) {
     return py::int_(repeat);
 }
 
-// An int 0..65000, or "continuous", as the repeat text the panel takes.
-std::string repeatText(py::handle value) {
+// An int 0..`high`, or "continuous", as the repeat text the panel takes:
+// 65000 for repeat(), whose larger counts would run continuously; a file's
+// settings hold what the panel's download sends, up to 65535.
+std::string repeatText(py::handle value, long long high = 65000) {
     if (py::isinstance<py::str>(value)) {
         if (value.cast<std::string>() == "continuous") return kContinuousText;
-        throw RefusedError("repeat takes an int 0..65000 or \"continuous\", not " + py::repr(value).cast<std::string>());
+        throw RefusedError("repeat takes an int 0.." + std::to_string(high) + " or \"continuous\", not " +
+                           py::repr(value).cast<std::string>());
     }
     if (!PyLong_Check(value.ptr()) || PyBool_Check(value.ptr()))
-        throw py::type_error("repeat takes an int 0..65000 or \"continuous\", not " +
+        throw py::type_error("repeat takes an int 0.." + std::to_string(high) + " or \"continuous\", not " +
                              py::repr(value).cast<std::string>());
     int overflow = 0;
     const long long n = PyLong_AsLongLongAndOverflow(value.ptr(), &overflow);
     if (overflow < 0 || (overflow == 0 && n < 0)) throw RefusedError(msg::kNegativeRepeat);
-    if (overflow > 0 || n > 65000)
-        throw RefusedError("repeat must be 0 to 65000 or \"continuous\", not " + py::str(value).cast<std::string>());
+    if (overflow > 0 || n > high)
+        throw RefusedError("repeat must be 0 to " + std::to_string(high) + " or \"continuous\", not " +
+                           py::str(value).cast<std::string>());
     return std::to_string(n);
 }
 
@@ -382,14 +386,20 @@ FileSettings settingsFrom(py::handle config) {
     const std::string shutter = text("shutter");
     a.shutterPosition = shutter == "open" ? 0 : shutter == "close" ? 1 : nameOr(shutter, -1, -2, msg::kBadPosition);
     a.shutterMode = nameOr(text("mode"), -1, modeFromName(text("mode")), msg::kBadMode);
-    a.ndSteps = config.attr("nd_steps").cast<int>();
+    const py::object steps = config.attr("nd_steps");
+    if (!PyLong_Check(steps.ptr()) || PyBool_Check(steps.ptr()))
+        throw py::type_error("nd_steps is an int, not " + py::repr(steps).cast<std::string>());
+    int overflow = 0;
+    const long long n = PyLong_AsLongLongAndOverflow(steps.ptr(), &overflow);
+    if (overflow != 0 || n < 0 || n > 255) throw RefusedError("nd_steps must be 0 to 144, not " + py::str(steps).cast<std::string>());
+    a.ndSteps = static_cast<int>(n);  // the download's own check refuses 145 to 255 with the panel's message
     a.triggerMode = triggerFromName(text("trigger"));
     if (a.triggerMode == -2) throw RefusedError(msg::kBadTrigger);
     a.syncMode = syncFromName(text("sync"));
     if (a.syncMode == -2) throw RefusedError(msg::kBadSync);
     a.delayTime = timerFrom(config.attr("delay"));
     a.exposureTime = timerFrom(config.attr("exposure"));
-    a.repeatText = repeatText(config.attr("repeat"));
+    a.repeatText = repeatText(config.attr("repeat"), 0xFFFF);
     const std::string option = text("running_option");
     a.runningOption = nameOr(option, -1, runningOptionFromName(option), msg::kBadRunningOption);
     const py::object selected = config.attr("selected_timer");

@@ -249,6 +249,7 @@ WRONG_TYPE = [
     lambda c: c.repeat(5.0),
     lambda c: c.repeat(True),
     lambda c: c.set_timer("delay", 1.5),
+    lambda c: c.apply(veltra.Config(mode="nd", nd_steps=18.0)),
 ]
 
 
