@@ -157,7 +157,10 @@ public:
 
     // Polled while waiting (every 50 ms): true stops the wait with InterruptedError.
     void setInterruptCheck(std::function<bool()> check) { m_interrupted = std::move(check); }
-    void setTrafficHandler(TrafficHandler handler) { m_traffic = std::move(handler); }
+    // Called where the port lives, as bytes go out and come in.
+    void setTrafficHandler(TrafficHandler handler) {
+        here([&] { m_traffic = std::move(handler); });
+    }
     const ClientOptions& options() const { return m_options; }
     // Read back after each setting from now on (or not), as ClientOptions::verify.
     void setVerify(bool on) { m_options.verify = on; }
