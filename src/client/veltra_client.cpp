@@ -285,7 +285,7 @@ Client::Client(ClientOptions options)
             if (byte == kCarriageReturn && m_events->countEnded) m_events->crEnded = true;
             m_panel->onPortRxChar(m_state, byte, port);
         });
-        m_link->setCtsHandler([this](int) { flushReceived(); });
+        m_link->setBatchHandler([this](int) { flushReceived(); });
         m_link->setErrorReporter([](const QString&) {});  // the next wait reports a closed line
         m_link->setClosedHandler([this](int port, const QString& reason) {
             flushReceived();
@@ -438,7 +438,7 @@ InfoLines Client::info() {
 
 // ---- settings -----------------------------------------------------------------------------
 
-void Client::verifyFields(const std::vector<std::string>& fields, const ApplySettings& wanted) {
+void Client::verifyFields(const std::vector<std::string>& fields, ControllerSettings wanted) {
     if (!m_options.verify) return;
     const StatusRecord read = status();
     std::vector<Difference> differences;
@@ -449,35 +449,35 @@ void Client::verifyFields(const std::vector<std::string>& fields, const ApplySet
 }
 
 void Client::openShutter() {
-    ApplySettings wanted;
+    ControllerSettings wanted;
     act([&](PanelState& s) {
         m_panel->onOpen(s);
-        wanted = applySettingsOf(s);
+        wanted = s;
     });
     verifyFields({"shutter"}, wanted);
 }
 
 void Client::closeShutter() {
-    ApplySettings wanted;
+    ControllerSettings wanted;
     act([&](PanelState& s) {
         m_panel->onClose(s);
-        wanted = applySettingsOf(s);
+        wanted = s;
     });
     verifyFields({"shutter"}, wanted);
 }
 
 void Client::mode(int shutterMode, const std::string& ndSteps) {
-    ApplySettings wanted;
+    ControllerSettings wanted;
     switch (shutterMode) {
-    case 0: act([&](PanelState& s) { m_panel->onFast(s); wanted = applySettingsOf(s); }); break;
-    case 1: act([&](PanelState& s) { m_panel->onSoft(s); wanted = applySettingsOf(s); }); break;
+    case 0: act([&](PanelState& s) { m_panel->onFast(s); wanted = s; }); break;
+    case 1: act([&](PanelState& s) { m_panel->onSoft(s); wanted = s; }); break;
     case 2:
         // The steps dialog's own check, then the panel takes its answer.
         if (const auto refused = checkNdSteps(ndSteps)) throw RefusedError(*refused);
         act([&](PanelState& s) {
             m_prompts->steps = ndSteps;
             m_panel->onNeutralDensity(s, s.shutterMode);
-            wanted = applySettingsOf(s);
+            wanted = s;
         });
         break;
     default: throw RefusedError(msg::kBadMode);
@@ -487,7 +487,7 @@ void Client::mode(int shutterMode, const std::string& ndSteps) {
 
 void Client::trigger(int triggerMode) {
     if (triggerMode < -1 || triggerMode > 3) throw RefusedError(msg::kBadTrigger);
-    ApplySettings wanted;
+    ControllerSettings wanted;
     act([&](PanelState& s) {
         if (triggerMode == -1) {
             s.triggerMode = 0;  // the box switches the input off when a mode is checked
@@ -495,14 +495,14 @@ void Client::trigger(int triggerMode) {
         } else {
             m_panel->onTriggerRadio(s, triggerMode);
         }
-        wanted = applySettingsOf(s);
+        wanted = s;
     });
     verifyFields({"trigger"}, wanted);
 }
 
 void Client::sync(int syncMode) {
     if (syncMode < -1 || syncMode > 1) throw RefusedError(msg::kBadSync);
-    ApplySettings wanted;
+    ControllerSettings wanted;
     act([&](PanelState& s) {
         if (syncMode == -1) {
             s.syncMode = 0;
@@ -510,28 +510,28 @@ void Client::sync(int syncMode) {
         } else {
             m_panel->onSyncRadio(s, syncMode);
         }
-        wanted = applySettingsOf(s);
+        wanted = s;
     });
     verifyFields({"sync"}, wanted);
 }
 
 void Client::setTimer(TimerKind kind, const TimerValue& value) {
-    ApplySettings wanted;
+    ControllerSettings wanted;
     act([&](PanelState& s) {
         s.timerSelectIndex = kind == TimerKind::Exposure ? 1 : 0;
         s.editedTime = value;
         m_panel->onSetTimer(s);
-        wanted = applySettingsOf(s);
+        wanted = s;
     });
     verifyFields({kind == TimerKind::Exposure ? "exposure" : "delay"}, wanted);
 }
 
 void Client::repeat(const std::string& count) {
-    ApplySettings wanted;
+    ControllerSettings wanted;
     act([&](PanelState& s) {
         s.repeatText = count;
         m_panel->onSendRepeat(s);
-        wanted = applySettingsOf(s);
+        wanted = s;
     });
     verifyFields({"repeat"}, wanted);
 }
@@ -543,12 +543,12 @@ void Client::run(int runningOption) {
     // return) to the settings just sent, which would otherwise reach the
     // run's counting and end it before it began.
     if (runningOption != 0) status();
-    ApplySettings wanted;
+    ControllerSettings wanted;
     act([&](PanelState& s) {
         continuousByName(s);
         s.runningOption = runningOption;
         m_panel->onRunningOption(s, runningOption);
-        wanted = applySettingsOf(s);
+        wanted = s;
     });
     if (m_options.verify && runningOption == 0) verifyFields({"running_option"}, wanted);
 }
@@ -578,7 +578,7 @@ void Client::saveToController() { act([this](PanelState& s) { m_panel->onSaveCon
 
 // ---- the download ---------------------------------------------------------------------------
 
-void Client::apply(const ApplySettings& a) {
+void Client::apply(ControllerSettings a) {
     int writesBefore = 0;
     unsigned lostBefore = 0;
     here([&] {
@@ -589,15 +589,7 @@ void Client::apply(const ApplySettings& a) {
     for (int k = 0; k < kApplyStepCount; ++k)
         if (applyStepCommand(static_cast<ApplyStep>(k), a)) ++steps;
     act([&](PanelState& s) {
-        s.shutterPosition = a.shutterPosition;
-        s.shutterMode = a.shutterMode;
-        s.ndSteps = a.ndSteps;
-        s.triggerMode = a.triggerMode;
-        s.syncMode = a.syncMode;
-        s.delayTime = a.delayTime;
-        s.exposureTime = a.exposureTime;
-        s.repeatText = a.repeatText;
-        s.runningOption = a.runningOption;
+        static_cast<ControllerSettings&>(s) = a;
         s.leftCycleText = a.repeatText;
         m_panel->onApply(s);
     });
@@ -644,11 +636,11 @@ void Client::apply(const ApplySettings& a) {
 }
 
 void Client::applyFile(const std::string& path) {
-    ApplySettings settings;
+    ControllerSettings settings;
     act([&](PanelState& s) {
         m_prompts->file = path;
         m_panel->onLoadConfigFile(s);
-        settings = applySettingsOf(s);
+        settings = s;
     });
     apply(settings);
 }
@@ -735,21 +727,7 @@ void Client::monitor(std::chrono::milliseconds duration) {
 
 // ---- comparing ------------------------------------------------------------------------------------
 
-ApplySettings Client::settingsOf(const StatusRecord& r) {
-    ApplySettings a;
-    a.shutterPosition = r.shutterPosition;
-    a.shutterMode = r.shutterMode;
-    a.ndSteps = r.ndSteps;
-    a.triggerMode = r.triggerMode;
-    a.syncMode = r.syncMode;
-    a.delayTime = r.delayTime;
-    a.exposureTime = r.exposureTime;
-    a.repeatText = r.repeat == kContinuousCount ? kContinuousText : std::to_string(r.repeat);
-    a.runningOption = r.runningOption;
-    return a;
-}
-
-std::vector<Difference> Client::compare(const ApplySettings& w, const StatusRecord& r) {
+std::vector<Difference> Client::compare(const ControllerSettings& w, const ControllerSettings& r) {
     std::vector<Difference> d;
     const auto add = [&](const char* field, const std::string& wanted, const std::string& read) {
         if (wanted != read) d.push_back({field, wanted, read});
@@ -761,8 +739,7 @@ std::vector<Difference> Client::compare(const ApplySettings& w, const StatusReco
     add("sync", syncName(w.syncMode), syncName(r.syncMode));
     add("delay", timerText(w.delayTime), timerText(r.delayTime));
     add("exposure", timerText(w.exposureTime), timerText(r.exposureTime));
-    const int wantedRepeat = w.repeatText == kContinuousText ? kContinuousCount : leadingInt(w.repeatText);
-    add("repeat", repeatName(wantedRepeat), repeatName(r.repeat));
+    add("repeat", repeatName(repeatCount(w)), repeatName(repeatCount(r)));
     add("running_option", runningOptionName(w.runningOption), runningOptionName(r.runningOption));
     return d;
 }
