@@ -17,7 +17,9 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#ifndef _WIN32
 #include <pthread.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -228,10 +230,12 @@ private:
     }
 
     void main() {
+#ifndef _WIN32
         // Signals are the script's: Python's handlers run in its main thread.
         sigset_t all;
         sigfillset(&all);
         pthread_sigmask(SIG_BLOCK, &all, nullptr);
+#endif
         if (!QCoreApplication::instance()) {
             static int argc = 1;
             static char name[] = "veltra";
