@@ -331,11 +331,6 @@ void Client::flushReceived() {
     m_rxChunk.clear();
 }
 
-void Client::checkNotLost(unsigned lostBefore, const std::string& during) const {
-    if (m_lost != lostBefore)
-        throw PortError(PortError::Reason::Closed, "the device went away (" + m_options.device.toStdString() + ") " + during);
-}
-
 // ---- waiting ------------------------------------------------------------------------------
 
 void Client::waitUntil(const std::function<bool()>& done, int timeoutMs, const std::string& step) {

@@ -227,8 +227,6 @@ private:
     // Runs `f` where the port lives.
     void here(const std::function<void()>& f) { m_loop->run(f); }
     bool linkOpen() const;
-    // Throws when the device went away since `lostBefore` (the count at the call's start).
-    void checkNotLost(unsigned lostBefore, const std::string& during) const;
 
     ClientOptions m_options;
     ClientLoop* m_loop;
