@@ -323,6 +323,11 @@ public:
     // every 50 ms and gives the turn up.
     bool take(const std::function<bool()>& interrupted) {
         std::unique_lock lock(m_mutex);
+        // A signal handler that calls the Controller whose call it interrupted
+        // would wait for its own turn for ever.
+        if (m_busy && m_owner == std::this_thread::get_id())
+            throw std::runtime_error("this thread is inside a call on this Controller already (a signal handler?): "
+                                     "call it after the call has ended, e.g. in 'except KeyboardInterrupt:'");
         const std::uint64_t me = m_next++;
         m_queue.push_back(me);
         while (m_busy || m_queue.front() != me) {
@@ -339,6 +344,7 @@ public:
         }
         m_queue.pop_front();
         m_busy = true;
+        m_owner = std::this_thread::get_id();
         return true;
     }
     void give() {
@@ -355,6 +361,7 @@ private:
     std::deque<std::uint64_t> m_queue;
     std::uint64_t m_next = 0;
     bool m_busy = false;
+    std::thread::id m_owner;
 };
 
 // ---- configuration files, through the panel's own load and save ------------------------------

@@ -304,6 +304,18 @@ def test_ctrl_c_in_wait_run_of_a_continuous_run_then_stop(sim):
         assert [b for d, b in c.traffic() if d == "tx"] == [H("BF")]
 
 
+def test_a_signal_handler_calling_the_interrupted_controller_is_refused_not_hung(line):
+    with veltra.Controller(line.path, timeout=30.0) as c:
+        previous = signal.signal(signal.SIGINT, lambda *_: c.stop())
+        try:
+            on_line(line, H("CC"), lambda: os.kill(os.getpid(), signal.SIGINT))
+            with pytest.raises(RuntimeError, match="signal handler"):
+                c.status()
+        finally:
+            signal.signal(signal.SIGINT, previous)
+        assert c.port_open
+
+
 def test_close_releases_the_port_on_exit_and_on_garbage_collection(sim):
     with veltra.Controller(sim) as c:
         assert c.port_open
