@@ -139,6 +139,8 @@ TEST_F(SimTest, exitCode3_missingDeviceAndDeviceHeldByAnotherProgram) {
     Result r = ctl({"--device", "/nonexistent/ttyUSB9", "status"});
     EXPECT_EQ(r.code, 3);
     EXPECT_TRUE(r.err.contains("does not exist")) << r.err.toStdString();
+    // A value out of range is a usage error whatever the device.
+    EXPECT_EQ(ctl({"--device", "/nonexistent/ttyUSB9", "repeat", "65001"}).code, 2);
     QSerialPort other;
     other.setPortName(pty);
     ASSERT_TRUE(other.open(QIODevice::ReadWrite));
