@@ -531,7 +531,8 @@ public:
         if (baud <= 0) throw RefusedError("baud must be positive");
         int timeoutMs = -1;
         if (!timeout.is_none()) {
-            if (py::isinstance<py::bool_>(timeout)) throw py::type_error("timeout is seconds (a number) or None");
+            if (py::isinstance<py::bool_>(timeout) || !(py::isinstance<py::int_>(timeout) || py::isinstance<py::float_>(timeout)))
+                throw py::type_error("timeout is seconds (an int or a float) or None, not " + py::repr(timeout).cast<std::string>());
             const auto seconds = timeout.cast<double>();
             if (!(seconds > 0) || seconds > 86'400) throw RefusedError("timeout is seconds above 0 (and at most a day), or None");
             timeoutMs = std::max(1, static_cast<int>(seconds * 1000 + 0.5));

@@ -253,6 +253,12 @@ WRONG_TYPE = [
 ]
 
 
+def test_timeout_of_another_type_is_a_type_error(sim):
+    for timeout in ("2", True, [1]):
+        with pytest.raises(TypeError):
+            veltra.Controller(sim, timeout=timeout)
+
+
 @pytest.mark.parametrize("call", WRONG_TYPE)
 def test_wrong_type_raises_type_error_and_sends_nothing(line, call):
     with veltra.Controller(line.path) as c:
