@@ -129,6 +129,7 @@ py::object statusOf(const StatusRecord& r) {
 class QtThread : public ClientLoop {
 public:
     static QtThread& get() {
+        refuseAfterFork();
         static std::mutex startLock;
         const std::lock_guard lock(startLock);
         static QtThread* thread = nullptr;  // never destroyed: may outlive every static
@@ -139,9 +140,20 @@ public:
         }
         return *thread;
     }
-    static QtThread* started() { return s_started.load(); }
+    static QtThread* started() { return s_forked.load() ? nullptr : s_started.load(); }
+
+    // A process forked from one whose Qt thread ran has no such thread (and
+    // its locks may be held for ever): calls there fail at once, never hang.
+    static void refuseAfterFork() {
+        if (s_forked.load())
+            throw PortError(PortError::Reason::Other,
+                            "the veltra module cannot be used in a process forked after it started (its Qt thread "
+                            "stays in the parent): use multiprocessing's \"spawn\" or \"forkserver\" start method");
+    }
+    static void markForked() { s_forked.store(true); }
 
     void run(const std::function<void()>& f) override {
+        refuseAfterFork();
         if (std::this_thread::get_id() == m_id) {
             f();
             return;
@@ -158,6 +170,7 @@ public:
     }
 
     void wait(const std::function<bool()>& ready, int maxMs) override {
+        refuseAfterFork();
         Waiter w{&ready, false};
         std::unique_lock lock(m_mutex);
         if (m_ended) return;
@@ -222,6 +235,10 @@ private:
         std::unique_lock lock(m_mutex);
         m_cv.wait(lock, [&] { return m_dispatcher != nullptr || m_ended; });
         s_started.store(this);
+#ifndef _WIN32
+        static const int atFork = pthread_atfork(nullptr, nullptr, [] { markForked(); });
+        (void)atFork;
+#endif
     }
 
     // With m_mutex held.
@@ -288,6 +305,7 @@ private:
     }
 
     static inline std::atomic<QtThread*> s_started{nullptr};
+    static inline std::atomic<bool> s_forked{false};
     std::thread m_thread;
     QThread* m_qthread = nullptr;
     std::thread::id m_id;

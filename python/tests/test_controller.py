@@ -410,6 +410,26 @@ def test_calls_on_one_controller_from_two_threads_take_turns(sim):
         assert results == ["fast"] * 40
 
 
+def test_a_forked_child_is_told_not_hung(sim):
+    with veltra.Controller(sim) as c:
+        c.status()
+        pid = os.fork()
+        if pid == 0:  # the child: no Qt thread of its own
+            try:
+                veltra.Controller(sim)
+                code = 1
+            except veltra.PortError as e:
+                code = 0 if "forked" in str(e) else 2
+            os._exit(code)
+        deadline = time.monotonic() + WAIT
+        while (done := os.waitpid(pid, os.WNOHANG))[0] == 0 and time.monotonic() < deadline:
+            time.sleep(0.02)
+        if done[0] == 0:
+            os.kill(pid, signal.SIGKILL), os.waitpid(pid, 0)
+        assert done[0] == pid and os.waitstatus_to_exitcode(done[1]) == 0
+        assert c.status().shutter == "close"  # the parent's Controller goes on
+
+
 def test_ports_lists_what_veltractl_lists():
     listed = subprocess.run([os.environ.get("VELTRACTL", "veltractl"), "ports", "--json"], capture_output=True,
                             text=True, timeout=WAIT, check=True)

@@ -305,7 +305,9 @@ Client::~Client() {
     try {
         close();
     } catch (const ClientError&) {
-        // the loop has ended, and the port with it
+        // The loop has ended (or is another process's): its objects cannot be
+        // destroyed from here, and the system closes the port with the process.
+        (void)m_link.release();
     }
 }
 
