@@ -1,6 +1,6 @@
 #include "gui/cshutterpaneldlg.h"
 
-#include "gui/panel_template.h"
+#include "gui/panel_controls.h"
 #include "gui/port_memory.h"
 #include "gui/cportsettingsdlg.h"
 #include "gui/qt_prompter.h"
@@ -35,7 +35,7 @@ namespace veltra {
 namespace {
 
 // Start-up line settings: COM1 at 9600 baud, the others at 19200; no parity,
-// 8 data bits, 1 stop bit, received bytes and CTS reported, 512-byte buffer.
+// 8 data bits, 1 stop bit, received bytes and their batches reported, 512-byte buffer.
 constexpr int startupBaud(int port) { return port == 1 ? 9600 : 19200; }
 constexpr char kStartupParity = 'N';
 constexpr int kStartupDataBits = 8;
@@ -54,7 +54,7 @@ void setText(QLineEdit* e, const std::string& text) {
 }  // namespace
 
 CShutterPanelDlg::CShutterPanelDlg(PanelOptions options, QWidget* parent)
-    : TemplateDialog(kPanelTemplate, Frame::Scrollable, parent),
+    : TableDialog(kPanelControls, Frame::Scrollable, parent),
       m_options(std::move(options)),
       m_ownPrompter(m_options.prompter ? nullptr : std::make_unique<QtPrompter>(this)),
       m_ports(this),
@@ -93,7 +93,7 @@ CShutterPanelDlg::~CShutterPanelDlg() {
     for (int port = 1; port <= kPortCount; ++port) {
         CComPortLink& link = m_ports.link(port);
         link.setByteHandler({});
-        link.setCtsHandler({});
+        link.setBatchHandler({});
         link.setErrorReporter({});
         link.setClosedHandler({});
         link.setReconnectedHandler({});
@@ -103,7 +103,7 @@ CShutterPanelDlg::~CShutterPanelDlg() {
 void CShutterPanelDlg::setUpControls() {
     // Radio groups: a radio that starts a group and the radios right after it.
     RadioGroup* current = nullptr;
-    const auto rows = kPanelTemplate.controls;
+    const auto rows = kPanelControls.controls;
     for (std::size_t i = 0; i < rows.size(); ++i) {
         if (rows[i].kind != ControlKind::Radio) {
             current = nullptr;
@@ -240,7 +240,7 @@ void CShutterPanelDlg::connectLinks() {
     for (int port = 1; port <= kPortCount; ++port) {
         CComPortLink& link = m_ports.link(port);
         link.setByteHandler([this](int byte, int from) { receiveByte(byte, from); });
-        link.setCtsHandler([](int) {});  // announces received bytes; nothing to do
+        link.setBatchHandler([](int) {});  // announces received bytes; nothing to do
         link.setErrorReporter([this, &link, port](const QString& text) {
             // A device gone is reported with the port closed already: the
             // field says so before the box comes up.
@@ -511,14 +511,25 @@ void CShutterPanelDlg::read(PanelState& s) {
     m_shown.timerSelectIndex = s.timerSelectIndex;
 }
 
+// Every write of the show functions is a programmatic one: signals of the
+// written widget are blocked, and the panel's actions listen only to signals
+// the operator's own input raises (clicked, activated, textEdited, released).
+// Each writes only what changed since it was last shown, unless `all`.
 void CShutterPanelDlg::show(const PanelState& s) {
-    // Every write below is a programmatic one: signals of the written widget
-    // are blocked, and the panel's actions listen only to signals the
-    // operator's own input raises (clicked, activated, textEdited, released).
     const bool all = m_showAll;
     m_showAll = false;
-    PanelState& was = m_shown;
+    showChoices(s, all);
+    showFields(s, all);
+    showLabels(s, all);
+    showPorts(s, all);
+    // The log: new lines are appended, a cleared log starts over; the view
+    // follows the newest line unless the operator has scrolled up to read.
+    m_list->sync(s.log);
+}
 
+// The radio groups and the two check boxes.
+void CShutterPanelDlg::showChoices(const PanelState& s, bool all) {
+    PanelState& was = m_shown;
     const auto group = [&](int firstId, int now, int& shown) {
         if (all || now != shown) {
             setGroupIndex(firstId, now);
@@ -540,7 +551,11 @@ void CShutterPanelDlg::show(const PanelState& s) {
     };
     check(m_triggerPulse, s.triggerPulseChecked, was.triggerPulseChecked);
     check(m_syncPulse, s.syncPulseChecked, was.syncPulseChecked);
+}
 
+// The edits, the sliders and the timer selection.
+void CShutterPanelDlg::showFields(const PanelState& s, bool all) {
+    PanelState& was = m_shown;
     const auto edit = [&](QLineEdit* e, const std::string& now, std::string& shown) {
         if (all || now != shown) {
             const QSignalBlocker block(e);
@@ -564,7 +579,11 @@ void CShutterPanelDlg::show(const PanelState& s) {
         m_timerSelect->setCurrentIndex(s.timerSelectIndex < m_timerSelect->count() ? s.timerSelectIndex : -1);
         was.timerSelectIndex = s.timerSelectIndex;
     }
+}
 
+// The captions and labels the panel computes.
+void CShutterPanelDlg::showLabels(const PanelState& s, bool all) {
+    PanelState& was = m_shown;
     const auto label = [&](auto* w, const std::string& now, std::string& shown) {
         if (all || now != shown) {
             w->setText(qs(now));
@@ -577,7 +596,11 @@ void CShutterPanelDlg::show(const PanelState& s) {
     label(m_delayLabel, s.delayLabel, was.delayLabel);
     label(m_exposureLabel, s.exposureLabel, was.exposureLabel);
     label(m_cycleLabel, s.cycleLabel, was.cycleLabel);
+}
 
+// The four COM status fields: text, enabled state and tooltip.
+void CShutterPanelDlg::showPorts(const PanelState& s, bool all) {
+    PanelState& was = m_shown;
     for (int i = 0; i < kPortCount; ++i) {
         const PortView& now = s.ports[static_cast<std::size_t>(i)];
         PortView& shown = was.ports[static_cast<std::size_t>(i)];
@@ -593,10 +616,6 @@ void CShutterPanelDlg::show(const PanelState& s) {
             e->setToolTip(qs(now.tooltip));
         shown = now;
     }
-
-    // The log: new lines are appended, a cleared log starts over; the view
-    // follows the newest line unless the operator has scrolled up to read.
-    m_list->sync(s.log);
 }
 
 LogView* CShutterPanelDlg::receivedList() const { return m_list; }
@@ -638,7 +657,7 @@ void CShutterPanelDlg::keyPressEvent(QKeyEvent* event) {
         event->accept();
         return;
     default:
-        TemplateDialog::keyPressEvent(event);
+        TableDialog::keyPressEvent(event);
     }
 }
 

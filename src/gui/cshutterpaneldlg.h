@@ -1,7 +1,7 @@
 #pragma once
 
 #include "gui/port_hub.h"
-#include "gui/template_dialog.h"
+#include "gui/table_dialog.h"
 #include "model/panel_state.h"
 #include "panel/shutter_panel.h"
 
@@ -53,7 +53,7 @@ struct PanelOptions {
 // The control panel "Veltra Utility - COM v1.12": the view of a PanelState.
 // Every operator action and every received byte runs as
 // read(state); <panel action>(state); show(state).
-class CShutterPanelDlg : public TemplateDialog {
+class CShutterPanelDlg : public TableDialog {
     Q_OBJECT
 public:
     explicit CShutterPanelDlg(PanelOptions options = {}, QWidget* parent = nullptr);
@@ -108,6 +108,12 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    // The parts of show(), each for one kind of control.
+    void showChoices(const PanelState& s, bool all);
+    void showFields(const PanelState& s, bool all);
+    void showLabels(const PanelState& s, bool all);
+    void showPorts(const PanelState& s, bool all);
+
     struct RadioGroup {
         QButtonGroup* group = nullptr;
         std::vector<QRadioButton*> buttons;

@@ -92,7 +92,7 @@ public:
     void onClear(PanelState& s);
 
     // One received byte from COM `port`.
-    int onPortRxChar(PanelState& s, int byte, int port);
+    RxResult onPortRxChar(PanelState& s, int byte, int port);
 
 private:
     // The decoder's results rendered into the panel state being handled.
@@ -140,6 +140,5 @@ private:
 };
 
 // The settings a download sends, as the panel shows them now.
-ApplySettings applySettingsOf(const PanelState& s);
 
 }  // namespace veltra

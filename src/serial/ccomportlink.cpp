@@ -166,7 +166,7 @@ void CComPortLink::purge(QSerialPort::Directions directions) {
         m_port->clearError();
     }
     if (!failure.isEmpty())
-        reportError(QStringLiteral("PurgeComm()"), failure);
+        reportError(serial_platform::callName(serial_platform::LineCall::Purge), failure);
 }
 
 void CComPortLink::readLineSettings() {
@@ -232,7 +232,7 @@ void CComPortLink::configure(int baudRate, char parity, int dataBits, int stopBi
         !serial_platform::lineHolds(m_port->handle(), parityCodeValue, dataBits, stopBits))
         failure = tr("The device does not hold the parity, data bits or stop bits asked for.");
     if (!failure.isEmpty())
-        reportError(QStringLiteral("SetCommState()"), failure);
+        reportError(serial_platform::callName(serial_platform::LineCall::SetLine), failure);
 }
 
 bool CComPortLink::StartMonitor() {
@@ -295,13 +295,13 @@ bool CComPortLink::writeNow(const QByteArray& data) {
         m_port->clearError();
     }
     if (gone || (!purgeFailure.isEmpty() && serial_platform::hungUp(m_port->handle()))) {
-        deviceGone(QStringLiteral("WriteFile()"));
+        deviceGone(serial_platform::callName(serial_platform::LineCall::Write));
         return false;
     }
     if (!purgeFailure.isEmpty())
-        reportError(QStringLiteral("PurgeComm()"), purgeFailure);
+        reportError(serial_platform::callName(serial_platform::LineCall::Purge), purgeFailure);
     if (!writeFailure.isEmpty()) {
-        reportError(QStringLiteral("WriteFile()"), writeFailure);
+        reportError(serial_platform::callName(serial_platform::LineCall::Write), writeFailure);
         return false;
     }
     if (m_trafficHandler)
@@ -336,8 +336,8 @@ void CComPortLink::drainInput() {
     while (!readFailed && canDeliver()) {
         // One batch per opening: a callback that reopens the link starts a new one.
         const quint64 generation = m_generation;
-        if ((m_eventMask & kEvCts) != 0 && m_ctsHandler)
-            m_ctsHandler(m_portNumber);
+        if ((m_eventMask & kEvBatch) != 0 && m_batchHandler)
+            m_batchHandler(m_portNumber);
         if (generation != m_generation || !canDeliver())
             continue;
         // What has come is taken at once (one chunk); writes a callback asks
@@ -398,22 +398,22 @@ void CComPortLink::onErrorOccurred(QSerialPort::SerialPortError error) {
     case QSerialPort::ResourceError:
         // The system's own text is often a stale one ("Resource temporarily
         // unavailable"): the device is gone, and that is what is said.
-        deviceGone(QStringLiteral("ReadFile()"));
+        deviceGone(serial_platform::callName(serial_platform::LineCall::Read));
         break;
     case QSerialPort::ReadError:
         // A hung-up line reads end-of-file over and over: the device is gone.
         if (serial_platform::hungUp(m_port->handle())) {
-            deviceGone(QStringLiteral("ReadFile()"));
+            deviceGone(serial_platform::callName(serial_platform::LineCall::Read));
         } else if (!m_readErrorReported) {
             m_readErrorReported = true;
-            reportError(QStringLiteral("ReadFile()"), text);
+            reportError(serial_platform::callName(serial_platform::LineCall::Read), text);
         }
         break;
     case QSerialPort::WriteError:
         if (serial_platform::hungUp(m_port->handle()))
-            deviceGone(QStringLiteral("WriteFile()"));
+            deviceGone(serial_platform::callName(serial_platform::LineCall::Write));
         else
-            reportError(QStringLiteral("WriteFile()"), text);
+            reportError(serial_platform::callName(serial_platform::LineCall::Write), text);
         break;
     default:
         break;

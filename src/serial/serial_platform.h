@@ -29,4 +29,9 @@ bool lacksPermission(const QString& device, QString* hint);
 // where the platform cannot tell.
 QString deviceIdentity(const QString& device);
 
+// What the link asks of the system, for the error box: "<call> Failed with
+// the following error". Each platform names the call it really makes.
+enum class LineCall { Read, Write, Purge, SetLine };
+QString callName(LineCall call);
+
 }  // namespace veltra::serial_platform

@@ -16,6 +16,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+
 #include <condition_variable>
 #include <ctime>
 #include <fstream>
@@ -104,10 +106,20 @@ TEST_F(SimTest, exitCodes_usageRefusalAndBadFileSendNothing) {
         {{"--port", "1", "status"}, 2, "excludes"},  // and --device
         {{"--timeout", "0", "status"}, 2, "timeout"},
         {{"mode", "nd"}, 2, "needs the number of steps"},
-        {{"mode", "nd", "145"}, 2, "Steps must be less than 145"},
+        {{"mode", "nd", "145"}, 2, "0 to 144"},
         {{"timer", "delay", "1:2"}, 2, "HH:MM:SS.mmm.t"},
         {{"timer", "delay", "06:00:00.000.0"}, 2, "nothing was sent"},
         {{"repeat", "-3"}, 2, "nothing was sent"},
+        // Whole decimal numbers in range only: no leading-integer reading.
+        {{"repeat", "65001"}, 2, "0 to 65000"},
+        {{"repeat", "650000"}, 2, "0 to 65000"},
+        {{"repeat", "5abc"}, 2, "not a whole number"},
+        {{"repeat", "1e3"}, 2, "not a whole number"},
+        {{"repeat", ""}, 2, "not a whole number"},
+        {{"mode", "nd", "0x10"}, 2, "0 to 144"},
+        {{"mode", "nd", "144x"}, 2, "0 to 144"},
+        {{"timer", "delay", "--minutes", "5abc"}, 2, "--minutes is a whole number from 0 to 59"},
+        {{"timer", "delay", "--hours", "6"}, 2, "--hours is a whole number from 0 to 5"},
         {{"apply", f.fileName()}, 6, "cut.cfg"},
         {{"apply", dir.filePath("none.cfg")}, 6, "none.cfg"},
     };
@@ -127,6 +139,8 @@ TEST_F(SimTest, exitCode3_missingDeviceAndDeviceHeldByAnotherProgram) {
     Result r = ctl({"--device", "/nonexistent/ttyUSB9", "status"});
     EXPECT_EQ(r.code, 3);
     EXPECT_TRUE(r.err.contains("does not exist")) << r.err.toStdString();
+    // A value out of range is a usage error whatever the device.
+    EXPECT_EQ(ctl({"--device", "/nonexistent/ttyUSB9", "repeat", "65001"}).code, 2);
     QSerialPort other;
     other.setPortName(pty);
     ASSERT_TRUE(other.open(QIODevice::ReadWrite));
@@ -166,6 +180,7 @@ TEST_F(SimTest, readConfig_thenThePanelLoadsTheControllersSettings) {
     EXPECT_TRUE(sink.sent.empty());
 }
 
+// The panel refills its field after the last cycle; a script reads 0 there.
 TEST_F(SimTest, runGoWait_reportsThreeCyclesAndEndsAtTheCarriageReturn) {
     for (const QStringList& a : {QStringList{"timer", "delay", "00:00:00.100.0"}, {"timer", "exposure", "00:00:00.100.0"},
                                  {"repeat", "3"}})
@@ -176,7 +191,7 @@ TEST_F(SimTest, runGoWait_reportsThreeCyclesAndEndsAtTheCarriageReturn) {
     QList<QJsonValue> left;
     for (const QByteArray& line : lines)
         if (const QJsonObject o = QJsonDocument::fromJson(line).object(); o["counted"].toBool()) left.append(o["cycles_left"]);
-    EXPECT_EQ(left, (QList<QJsonValue>{2, 1, 3})) << r.out.toStdString();
+    EXPECT_EQ(left, (QList<QJsonValue>{2, 1, 0})) << r.out.toStdString();
     EXPECT_EQ(QJsonDocument::fromJson(lines.back()).object()["event"], "end");
 }
 
@@ -206,6 +221,8 @@ class BareLineTest : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!pty.ok()) GTEST_SKIP() << "no pseudo-terminal available";
+        // veltractl must not hold the master: closing it is the device going away.
+        ::fcntl(pty.masterFd(), F_SETFD, FD_CLOEXEC);
     }
     Result run(const QStringList& args, const std::function<void()>& play = {}) {
         return ctl(QStringList{"--device", pty.slavePath()} + args, play);
@@ -241,7 +258,7 @@ TEST_F(BareLineTest, applyWithArbitraryAnswers_completesTheDownload) {
     QStringList got, wanted;
     const Result r = run({"apply", writeCfg(dir, s)}, [&] {
         for (int step = 0; step < kApplyStepCount; ++step) {
-            const auto c = applyStepCommand(ApplyStep(step), applySettingsOf(s));
+            const auto c = applyStepCommand(ApplyStep(step), s);
             if (!c) continue;
             wanted << QString::fromStdString(toHex(*c));
             got << QString(pty.receive(c->length).toHex(' ').toUpper());
@@ -262,6 +279,82 @@ TEST_F(BareLineTest, verifyDifference_exit5NamingEachField) {
     EXPECT_EQ(r.code, 5);
     EXPECT_TRUE(r.err.contains("shutter wanted open, read close")) << r.err.toStdString();
     EXPECT_EQ(r.json(), obj(R"({"verified":false,"differences":[{"field":"shutter","wanted":"open","read":"close"}]})"));
+}
+
+// A device that takes the first byte and goes away: the download failed.
+TEST_F(BareLineTest, deviceGoneAfterTheFirstByteOfApply_exit3NamingTheStep) {
+    PanelState s;
+    s.shutterPosition = 1, s.shutterMode = 0, s.repeatText = "1";
+    const Result r = run({"apply", writeCfg(dir, s)}, [&] {
+        EXPECT_EQ(pty.receive(1).toHex(), "ac");
+        pty.closeMaster();
+    });
+    EXPECT_EQ(r.code, 3) << r.out.toStdString();
+    EXPECT_TRUE(r.err.contains("went away during the download, after step 1 of ")) << r.err.toStdString();
+    EXPECT_FALSE(r.out.contains("done"));
+}
+
+// 19 bytes of 0xFF: every field the controller cannot have is named, nothing is written.
+TEST_F(BareLineTest, statusReplyOutOfRange_exit1NamingTheFields_andNoFileWritten) {
+    const QString cfg = dir.filePath("read.cfg");
+    for (const QStringList& args : {QStringList{"status"}, QStringList{"read-config", cfg}}) {
+        const Result r = run(args, [&] {
+            EXPECT_EQ(pty.receive(1).toHex(), "cc");
+            pty.send(QByteArray("\xCC") + QByteArray(19, '\xFF'));
+        });
+        EXPECT_EQ(r.code, 1) << args.join(' ').toStdString();
+        for (const char* field : {"mode", "trigger", "sync", "delay hours", "delay minutes", "delay seconds",
+                                  "delay milliseconds", "delay tenths", "running_option"})
+            EXPECT_TRUE(r.err.contains(field)) << field << ": " << r.err.toStdString();
+        EXPECT_TRUE(r.out.isEmpty()) << r.out.toStdString();
+    }
+    EXPECT_FALSE(QFile::exists(cfg));
+}
+
+// A relative path is taken from the working folder; a missing one is named whole.
+TEST_F(BareLineTest, relativeDevicePath_isTakenFromTheWorkingFolder) {
+    ASSERT_TRUE(QFile::link(pty.slavePath(), dir.filePath("simrel")));
+    QProcess p;
+    p.setWorkingDirectory(dir.path());
+    p.start(VELTRACTL_PATH, {"--device", "simrel", "stop"});
+    ASSERT_TRUE(p.waitForFinished(kWaitMs));
+    EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+    EXPECT_EQ(pty.receive(1).toHex(), "bf");
+    p.start(VELTRACTL_PATH, {"--device", "nothing", "stop"});
+    ASSERT_TRUE(p.waitForFinished(kWaitMs));
+    EXPECT_EQ(p.exitCode(), 3);
+    EXPECT_TRUE(p.readAllStandardError().contains(QDir(dir.path()).filePath("nothing").toUtf8()));
+}
+
+// The comparison behind every --verify: a difference in any one of the nine
+// settings is found, named, and is the only one reported.
+TEST(CompareTest, eachOfTheNineSettingsIsComparedAndNamed) {
+    ControllerSettings wanted;
+    wanted.shutterPosition = 0, wanted.shutterMode = 2, wanted.ndSteps = 40, wanted.triggerMode = 2;
+    wanted.syncMode = 1, wanted.runningOption = 0, wanted.repeatText = "12";
+    wanted.delayTime = {"0", "0", "0", "5", "0"}, wanted.exposureTime = {"0", "1", "0", "0", "1"};
+    ASSERT_TRUE(Client::compare(wanted, wanted).empty());
+    using Change = std::function<void(ControllerSettings&)>;
+    const struct { const char* field; Change change; } rows[] = {
+        {"shutter", [](auto& r) { r.shutterPosition = 1; }},
+        {"mode", [](auto& r) { r.shutterMode = 1; }},  // Soft: its steps are not compared
+        {"nd_steps", [](auto& r) { r.ndSteps = 41; }},
+        {"trigger", [](auto& r) { r.triggerMode = -1; }},
+        {"sync", [](auto& r) { r.syncMode = 0; }},
+        {"delay", [](auto& r) { r.delayTime.tenths = "1"; }},
+        {"exposure", [](auto& r) { r.exposureTime.minutes = "2"; }},
+        {"repeat", [](auto& r) { r.repeatText = kContinuousText; }},
+        {"running_option", [](auto& r) { r.runningOption = 2; }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.field);
+        ControllerSettings read = wanted;
+        row.change(read);
+        const std::vector<Difference> d = Client::compare(wanted, read);
+        ASSERT_EQ(d.size(), 1u);
+        EXPECT_EQ(d[0].field, row.field);
+        EXPECT_NE(d[0].wanted, d[0].read);
+    }
 }
 
 // ---- calls back to back ----------------------------------------------------------------
@@ -349,7 +442,7 @@ TEST_F(SameBytesTest, everyCommand_clientAgainstSimulatorSendsThePanelsBytes) {
     std::unique_ptr<Panel> rig;
     const auto feed = [&](std::initializer_list<int> bytes) { for (int b : bytes) rig->panel.onPortRxChar(rig->s, b, 1); };
 
-    ApplySettings a;
+    ControllerSettings a;
     a.shutterPosition = 0, a.shutterMode = 2, a.ndSteps = 40, a.triggerMode = 2, a.syncMode = 1, a.runningOption = 0;
     a.delayTime = {"0", "0", "0", "5", "0"}, a.exposureTime = {"0", "1", "0", "0", "1"}, a.repeatText = "12";
     const TimerValue t{"1", "0", "7", "70", "3"};
@@ -391,9 +484,7 @@ TEST_F(SameBytesTest, everyCommand_clientAgainstSimulatorSendsThePanelsBytes) {
         // Each step of the download goes out once the previous one has its k + 1 bytes.
         {"apply", [&] { client.apply(a); },
          [&](auto& st) {
-             st.shutterPosition = a.shutterPosition, st.shutterMode = a.shutterMode, st.ndSteps = a.ndSteps;
-             st.triggerMode = a.triggerMode, st.syncMode = a.syncMode, st.runningOption = a.runningOption;
-             st.delayTime = a.delayTime, st.exposureTime = a.exposureTime, st.repeatText = a.repeatText;
+             static_cast<ControllerSettings&>(st) = a;
              rig->panel.onApply(st);
              for (int guard = 0; rig->panel.decoder().applyInProgress() && guard < 20; ++guard)
                  for (std::size_t i = 0, k = (rig->sink.last().size() + 1) / 3; i <= k; ++i) rig->panel.onPortRxChar(st, 0x5A, 1);

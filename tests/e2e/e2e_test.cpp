@@ -4,7 +4,7 @@
 
 #include "gui/cshutterpaneldlg.h"
 #include "gui/modal_watcher.h"
-#include "gui/panel_template.h"
+#include "gui/panel_controls.h"
 #include "serial/device_node.h"
 #include "serial/pty_pair.h"
 #include "support/fakes.h"
