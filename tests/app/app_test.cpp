@@ -11,9 +11,11 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#ifndef _WIN32
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 namespace veltra {
 namespace {
@@ -82,6 +84,7 @@ TEST(TrafficLogTest, appendsFlushedLines) {
     EXPECT_TRUE(lines[2].endsWith(" -- COM3 /dev/ttyUSB0 closed: The device has been disconnected."));
 }
 
+#ifndef _WIN32  // pipes, FIFOs and /dev/full
 // The panel never waits for its log and never dies of it: a full device, a
 // reader gone or one that does not keep up stop the log with one message; a
 // reader that is only slow gets every line.
@@ -132,6 +135,7 @@ TEST(TrafficLogTest, neverBlocksNorKillsAndAFailedWriteIsToldOnce) {
             ::close(fd);
     }
 }
+#endif
 
 TEST(ParkedBytesTest, keepsTheNewestBytesPerPortAndCountsTheDropped) {
     ParkedBytes parked(4);
