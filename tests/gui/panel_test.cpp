@@ -241,6 +241,10 @@ TEST(PanelEndTest, exitCloseAndQuitEndThePanelEnterAndEscapeNever) {
              QTest::keyClick(d.control(ctl::kRepeatEdit), Qt::Key_Return);
              QTest::keyClick(d.control(ctl::kRepeatEdit), Qt::Key_Enter);
          }, true, 0},
+        {"Enter on a focused button", [](CShutterPanelDlg& d) {  // presses it: Status, which has no port to go to
+             d.control(ctl::kStatus)->setFocus();
+             QTest::keyClick(d.control(ctl::kStatus), Qt::Key_Return);
+         }, true, 0},
     };
     for (const auto& [name, end, stays, status] : rows) {
         SCOPED_TRACE(name);
@@ -249,6 +253,7 @@ TEST(PanelEndTest, exitCloseAndQuitEndThePanelEnterAndEscapeNever) {
         dlg.startUp(), dlg.show(), end(dlg);
         EXPECT_EQ(std::pair(dlg.isVisible(), dlg.exitStatus()), std::pair(stays, status));
         EXPECT_TRUE(prompter.confirms.empty());
+        EXPECT_EQ(prompter.warnings.size(), std::string(name) == "Enter on a focused button" ? 1u : 0u);
     }
     // quit() left every event loop for good; the application's own loop lets the next tests have theirs again.
     QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
