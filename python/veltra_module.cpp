@@ -8,6 +8,7 @@
 #include "panel/config_file.h"
 #include "panel/field_checks.h"
 #include "panel/shutter_panel.h"
+#include "protocol/traffic_line.h"
 
 #include <QCoreApplication>
 
@@ -20,6 +21,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <vector>
 
 namespace py = pybind11;
 
@@ -27,6 +29,26 @@ namespace veltra {
 namespace {
 
 py::object types(const char* name) { return py::module_::import("veltra._types").attr(name); }
+
+// The `veltra` logger of the logging module (the GIL held). The package gives
+// it a NullHandler, so nothing is printed unless the script configures logging.
+py::object logger() { return py::module_::import("logging").attr("getLogger")("veltra"); }
+constexpr int kDebug = 10, kInfo = 20, kWarning = 30;  // logging's levels
+
+bool logs(int level) { return logger().attr("isEnabledFor")(level).cast<bool>(); }
+
+// A handler that fails is reported as unraisable, never raised into the call
+// that logged; a Ctrl+C that Python saw while in logging's code is handed on.
+void log(int level, const std::string& text) {
+    try {
+        if (logs(level)) logger().attr("log")(level, "%s", text);
+    } catch (py::error_already_set& e) {
+        if (e.matches(PyExc_KeyboardInterrupt))
+            PyErr_SetInterrupt();  // raised again at the next check or by the script
+        else
+            e.discard_as_unraisable("veltra logging");
+    }
+}
 
 // The client runs Qt's event loop while it waits; a script rarely has a Qt
 // application of its own, and when it has one (same Qt) that one is used.
@@ -230,8 +252,10 @@ void translate(std::exception_ptr p) {
     try {
         if (p) std::rethrow_exception(p);
     } catch (const RefusedError& e) {
+        log(kWarning, std::string("refused, nothing was sent: ") + e.what());
         raise("RefusedError", e.what());
     } catch (const TimeoutError& e) {
+        log(kWarning, e.what());
         raise("Timeout", e.what(), {{"step", py::str(e.step())}});
     } catch (const PortError& e) {
         raise("PortError", e.what(), {{"reason", py::str(e.reasonName())}, {"errno", py::int_(errnoOf(e.reason()))}});
@@ -264,18 +288,24 @@ public:
         }
         ensureApplication();
         m_client = std::make_unique<Client>(ClientOptions{QString::fromStdString(device), baud, timeoutMs, verify});
-        m_client->setTrafficHandler([this](bool tx, const std::uint8_t* bytes, std::size_t n) {
+        log(kInfo, device + " opened at " + std::to_string(baud) + " baud, 8N1");
+        m_client->setTrafficHandler([this, device](bool tx, const std::uint8_t* bytes, std::size_t n) {
             const std::lock_guard lock(m_trafficLock);
             if (m_traffic.size() >= kTrafficKept) m_traffic.pop_front();
             m_traffic.emplace_back(tx, std::string(reinterpret_cast<const char*>(bytes), n));
+            // Each line as veltractl --trace prints it, logged by flushLog():
+            // Python code run here could take a Ctrl+C the interrupt check is to see.
+            if (m_logTraffic && m_logLines.size() < kTrafficKept)
+                m_logLines.push_back(trafficLine(std::chrono::system_clock::now(), tx, device, bytes, n));
         });
         // Python's signal handlers run here (Ctrl+C raises KeyboardInterrupt);
         // at most every 25 ms, so a busy thread of the script does not slow the line.
-        m_client->setInterruptCheck([last = std::chrono::steady_clock::time_point{}]() mutable {
+        m_client->setInterruptCheck([this, last = std::chrono::steady_clock::time_point{}]() mutable {
             const auto now = std::chrono::steady_clock::now();
             if (now - last < std::chrono::milliseconds(25)) return false;
             last = now;
             py::gil_scoped_acquire gil;
+            flushLog();
             return PyErr_CheckSignals() != 0;
         });
     }
@@ -289,26 +319,49 @@ public:
         if (m_busy) throw std::runtime_error("the Controller is still busy with another call");
         m_busy = true;
         struct Done {
-            bool& busy;
-            ~Done() { busy = false; }
-        } done{m_busy};
+            Controller& c;
+            ~Done() {  // the GIL held again
+                c.flushLog();
+                c.m_busy = false;
+            }
+        } done{*this};
+        m_logTraffic = logs(kDebug);
         m_client->setVerify(verify.value_or(m_verify));
+        const bool wasOpen = m_client->isOpen();
         try {
             py::gil_scoped_release release;
             return f(*m_client);
         } catch (const InterruptedError&) {
             m_client->close();
+            log(kInfo, device() + " closed: interrupted");
             if (PyErr_Occurred()) throw py::error_already_set();
+            throw;
+        } catch (const PortError& e) {
+            if (wasOpen && !m_client->isOpen()) log(kInfo, device() + " lost: " + e.what());
             throw;
         }
     }
 
     void closePort() {
         if (m_busy) throw std::runtime_error("the Controller is still busy with another call");
-        m_client->close();
+        if (m_client->isOpen()) {
+            m_client->close();
+            log(kInfo, device() + " closed");
+        }
     }
+    std::string device() const { return m_client->options().device.toStdString(); }
     bool portOpen() const { return m_client->isOpen(); }
     const ClientOptions& options() const { return m_client->options(); }
+
+    // The traffic lines gathered since the last flush, on the logger (the GIL held).
+    void flushLog() {
+        std::vector<std::string> lines;
+        {
+            const std::lock_guard lock(m_trafficLock);
+            lines.swap(m_logLines);
+        }
+        for (const std::string& line : lines) log(kDebug, line);
+    }
 
     py::list traffic() {
         std::deque<Traffic> taken;
@@ -329,6 +382,8 @@ private:
     std::thread::id m_thread = std::this_thread::get_id();
     std::mutex m_trafficLock;
     std::deque<Traffic> m_traffic;
+    bool m_logTraffic = false;  // DEBUG was enabled when the call began
+    std::vector<std::string> m_logLines;
 };
 
 using Verify = std::optional<bool>;
@@ -396,7 +451,8 @@ the thread that opened it.)")
         .def("online", [](Controller& c) {
             try {
                 return c.call(std::nullopt, [](Client& cl) { return cl.online(); });
-            } catch (const TimeoutError&) {
+            } catch (const TimeoutError& e) {
+                log(kWarning, e.what());
                 return false;
             }
         }, "Sends Online (EE); True when the controller echoes it within the timeout, else False.")
