@@ -152,7 +152,7 @@ void CComPortLink::purge(QSerialPort::Directions directions) {
         m_port->clearError();
     }
     if (!failure.isEmpty())
-        reportError(QStringLiteral("PurgeComm()"), failure);
+        reportError(serial_platform::callName(serial_platform::LineCall::Purge), failure);
 }
 
 void CComPortLink::readLineSettings() {
@@ -218,7 +218,7 @@ void CComPortLink::configure(int baudRate, char parity, int dataBits, int stopBi
         !serial_platform::lineHolds(m_port->handle(), parityCodeValue, dataBits, stopBits))
         failure = tr("The device does not hold the parity, data bits or stop bits asked for.");
     if (!failure.isEmpty())
-        reportError(QStringLiteral("SetCommState()"), failure);
+        reportError(serial_platform::callName(serial_platform::LineCall::SetLine), failure);
 }
 
 bool CComPortLink::StartMonitor() {
@@ -281,13 +281,13 @@ bool CComPortLink::writeNow(const QByteArray& data) {
         m_port->clearError();
     }
     if (gone || (!purgeFailure.isEmpty() && serial_platform::hungUp(m_port->handle()))) {
-        deviceGone(QStringLiteral("WriteFile()"));
+        deviceGone(serial_platform::callName(serial_platform::LineCall::Write));
         return false;
     }
     if (!purgeFailure.isEmpty())
-        reportError(QStringLiteral("PurgeComm()"), purgeFailure);
+        reportError(serial_platform::callName(serial_platform::LineCall::Purge), purgeFailure);
     if (!writeFailure.isEmpty()) {
-        reportError(QStringLiteral("WriteFile()"), writeFailure);
+        reportError(serial_platform::callName(serial_platform::LineCall::Write), writeFailure);
         return false;
     }
     if (m_trafficHandler)
@@ -384,22 +384,22 @@ void CComPortLink::onErrorOccurred(QSerialPort::SerialPortError error) {
     case QSerialPort::ResourceError:
         // The system's own text is often a stale one ("Resource temporarily
         // unavailable"): the device is gone, and that is what is said.
-        deviceGone(QStringLiteral("ReadFile()"));
+        deviceGone(serial_platform::callName(serial_platform::LineCall::Read));
         break;
     case QSerialPort::ReadError:
         // A hung-up line reads end-of-file over and over: the device is gone.
         if (serial_platform::hungUp(m_port->handle())) {
-            deviceGone(QStringLiteral("ReadFile()"));
+            deviceGone(serial_platform::callName(serial_platform::LineCall::Read));
         } else if (!m_readErrorReported) {
             m_readErrorReported = true;
-            reportError(QStringLiteral("ReadFile()"), text);
+            reportError(serial_platform::callName(serial_platform::LineCall::Read), text);
         }
         break;
     case QSerialPort::WriteError:
         if (serial_platform::hungUp(m_port->handle()))
-            deviceGone(QStringLiteral("WriteFile()"));
+            deviceGone(serial_platform::callName(serial_platform::LineCall::Write));
         else
-            reportError(QStringLiteral("WriteFile()"), text);
+            reportError(serial_platform::callName(serial_platform::LineCall::Write), text);
         break;
     default:
         break;
