@@ -48,6 +48,11 @@ constexpr const char* kExitCodesText = R"(Exit codes:
 
 The device may also come from the environment variable VELTRA_DEVICE.)";
 
+// Below each command's own help: where the options every command takes are.
+constexpr const char* kCommandFooter =
+    R"(Global options (before or after the command): --device PATH or --port N (or VELTRA_DEVICE),
+--baud, --timeout, --json, --verify, --trace. See veltractl --help for them and the exit codes.)";
+
 std::atomic<bool> g_interrupted{false};
 
 extern "C" void onSignal(int) { g_interrupted.store(true); }
@@ -195,7 +200,7 @@ int main(int argc, char** argv) {
     Globals g;
     Arguments a;
     CLI::App app{"Drives a Veltra shutter controller on a serial line, as the panel does.", "veltractl"};
-    app.set_version_flag("--version", std::string("veltractl ") + VELTRA_VERSION);
+    app.set_version_flag("-V,--version", std::string("veltractl ") + VELTRA_VERSION);
     app.footer(kExitCodesText);
     app.require_subcommand(1, 1);
     app.fallthrough();  // the global options may also follow the subcommand
@@ -211,6 +216,7 @@ int main(int argc, char** argv) {
     std::map<CLI::App*, std::function<void()>> actions;
     const auto command = [&](const char* name, const char* help, std::function<void()> action) {
         CLI::App* sub = app.add_subcommand(name, help);
+        sub->footer(kCommandFooter);
         actions[sub] = std::move(action);
         return sub;
     };
@@ -254,11 +260,13 @@ int main(int argc, char** argv) {
 
     auto* trigger = sendOnly("trigger", "trigger input: off, high, low, rising or falling", true,
                              [&](Session& s) { s.client().trigger(triggerFromName(a.word)); });
-    trigger->add_option("setting", a.word)->required()->check(CLI::IsMember({"off", "high", "low", "rising", "falling"}));
+    trigger->add_option("setting", a.word, "off, high (enable on high), low (enable on low), rising or falling (edge)")
+        ->required()->check(CLI::IsMember({"off", "high", "low", "rising", "falling"}));
 
     auto* sync = sendOnly("sync", "SYNC output: off, high or low (for open)", true,
                           [&](Session& s) { s.client().sync(syncFromName(a.word)); });
-    sync->add_option("setting", a.word)->required()->check(CLI::IsMember({"off", "high", "low"}));
+    sync->add_option("setting", a.word, "off, high (high for open) or low (low for open)")
+        ->required()->check(CLI::IsMember({"off", "high", "low"}));
 
     auto* timer = sendOnly("timer", "set the delay or exposure timer: HH:MM:SS.mmm.t or the five fields", true,
                            [&](Session& s) {
@@ -290,12 +298,14 @@ int main(int argc, char** argv) {
         else
             session.done("run", option == 0);
     });
-    run->add_option("option", a.word)->required()->check(CLI::IsMember({"power-up", "trigger", "go"}));
+    run->add_option("option", a.word, "power-up (on power up), trigger (on trigger pulse) or go")
+        ->required()
+        ->check(CLI::IsMember({"power-up", "trigger", "go"}));
     run->add_flag("--wait", a.wait, "follow the run as wait-run does");
 
     sendOnly("stop", "stop a run", false, [](Session& s) { s.client().stop(); });
     auto* power = sendOnly("power", "shutter power on or off", false, [&](Session& s) { s.client().power(a.word == "on"); });
-    power->add_option("state", a.word)->required()->check(CLI::IsMember({"on", "off"}));
+    power->add_option("state", a.word, "on or off")->required()->check(CLI::IsMember({"on", "off"}));
     sendOnly("reset", "reset the controller and wait until it is back", false, [](Session& s) { s.client().reset(); });
     sendOnly("restore-defaults", "restore the factory settings and wait for the status", false,
              [](Session& s) { s.client().restoreDefaults(); });
