@@ -2,6 +2,7 @@
 
 #include "model/leading_int.h"
 #include "serial/ccomportlink.h"
+#include "serial/net_transport.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -24,6 +25,7 @@ constexpr int kSendBuffer = 512;  // as the panel's links
 PortError openFailure(const QString& device, const QString& why) {
     const QFileInfo info(device);
     const std::string text = why.toStdString();
+    if (isNetworkDevice(device)) return {PortError::Reason::Other, device.toStdString() + ": " + text};
     if (!info.exists()) return {PortError::Reason::Missing, device.toStdString() + " does not exist: check the device path (ls /dev/serial/by-id/)"};
     if (why.contains(QLatin1String("dialout")) || why.contains(QLatin1String("ermission")))
         return {PortError::Reason::Permission, text};
@@ -200,6 +202,7 @@ Client::Client(ClientOptions options) : m_options(std::move(options)) {
     // that way leaves the run followed, and the run then takes a Reset's
     // carriage return for its own end).
     m_link->setDropUnreadInputOnWrite(false);
+    m_link->setWaitForConnection(true);  // a network port opens before the first command
     m_link->setByteHandler([this](int byte, int port) {
         m_rxChunk.push_back(static_cast<std::uint8_t>(byte));
         // The carriage return after a run whose count has ended closes it.
