@@ -4,6 +4,8 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 
+#include "serial/net_transport.h"
+
 namespace veltra {
 
 namespace {
@@ -91,8 +93,9 @@ AppOptions parseAppOptions(const QStringList& arguments) {
         if (seen[slot])
             return error(QStringLiteral("--port %1 given more than once").arg(n));
         seen[slot] = true;
-        // A relative path would otherwise be taken as a short name under /dev.
-        o.devices[slot] = device.contains(u'/') ? QFileInfo(device).absoluteFilePath() : device;
+        // A relative path would otherwise be taken as a short name under /dev;
+        // a network port (socket://, rfc2217://) stays as given.
+        o.devices[slot] = device.contains(u'/') && !isNetworkDevice(device) ? QFileInfo(device).absoluteFilePath() : device;
     }
     return o;
 }

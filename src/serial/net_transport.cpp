@@ -100,9 +100,7 @@ NetTransport::NetTransport(const NetworkDevice& device, QObject* parent)
 NetTransport::~NetTransport() {
     m_phase = Phase::Closed;
     disconnect(m_socket, nullptr, this, nullptr);
-    if (m_socket->state() == QAbstractSocket::ConnectedState)
-        m_socket->flush();  // one last non-blocking push, as a serial port gets
-    m_socket->abort();
+    close();
 }
 
 void NetTransport::connectToServer(const LineRequest& line, int timeoutMs) {
@@ -122,6 +120,13 @@ void NetTransport::close() {
     m_timer->stop();
     m_pending.clear();
     m_rx.clear();
+    if (m_socket->state() == QAbstractSocket::ConnectedState) {
+        // One last non-blocking push, as a serial port gets, and an orderly
+        // close: a server told by a reset may still hold its port a while
+        // and turn away the next connection.
+        m_socket->flush();
+        m_socket->disconnectFromHost();
+    }
     if (m_socket->state() != QAbstractSocket::UnconnectedState)
         m_socket->abort();
 }
@@ -216,7 +221,6 @@ void NetTransport::sendSettings() {
         {kSetParity, {static_cast<std::uint8_t>(m_line.parity + 1)}},
         {kSetStopSize, {stopSize}},
         {kSetControl, {kControlNoFlowControl}},
-        {kSetControl, {kControlRtsOn}},
     };
     const Bytes baud = setBaudRate(static_cast<std::uint32_t>(m_line.baudRate));
     m_pending[0].value.assign(baud.begin() + 4, baud.end() - 2);
@@ -225,6 +229,10 @@ void NetTransport::sendSettings() {
         const Bytes c = comPortCommand(p.command, p.value);
         out.insert(out.end(), c.begin(), c.end());
     }
+    // RTS on, as a serial port is opened; not waited for: servers in front
+    // of a pseudo-terminal never confirm it.
+    const Bytes rts = comPortCommand(kSetControl, {kControlRtsOn});
+    out.insert(out.end(), rts.begin(), rts.end());
     const Bytes purgeBoth = comPortCommand(kPurgeData, {kPurgeBoth});
     out.insert(out.end(), purgeBoth.begin(), purgeBoth.end());
     send(out);
