@@ -30,7 +30,8 @@ AppOptions parseAppOptions(const QStringList& arguments) {
     const QCommandLineOption version = parser.addVersionOption();
     const QCommandLineOption port(
         QStringLiteral("port"),
-        QStringLiteral("Open DEVICE as COM port N (1 to 4) instead of its default device. Repeatable."),
+        QStringLiteral("Open DEVICE as COM port N (1 to 4) instead of its default device: a serial device, "
+                       "socket://HOST:PORT or rfc2217://HOST:PORT. Repeatable."),
         QStringLiteral("N=DEVICE"));
     parser.addOption(port);
     const QCommandLineOption logLines(
