@@ -7,6 +7,7 @@
 // Also the memory a million log lines cost: process RSS and the log's own
 // buffers before and after filling them through that same path.
 #include "gui/cshutterpaneldlg.h"
+#include "panel_bench_support.h"
 #include "gui/log_view.h"
 #include "model/received_log.h"
 
@@ -27,6 +28,8 @@
 
 namespace {
 
+using veltra::bench::benchPorts;
+using veltra::bench::residentBytes;
 using veltra::CShutterPanelDlg;
 using veltra::PanelOptions;
 using veltra::PanelState;
@@ -46,24 +49,7 @@ const std::vector<int> kStream = {
 
 double mb(double bytes) { return bytes / (1024.0 * 1024.0); }
 
-double residentBytes() {
-    long total = 0, resident = 0;
-    if (FILE* f = std::fopen("/proc/self/statm", "r")) {
-        if (std::fscanf(f, "%ld %ld", &total, &resident) != 2)
-            resident = 0;
-        std::fclose(f);
-    }
-    return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE));
-}
 
-// Every COM slot points at a device that cannot exist: the bytes come from
-// the benchmark, not from a line.
-PanelOptions absentPorts() {
-    PanelOptions o;
-    for (int i = 0; i < veltra::kPortCount; ++i)
-        o.devices[static_cast<std::size_t>(i)] = QStringLiteral("/nonexistent/veltra-bench-com%1").arg(i + 1);
-    return o;
-}
 
 // Counts the paint events of the list's viewport: proof the view really draws.
 struct PaintCounter : QObject {
@@ -77,7 +63,7 @@ struct PaintCounter : QObject {
 
 // The panel as the application runs it, visible on the offscreen screen.
 struct Panel {
-    CShutterPanelDlg dlg{absentPorts()};
+    CShutterPanelDlg dlg{benchPorts()};
     PaintCounter counter;
     std::size_t next = 0;  // position in kStream; the decoder's state follows it
 
@@ -197,15 +183,4 @@ BENCHMARK(BM_ReceiveOntoLog)->ArgName("lines")->Arg(1'000'000)->Arg(0)->MinTime(
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    // Widgets draw into memory: no display is needed.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char** argv) { return veltra::bench::runPanelBenchmarks(argc, argv); }

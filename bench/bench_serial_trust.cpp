@@ -18,6 +18,7 @@
 // log's own memory never exceeds 64 MB. The cap, not the count, sets the
 // figure, so a day at 19200 baud (166 million bytes) keeps the same.
 #include "gui/cshutterpaneldlg.h"
+#include "panel_bench_support.h"
 #include "model/received_log.h"
 #include "serial/ccomportlink.h"
 
@@ -41,6 +42,8 @@
 
 namespace {
 
+using veltra::bench::benchPorts;
+using veltra::bench::residentBytes;
 using veltra::CShutterPanelDlg;
 using veltra::PanelOptions;
 using veltra::PanelState;
@@ -48,22 +51,7 @@ using veltra::PanelState;
 constexpr double kMiB = 1024.0 * 1024.0;
 constexpr double kMB = 1e6;
 
-double residentBytes() {
-    long total = 0, resident = 0;
-    if (FILE* f = std::fopen("/proc/self/statm", "r")) {
-        if (std::fscanf(f, "%ld %ld", &total, &resident) != 2)
-            resident = 0;
-        std::fclose(f);
-    }
-    return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE));
-}
 
-PanelOptions ports(const QString& com1) {
-    PanelOptions o;
-    o.devices = {com1, "/nonexistent/veltra-bench-com2", "/nonexistent/veltra-bench-com3",
-                 "/nonexistent/veltra-bench-com4"};
-    return o;
-}
 
 void BM_BoxOpenDuringFlood(benchmark::State& state) {
     const qint64 runMs = state.range(0) * 1000;
@@ -73,7 +61,7 @@ void BM_BoxOpenDuringFlood(benchmark::State& state) {
             state.SkipWithError("no pseudo-terminal available");
             return;
         }
-        CShutterPanelDlg dlg(ports(QString::fromLocal8Bit(::ptsname(master))));
+        CShutterPanelDlg dlg(benchPorts(QString::fromLocal8Bit(::ptsname(master))));
         dlg.startUp();
         dlg.show();
         const veltra::ReceivedLog& log = dlg.state().log;
@@ -159,7 +147,7 @@ void BM_TenMillionBytesLogMemory(benchmark::State& state) {
     constexpr std::size_t kBytes = 10'000'000;
     constexpr std::size_t kBatch = 4096;
     for (auto _ : state) {
-        CShutterPanelDlg dlg(ports("/nonexistent/veltra-bench-com1"));
+        CShutterPanelDlg dlg(benchPorts());
         dlg.startUp();
         dlg.show();
         const veltra::ReceivedLog& log = dlg.state().log;
@@ -187,14 +175,4 @@ BENCHMARK(BM_TenMillionBytesLogMemory)->Iterations(1)->Unit(benchmark::kSecond)-
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char** argv) { return veltra::bench::runPanelBenchmarks(argc, argv); }

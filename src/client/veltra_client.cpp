@@ -209,7 +209,7 @@ Client::Client(ClientOptions options) : m_options(std::move(options)) {
         if (byte == kCarriageReturn && m_events->countEnded) m_events->crEnded = true;
         m_panel->onPortRxChar(m_state, byte, port);
     });
-    m_link->setCtsHandler([this](int) { flushReceived(); });
+    m_link->setBatchHandler([this](int) { flushReceived(); });
     m_link->setErrorReporter([](const QString&) {});  // the next wait reports a closed line
     m_link->setClosedHandler([this](int port, const QString& reason) {
         flushReceived();

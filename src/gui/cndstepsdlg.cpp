@@ -1,7 +1,7 @@
 #include "gui/cndstepsdlg.h"
 
 #include "gui/qt_prompter.h"
-#include "panel/shutter_panel.h"
+#include "panel/field_checks.h"
 
 #include <QLineEdit>
 #include <QPushButton>
@@ -22,13 +22,13 @@ constexpr std::array kRows = std::to_array<ControlRow>({
     {CNdStepsDlg::kStepsEdit, K::Edit, "", 20, 34, 40, 14, kNoFlags, "Please Enter Steps Between 1-144:"},
 });
 
-const DialogTemplate kLayout{"Neutral Density Shutter Steps", 186, 95, kRows};
+const ControlTable kLayout{"Neutral Density Shutter Steps", 186, 95, kRows};
 
 }  // namespace
 
-const DialogTemplate& CNdStepsDlg::layout() { return kLayout; }
+const ControlTable& CNdStepsDlg::layout() { return kLayout; }
 
-CNdStepsDlg::CNdStepsDlg(QWidget* parent) : TemplateDialog(kLayout, Frame::Fixed, parent) {
+CNdStepsDlg::CNdStepsDlg(QWidget* parent) : TableDialog(kLayout, Frame::Fixed, parent) {
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     auto* ok = control<QPushButton>(1);
     connect(ok, &QPushButton::clicked, this, &CNdStepsDlg::onOk);

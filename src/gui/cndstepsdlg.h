@@ -1,17 +1,17 @@
 #pragma once
 
-#include "gui/template_dialog.h"
+#include "gui/table_dialog.h"
 
 namespace veltra {
 
 // "Neutral Density Shutter Steps": asks for a step count. OK refuses an empty
 // text and counts above 144 with a warning and stays open.
-class CNdStepsDlg : public TemplateDialog {
+class CNdStepsDlg : public TableDialog {
     Q_OBJECT
 public:
     explicit CNdStepsDlg(QWidget* parent = nullptr);
 
-    static const DialogTemplate& layout();
+    static const ControlTable& layout();
 
     // The text of the steps edit.
     QString steps() const;

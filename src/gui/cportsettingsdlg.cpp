@@ -40,7 +40,7 @@ constexpr std::array kRows = std::to_array<ControlRow>({
     {CPortSettingsDlg::kDeviceList, K::DropDown, "", 67, 107, 140, 90, kNoFlags, "Device:"},
 });
 
-const DialogTemplate kLayout{"Port Configuration", 274, 145, kRows};
+const ControlTable kLayout{"Port Configuration", 274, 145, kRows};
 
 // Items in list order. Parity and stop bits stand in the order of their codes.
 const QStringList kBaudItems{"19200", "9600", "2400", "1200", "300"};
@@ -83,10 +83,10 @@ QString systemDevice(const QSerialPortInfo& info) {
 
 }  // namespace
 
-const DialogTemplate& CPortSettingsDlg::layout() { return kLayout; }
+const ControlTable& CPortSettingsDlg::layout() { return kLayout; }
 
 CPortSettingsDlg::CPortSettingsDlg(const PortSettings& current, QWidget* parent)
-    : TemplateDialog(kLayout, Frame::Fixed, parent), m_currentSettings(current) {
+    : TableDialog(kLayout, Frame::Fixed, parent), m_currentSettings(current) {
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     fillLists();
     preselect();

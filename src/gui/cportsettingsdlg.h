@@ -1,18 +1,18 @@
 #pragma once
 
-#include "gui/template_dialog.h"
+#include "gui/table_dialog.h"
 #include "serial/port_settings.h"
 
 namespace veltra {
 
 // "Port Configuration": one port's line settings, send-buffer size and
 // device. It hands back texts; the caller converts them for OpenLink.
-class CPortSettingsDlg : public TemplateDialog {
+class CPortSettingsDlg : public TableDialog {
     Q_OBJECT
 public:
     CPortSettingsDlg(const PortSettings& current, QWidget* parent = nullptr);
 
-    static const DialogTemplate& layout();
+    static const ControlTable& layout();
 
     // Set before the dialog is shown.
     void setSendBufferText(const QString& text);

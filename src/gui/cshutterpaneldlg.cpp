@@ -1,6 +1,6 @@
 #include "gui/cshutterpaneldlg.h"
 
-#include "gui/panel_template.h"
+#include "gui/panel_controls.h"
 #include "gui/cportsettingsdlg.h"
 #include "gui/qt_prompter.h"
 #include "gui/log_view.h"
@@ -32,7 +32,7 @@ namespace veltra {
 namespace {
 
 // Start-up line settings: COM1 at 9600 baud, the others at 19200; no parity,
-// 8 data bits, 1 stop bit, received bytes and CTS reported, 512-byte buffer.
+// 8 data bits, 1 stop bit, received bytes and their batches reported, 512-byte buffer.
 constexpr int startupBaud(int port) { return port == 1 ? 9600 : 19200; }
 constexpr char kStartupParity = 'N';
 constexpr int kStartupDataBits = 8;
@@ -51,7 +51,7 @@ void setText(QLineEdit* e, const std::string& text) {
 }  // namespace
 
 CShutterPanelDlg::CShutterPanelDlg(PanelOptions options, QWidget* parent)
-    : TemplateDialog(kPanelTemplate, Frame::Scrollable, parent),
+    : TableDialog(kPanelControls, Frame::Scrollable, parent),
       m_options(std::move(options)),
       m_ownPrompter(m_options.prompter ? nullptr : std::make_unique<QtPrompter>(this)),
       m_ports(this),
@@ -88,7 +88,7 @@ CShutterPanelDlg::~CShutterPanelDlg() {
     for (int port = 1; port <= kPortCount; ++port) {
         CComPortLink& link = m_ports.link(port);
         link.setByteHandler({});
-        link.setCtsHandler({});
+        link.setBatchHandler({});
         link.setErrorReporter({});
         link.setClosedHandler({});
         link.setReconnectedHandler({});
@@ -98,7 +98,7 @@ CShutterPanelDlg::~CShutterPanelDlg() {
 void CShutterPanelDlg::setUpControls() {
     // Radio groups: a radio that starts a group and the radios right after it.
     RadioGroup* current = nullptr;
-    const auto rows = kPanelTemplate.controls;
+    const auto rows = kPanelControls.controls;
     for (std::size_t i = 0; i < rows.size(); ++i) {
         if (rows[i].kind != ControlKind::Radio) {
             current = nullptr;
@@ -235,7 +235,7 @@ void CShutterPanelDlg::connectLinks() {
     for (int port = 1; port <= kPortCount; ++port) {
         CComPortLink& link = m_ports.link(port);
         link.setByteHandler([this](int byte, int from) { receiveByte(byte, from); });
-        link.setCtsHandler([](int) {});  // announces received bytes; nothing to do
+        link.setBatchHandler([](int) {});  // announces received bytes; nothing to do
         link.setErrorReporter(
             [this](const QString& text) { showErrorBox(this, QStringLiteral("Application Error"), text); });
         // Each of these may wait behind a box; by then the link may have been

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "gui/port_hub.h"
-#include "gui/template_dialog.h"
+#include "gui/table_dialog.h"
 #include "model/panel_state.h"
 #include "panel/shutter_panel.h"
 
@@ -48,7 +48,7 @@ struct PanelOptions {
 // The control panel "Veltra Utility - COM v1.12": the view of a PanelState.
 // Every operator action and every received byte runs as
 // read(state); <panel action>(state); show(state).
-class CShutterPanelDlg : public TemplateDialog {
+class CShutterPanelDlg : public TableDialog {
     Q_OBJECT
 public:
     explicit CShutterPanelDlg(PanelOptions options = {}, QWidget* parent = nullptr);

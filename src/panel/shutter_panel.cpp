@@ -309,7 +309,7 @@ void ShutterPanel::followRun(PanelState& s, int runMode) {
     m_decoder.followRun(runMode, s.shutterPosition, m_activePort);
 }
 
-int ShutterPanel::onPortRxChar(PanelState& s, int byte, int port) {
+RxResult ShutterPanel::onPortRxChar(PanelState& s, int byte, int port) {
     rx(s);
     return m_decoder.onPortRxChar(byte, port);
 }

@@ -92,7 +92,7 @@ public:
     void onClear(PanelState& s);
 
     // One received byte from COM `port`.
-    int onPortRxChar(PanelState& s, int byte, int port);
+    RxResult onPortRxChar(PanelState& s, int byte, int port);
 
 private:
     // The decoder's results rendered into the panel state being handled.

@@ -83,13 +83,13 @@ void ReplyDecoder::followRun(int runMode, int startPosition, int port) {
 
 void ReplyDecoder::startApply(int port) { m_apply.start(port); }
 
-int ReplyDecoder::onPortRxChar(int byte, int port) {
-    if (port < 1 || port > kPortCount) return kRxIgnored;
+RxResult ReplyDecoder::onPortRxChar(int byte, int port) {
+    if (port < 1 || port > kPortCount) return RxResult::Ignored;
     const auto b = static_cast<std::uint8_t>(byte);
 
     if (m_infoCount >= 0) {
         collectInfo(b);
-        return kRxInfo;
+        return RxResult::Info;
     }
     // Inside a status reply every byte is reply data, whatever it repeats.
     EchoTracker& tracker = m_echo[static_cast<std::size_t>(port - 1)];
@@ -106,28 +106,28 @@ int ReplyDecoder::onPortRxChar(int byte, int port) {
                         (!closing || closed == resetCommand() || closed == restoreDefaultCommand());
     if (m_runMode > 0) {
         countRun(b, echo, runEndCr);
-        return kRxRun;
+        return RxResult::Run;
     }
     m_out.logLine(normalLogLine(b));
     const bool isEcho = echo == EchoMatch::Echo;
     if (m_awaitingOnline && b == CMD_ONLINE && !isEcho) {
         m_awaitingOnline = false;
         m_out.onlineReply(port);
-        return kRxOnline;
+        return RxResult::Online;
     }
     if (m_apply.active()) {
         // The download counts its answers whole, echo included.
         applyByte();
-        return kRxApply;
+        return RxResult::Apply;
     }
     if (m_statusRequestPort != 0 && backCr) {
         m_statusRequestPort = 0;
         m_out.statusRequestDue();
-        return kRxAutoStatus;
+        return RxResult::AutoStatus;
     }
-    if (isEcho) return kRxEcho;
+    if (isEcho) return RxResult::Echo;
     decodeStatus(b, port);
-    return kRxStatus;
+    return RxResult::Status;
 }
 
 void ReplyDecoder::collectInfo(std::uint8_t b) {

@@ -15,15 +15,15 @@
 namespace veltra {
 
 // What took a received byte (the handler's result).
-enum RxResult : int {
-    kRxIgnored = -1,    // port number out of range
-    kRxStatus = 0,      // logged and given to the status decoding
-    kRxInfo = 1,        // collected as controller information
-    kRxOnline = 2,      // the start-up Online echo
-    kRxRun = 3,         // counted by a followed run
-    kRxApply = 4,       // counted by the Apply download
-    kRxAutoStatus = 5,  // the carriage return after Reset: Status sent
-    kRxEcho = 6,        // the echo of a command sent: only logged
+enum class RxResult {
+    Ignored,            // port number out of range
+    Status,             // logged and given to the status decoding
+    Info,               // collected as controller information
+    Online,             // the start-up Online echo
+    Run,                // counted by a followed run
+    Apply,              // counted by the Apply download
+    AutoStatus,         // the carriage return after Reset: Status sent
+    Echo,               // the echo of a command sent: only logged
 };
 
 // Log lines: the decimal value, blanks, then 0x and two hex digits; the
@@ -116,7 +116,7 @@ class ReplyDecoder {
 public:
     explicit ReplyDecoder(DecoderListener& listener) : m_out(listener) {}
 
-    int onPortRxChar(int byte, int port);
+    RxResult onPortRxChar(int byte, int port);
 
     // What was sent, so that its echo is not taken for a reply.
     void noteSent(int port, const Command& command);

@@ -494,8 +494,8 @@ void CComPortLink::drainInput() {
     while (!readFailed && canDeliver()) {
         // One batch per opening: a callback that reopens the link starts a new one.
         const quint64 generation = m_generation;
-        if ((m_eventMask & kEvCts) != 0 && m_ctsHandler)
-            m_ctsHandler(m_portNumber);
+        if ((m_eventMask & kEvBatch) != 0 && m_batchHandler)
+            m_batchHandler(m_portNumber);
         if (generation != m_generation || !canDeliver())
             continue;
         // What has come is taken at once (one chunk); writes a callback asks

@@ -20,9 +20,9 @@ struct LineRequest;
 
 // Line events a link can be asked to report (the bits of the event mask).
 inline constexpr quint32 kEvRxChar = 0x0001;  // deliver received bytes (else they are dropped)
-inline constexpr quint32 kEvCts = 0x0008;     // announce each batch of received bytes
+inline constexpr quint32 kEvBatch = 0x0008;   // announce each batch of received bytes (the Windows EV_CTS bit)
 // What the panel enables on every port.
-inline constexpr quint32 kPanelEventMask = kEvRxChar | kEvCts;
+inline constexpr quint32 kPanelEventMask = kEvRxChar | kEvBatch;
 
 // "WARNING:  <operation> Failed with the following error: \n<text>\nPort: <n>\n"
 QString composeLinkErrorText(const QString& operation, const QString& systemText, int portNumber);
@@ -51,7 +51,7 @@ class CComPortLink : public QObject {
 
 public:
     using ByteHandler = std::function<void(int byte, int port)>;
-    using CtsHandler = std::function<void(int port)>;
+    using BatchHandler = std::function<void(int port)>;
     using ErrorReporter = std::function<void(const QString& text)>;
     using ClosedHandler = std::function<void(int port, const QString& reason)>;
     using ReconnectedHandler = std::function<void(int port)>;
@@ -97,8 +97,8 @@ public:
 
     // One call per received byte (0 to 255) with the port number.
     void setByteHandler(ByteHandler handler) { m_byteHandler = std::move(handler); }
-    // Before each batch of received bytes, when the mask has kEvCts.
-    void setCtsHandler(CtsHandler handler) { m_ctsHandler = std::move(handler); }
+    // Before each batch of received bytes, when the mask has kEvBatch.
+    void setBatchHandler(BatchHandler handler) { m_batchHandler = std::move(handler); }
     // Failures after the port has opened, composed by composeLinkErrorText;
     // the link carries on. Without a reporter they go to qWarning.
     void setErrorReporter(ErrorReporter reporter) { m_errorReporter = std::move(reporter); }
@@ -194,7 +194,7 @@ private:
     std::vector<QByteArray> m_deferredWrites;
 
     ByteHandler m_byteHandler;
-    CtsHandler m_ctsHandler;
+    BatchHandler m_batchHandler;
     ErrorReporter m_errorReporter;
     ClosedHandler m_closedHandler;
     ReconnectedHandler m_reconnectedHandler;

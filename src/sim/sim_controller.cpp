@@ -305,48 +305,54 @@ void SimController::execute(const std::vector<std::uint8_t>& cmd, SimTime now) {
         s.mode = SimMode::NeutralDensity;
         s.ndSteps = cmd[1];
         break;
-    case CMD_SETTING: {
-        const std::uint8_t sel = cmd[1];
-        const int nibble = sel >> 4;
-        if (nibble == kDelayFlag) {
-            s.delay = timerFrom(cmd);
-        } else if (nibble == kExposureFlag) {
-            s.exposure = timerFrom(cmd);
-        } else if (sel == SEL_TRIGGER_OFF) {
-            s.triggerMode = -1;
-        } else if (sel > SEL_TRIGGER_OFF && sel <= SEL_TRIGGER_BASE + 3) {
-            s.triggerMode = sel - SEL_TRIGGER_BASE;
-        } else if (sel == SEL_SYNC_OFF) {
-            s.syncMode = -1;
-        } else if (sel > SEL_SYNC_OFF && sel <= SEL_SYNC_BASE + 1) {
-            s.syncMode = sel - SEL_SYNC_BASE;
-        } else if (sel == SEL_RESTORE_DEFAULT) {
-            stopRun();
-            s = SimSettings{};
-        } else if (sel == SEL_SAVE_CONFIG) {
-            m_saved = s;
-        } else if (sel == SEL_REPEAT) {
-            s.repeat = static_cast<std::uint16_t>(cmd[2] << 8 | cmd[3]);
-        } else {
-            s.runningOption = static_cast<SimRunningOption>(sel - SEL_RUNNING_OPTION_BASE);
-            if (s.runningOption == SimRunningOption::PowerUp) {
-                stopRun();  // the closing carriage return ends any run the utility follows
-            } else {
-                // The utility counts this run from now on: no carriage return.
-                closing = false;
-                send(now, std::move(answer));
-                if (s.runningOption == SimRunningOption::Go) startSeries(now);
-                else armTrigger();
-                return;
-            }
-        }
+    case CMD_SETTING:
+        if (!applySetting(cmd, now, answer, closing)) return;
         break;
-    }
     default:
         return;  // the parser passes known commands only
     }
     if (closing) answer.push_back(kCarriageReturn);
     send(now, std::move(answer));
+}
+
+bool SimController::applySetting(const std::vector<std::uint8_t>& cmd, SimTime now,
+                                 std::vector<std::uint8_t>& answer, bool& closing) {
+    SimSettings& s = m_settings;
+    const std::uint8_t sel = cmd[1];
+    const int nibble = sel >> 4;
+    if (nibble == kDelayFlag) {
+        s.delay = timerFrom(cmd);
+    } else if (nibble == kExposureFlag) {
+        s.exposure = timerFrom(cmd);
+    } else if (sel == SEL_TRIGGER_OFF) {
+        s.triggerMode = -1;
+    } else if (sel > SEL_TRIGGER_OFF && sel <= SEL_TRIGGER_BASE + 3) {
+        s.triggerMode = sel - SEL_TRIGGER_BASE;
+    } else if (sel == SEL_SYNC_OFF) {
+        s.syncMode = -1;
+    } else if (sel > SEL_SYNC_OFF && sel <= SEL_SYNC_BASE + 1) {
+        s.syncMode = sel - SEL_SYNC_BASE;
+    } else if (sel == SEL_RESTORE_DEFAULT) {
+        stopRun();
+        s = SimSettings{};
+    } else if (sel == SEL_SAVE_CONFIG) {
+        m_saved = s;
+    } else if (sel == SEL_REPEAT) {
+        s.repeat = static_cast<std::uint16_t>(cmd[2] << 8 | cmd[3]);
+    } else {
+        s.runningOption = static_cast<SimRunningOption>(sel - SEL_RUNNING_OPTION_BASE);
+        if (s.runningOption == SimRunningOption::PowerUp) {
+            stopRun();  // the closing carriage return ends any run the utility follows
+            return true;
+        }
+        // The utility counts this run from now on: no carriage return.
+        closing = false;
+        send(now, std::move(answer));
+        if (s.runningOption == SimRunningOption::Go) startSeries(now);
+        else armTrigger();
+        return false;
+    }
+    return true;
 }
 
 std::array<std::uint8_t, kSimStatusLength> SimController::statusBytes() const {

@@ -152,6 +152,9 @@ private:
     void handle(EventKind kind, SimTime at);
     void feed(std::uint8_t b, SimTime now, std::vector<SimReceived>& log);
     void execute(const std::vector<std::uint8_t>& cmd, SimTime now);
+    // A setting command (0xFA): false once it has sent its own answer.
+    bool applySetting(const std::vector<std::uint8_t>& cmd, SimTime now, std::vector<std::uint8_t>& answer,
+                      bool& closing);
     void send(SimTime at, std::vector<std::uint8_t> bytes);
     void powerUp(SimTime now);
     void stopRun();

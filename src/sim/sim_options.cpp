@@ -1,6 +1,8 @@
 #include "sim/sim_options.h"
 
+#include <algorithm>
 #include <charconv>
+#include <iterator>
 #include <cmath>
 #include <optional>
 
@@ -31,11 +33,67 @@ std::optional<SimTimer> parseMilliseconds(std::string_view text) {
     return SimTimer::fromTenths(*ms * 10 + tenths);
 }
 
+// --help, --version, --verbose: false for any other name.
+bool applyFlag(std::string_view name, SimOptions& o) {
+    if (name == "--help" || name == "-h") o.help = true;
+    else if (name == "--version") o.version = true;
+    else if (name == "--verbose") o.verbose = true;
+    else return false;
+    return true;
+}
+
+bool isValueOption(std::string_view name) {
+    static constexpr std::string_view kNames[] = {"--link",   "--time-scale", "--pace-baud", "--power-up-option",
+                                                  "--repeat", "--delay-ms",   "--exposure-ms"};
+    return std::find(std::begin(kNames), std::end(kNames), name) != std::end(kNames);
+}
+
+std::optional<double> parsePositive(std::string_view v) {
+    double x = 0;
+    const char* end = v.data() + v.size();
+    const auto [ptr, ec] = std::from_chars(v.data(), end, x);
+    if (v.empty() || ec != std::errc{} || ptr != end || !std::isfinite(x) || x <= 0) return std::nullopt;
+    return x;
+}
+
+// One option that takes a value (isValueOption); false for a value it refuses.
+bool applyValue(std::string_view name, std::string_view v, SimOptions& o) {
+    if (name == "--link") {
+        if (v.empty()) return false;
+        o.link = std::string(v);
+    } else if (name == "--time-scale") {
+        const auto x = parsePositive(v);
+        if (!x) return false;
+        o.timeScale = *x;
+    } else if (name == "--pace-baud") {
+        const auto n = parseInteger(v, 0, 10'000'000);
+        if (!n) return false;
+        o.paceBaud = static_cast<long>(*n);
+    } else if (name == "--power-up-option") {
+        if (v == "none") o.powerUp.runningOption = SimRunningOption::None;
+        else if (v == "go" || v == "power-up") o.powerUp.runningOption = SimRunningOption::PowerUp;
+        else if (v == "trigger") o.powerUp.runningOption = SimRunningOption::TriggerPulse;
+        else return false;
+    } else if (name == "--repeat") {
+        if (v == "continuous") {
+            o.powerUp.repeat = kSimContinuous;
+        } else {
+            const auto n = parseInteger(v, 0, 0xFFFF);
+            if (!n) return false;
+            o.powerUp.repeat = static_cast<std::uint16_t>(*n);
+        }
+    } else {  // --delay-ms, --exposure-ms
+        const auto t = parseMilliseconds(v);
+        if (!t) return false;
+        (name == "--delay-ms" ? o.powerUp.delay : o.powerUp.exposure) = *t;
+    }
+    return true;
+}
+
 }  // namespace
 
 SimOptionsResult parseSimOptions(std::span<const std::string_view> args) {
     SimOptionsResult r;
-    SimOptions& o = r.options;
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string_view name = args[i];
         std::optional<std::string_view> inlineValue;
@@ -43,74 +101,24 @@ SimOptionsResult parseSimOptions(std::span<const std::string_view> args) {
             inlineValue = name.substr(eq + 1);
             name = name.substr(0, eq);
         }
-        const auto flag = [&]() {
-            if (inlineValue) r.error = std::string(name) + " takes no value";
-            return r.error.empty();
-        };
-        const auto value = [&]() -> std::optional<std::string_view> {
-            if (inlineValue) return inlineValue;
-            if (i + 1 < args.size()) return args[++i];
-            r.error = std::string(name) + " needs a value";
-            return std::nullopt;
-        };
-        const auto bad = [&](std::string_view v) {
-            r.error = "bad value for " + std::string(name) + ": '" + std::string(v) + "'";
-        };
-
-        if (name == "--help" || name == "-h") {
-            if (!flag()) return r;
-            o.help = true;
-        } else if (name == "--version") {
-            if (!flag()) return r;
-            o.version = true;
-        } else if (name == "--verbose") {
-            if (!flag()) return r;
-            o.verbose = true;
-        } else if (name == "--link") {
-            const auto v = value();
-            if (!v) return r;
-            if (v->empty()) { bad(*v); return r; }
-            o.link = std::string(*v);
-        } else if (name == "--time-scale") {
-            const auto v = value();
-            if (!v) return r;
-            double x = 0;
-            const char* end = v->data() + v->size();
-            const auto [ptr, ec] = std::from_chars(v->data(), end, x);
-            if (v->empty() || ec != std::errc{} || ptr != end || !std::isfinite(x) || x <= 0)
-                { bad(*v); return r; }
-            o.timeScale = x;
-        } else if (name == "--pace-baud") {
-            const auto v = value();
-            if (!v) return r;
-            const auto n = parseInteger(*v, 0, 10'000'000);
-            if (!n) { bad(*v); return r; }
-            o.paceBaud = static_cast<long>(*n);
-        } else if (name == "--power-up-option") {
-            const auto v = value();
-            if (!v) return r;
-            if (*v == "none") o.powerUp.runningOption = SimRunningOption::None;
-            else if (*v == "go" || *v == "power-up") o.powerUp.runningOption = SimRunningOption::PowerUp;
-            else if (*v == "trigger") o.powerUp.runningOption = SimRunningOption::TriggerPulse;
-            else { bad(*v); return r; }
-        } else if (name == "--repeat") {
-            const auto v = value();
-            if (!v) return r;
-            if (*v == "continuous") {
-                o.powerUp.repeat = kSimContinuous;
-            } else {
-                const auto n = parseInteger(*v, 0, 0xFFFF);
-                if (!n) { bad(*v); return r; }
-                o.powerUp.repeat = static_cast<std::uint16_t>(*n);
+        if (!isValueOption(name)) {
+            if (!applyFlag(name, r.options)) {
+                r.error = "unknown option '" + std::string(args[i]) + "'";
+                return r;
             }
-        } else if (name == "--delay-ms" || name == "--exposure-ms") {
-            const auto v = value();
-            if (!v) return r;
-            const auto t = parseMilliseconds(*v);
-            if (!t) { bad(*v); return r; }
-            (name == "--delay-ms" ? o.powerUp.delay : o.powerUp.exposure) = *t;
-        } else {
-            r.error = "unknown option '" + std::string(args[i]) + "'";
+            if (inlineValue) {
+                r.error = std::string(name) + " takes no value";
+                return r;
+            }
+            continue;
+        }
+        if (!inlineValue && i + 1 >= args.size()) {
+            r.error = std::string(name) + " needs a value";
+            return r;
+        }
+        const std::string_view v = inlineValue ? *inlineValue : args[++i];
+        if (!applyValue(name, v, r.options)) {
+            r.error = "bad value for " + std::string(name) + ": '" + std::string(v) + "'";
             return r;
         }
     }

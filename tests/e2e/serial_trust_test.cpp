@@ -7,7 +7,7 @@
 #include "gui/cshutterpaneldlg.h"
 #include "gui/log_view.h"
 #include "gui/modal_watcher.h"
-#include "gui/panel_template.h"
+#include "gui/panel_controls.h"
 #include "serial/ccomportlink.h"
 #include "serial/pty_pair.h"
 #include "support/fakes.h"

@@ -5,7 +5,7 @@
 #include "gui/cndstepsdlg.h"
 #include "gui/cportsettingsdlg.h"
 #include "gui/cshutterpaneldlg.h"
-#include "gui/panel_template.h"
+#include "gui/panel_controls.h"
 #include "gui/qt_prompter.h"
 #include "modal_watcher.h"
 #include "serial/open_failure.h"
@@ -24,7 +24,7 @@ namespace {
 using Boxes = std::vector<test::ModalWatcher::Box>;
 
 // Types into the field and clicks OK: the boxes that came up.
-Boxes typeAndOk(TemplateDialog& dlg, int field, const char* typed) {
+Boxes typeAndOk(TableDialog& dlg, int field, const char* typed) {
     test::ModalWatcher watcher;
     dlg.show();
     QTest::keyClicks(dlg.control(field), typed);

@@ -6,7 +6,7 @@
 #include "gui/cportsettingsdlg.h"
 #include "gui/cshutterpaneldlg.h"
 #include "gui/log_view.h"
-#include "gui/panel_template.h"
+#include "gui/panel_controls.h"
 #include "model/received_log.h"
 #include "modal_watcher.h"
 #include "serial/pty_pair.h"
@@ -57,8 +57,8 @@ TEST(TemplateTest, everyRowIsBuiltInPlaceWithCaptionRoleAndNameAndThePanelsTabOr
     CShutterPanelDlg panel(ports());
     CPortSettingsDlg portDlg(PortSettings{9600, 8, kParityNone, kStopBitsOne, 0});
     CNdStepsDlg steps;
-    const std::pair<TemplateDialog*, const DialogTemplate*> dialogs[] = {
-        {&panel, &kPanelTemplate}, {&portDlg, &CPortSettingsDlg::layout()}, {&steps, &CNdStepsDlg::layout()}};
+    const std::pair<TableDialog*, const ControlTable*> dialogs[] = {
+        {&panel, &kPanelControls}, {&portDlg, &CPortSettingsDlg::layout()}, {&steps, &CNdStepsDlg::layout()}};
     for (const auto& [dlg, layout] : dialogs) {
         ASSERT_EQ(dlg->controls().size(), layout->controls.size());
         for (std::size_t i = 0; i < layout->controls.size(); ++i) {

@@ -328,6 +328,24 @@ TEST(ConfigFile, SavingWritesThroughLinksKeepsRightsAndRefusesWhatIsNotAWritable
     }
 }
 
+// A new file gets what any program's new file gets: 0666 less the umask.
+TEST(ConfigFile, NewFileGetsTheUsualRightsLessTheUmask) {
+    const std::string bytes = encodeConfig(startupState());
+    for (const mode_t mask : {mode_t{022}, mode_t{077}, mode_t{002}, mode_t{0}}) {
+        SCOPED_TRACE(mask);
+        const TempDir dir;
+        const fs::path p = dir.path / "new.cfg";
+        const mode_t saved = ::umask(mask);
+        std::string error;
+        const bool ok = writeConfigFileAtomically(p.string(), bytes, error);
+        ::umask(saved);
+        ASSERT_TRUE(ok) << error;
+        struct stat st {};
+        ASSERT_EQ(::stat(p.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0666 & ~mask);
+    }
+}
+
 TEST(ConfigFile, SavingRefusesAnotherUsersFile) {
     if (::geteuid() != 0) GTEST_SKIP() << "only root may act as another user";
     const TempDir dir;

@@ -64,7 +64,7 @@ TEST(Decoder, RepliesSplitAtEveryByteAcrossPortsDecodeTheSame) {
         const auto all = bytes(r.reply);
         for (std::size_t cut = 0; cut <= all.size(); ++cut) {
             Panel f;
-            EXPECT_EQ(std::tuple(f.rx(0xCC, 0), f.rx(0xCC, 5)), std::tuple(kRxIgnored, kRxIgnored));
+            EXPECT_EQ(std::tuple(f.rx(0xCC, 0), f.rx(0xCC, 5)), std::tuple(RxResult::Ignored, RxResult::Ignored));
             for (std::size_t i = 0; i < all.size(); ++i) f.rx(all[i], i < cut ? 1 : 3);
             EXPECT_EQ(describe(f.s), r.panel) << r.reply << " cut at " << cut;
             EXPECT_EQ(f.s.log.size(), 20u) << r.reply << " cut at " << cut;

@@ -30,8 +30,8 @@ struct Panel {
         s.log.clear();
     }
     const ReplyDecoder& d() const { return panel.decoder(); }
-    int rx(int b) { return rx(b, port); }
-    int rx(int b, int on) { return panel.onPortRxChar(s, b, on); }
+    RxResult rx(int b) { return rx(b, port); }
+    RxResult rx(int b, int on) { return panel.onPortRxChar(s, b, on); }
     void feed(const std::string& hex) { feed(hex, port); }
     void feed(const std::string& hex, int on) {
         for (int b : bytes(hex)) rx(b, on);

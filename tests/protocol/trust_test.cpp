@@ -67,9 +67,9 @@ TEST(Echo, OnlineIsAnsweredOnceAndNotByAnEchoedOnlineByte) {
     t.repeat("238");                      // goes to COM3
     t.feed("FA F0 00 EE", 3);
     EXPECT_TRUE(t.d().awaitingOnlineReply());
-    EXPECT_EQ(t.rx(0xEE, 3), kRxOnline);
+    EXPECT_EQ(t.rx(0xEE, 3), RxResult::Online);
     EXPECT_EQ(t.s.ports[2].status, "Ready for Veltra");
-    EXPECT_EQ(t.rx(0xEE, 1), kRxStatus);
+    EXPECT_EQ(t.rx(0xEE, 1), RxResult::Status);
     EXPECT_EQ(t.panel.activePort(), 3);
     EXPECT_EQ(t.s.ports[0].status, "Connected");
     EXPECT_EQ(t.s.log.back(), "238       0xEE");

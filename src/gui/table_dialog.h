@@ -1,6 +1,6 @@
 #pragma once
 
-#include "gui/dialog_template.h"
+#include "gui/control_table.h"
 
 #include <QDialog>
 
@@ -10,16 +10,16 @@ class QScrollArea;
 
 namespace veltra {
 
-// A dialog whose controls come from a dialog template, laid out in dialog
+// A dialog whose controls come from a control table, laid out in dialog
 // units of the dialog font. Small dialogs have a fixed size; the main panel
 // puts its controls into a scroll area so all of them stay reachable in a
 // window shorter than the template.
-class TemplateDialog : public QDialog {
+class TableDialog : public QDialog {
     Q_OBJECT
 public:
     enum class Frame { Fixed, Scrollable };
 
-    TemplateDialog(const DialogTemplate& layout, Frame frame, QWidget* parent = nullptr);
+    TableDialog(const ControlTable& layout, Frame frame, QWidget* parent = nullptr);
 
     // The control of that id, or nullptr.
     QWidget* control(int id) const;

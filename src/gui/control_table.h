@@ -1,3 +1,6 @@
+// The control table: the rows that describe a dialog's controls (kind,
+// caption, place in dialog units), dialog units themselves, the dialog font,
+// and the widgets built from the rows.
 #pragma once
 
 #include <QFont>
@@ -52,7 +55,7 @@ struct ControlRow {
     const char* name = "";
 };
 
-struct DialogTemplate {
+struct ControlTable {
     const char* caption;
     int width, height;  // client area in dialog units
     std::span<const ControlRow> controls;

@@ -1,11 +1,11 @@
 #pragma once
 
-#include "gui/dialog_template.h"
+#include "gui/control_table.h"
 
 namespace veltra {
 
 // The main panel's controls (dialog template 102), in tab order.
-extern const DialogTemplate kPanelTemplate;
+extern const ControlTable kPanelControls;
 
 // Control ids of the main panel.
 namespace ctl {

@@ -1,4 +1,4 @@
-#include "gui/panel_template.h"
+#include "gui/panel_controls.h"
 
 #include <array>
 
@@ -112,6 +112,6 @@ constexpr std::array kRows = std::to_array<ControlRow>({
 
 }  // namespace
 
-const DialogTemplate kPanelTemplate{"Veltra Utility - COM v1.12", 569, 489, kRows};
+const ControlTable kPanelControls{"Veltra Utility - COM v1.12", 569, 489, kRows};
 
 }  // namespace veltra

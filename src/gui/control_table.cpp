@@ -1,4 +1,4 @@
-#include "gui/dialog_template.h"
+#include "gui/control_table.h"
 
 #include "gui/log_view.h"
 

@@ -1,4 +1,4 @@
-#include "gui/template_dialog.h"
+#include "gui/table_dialog.h"
 
 #include "gui/accessibility.h"
 
@@ -7,7 +7,7 @@
 
 namespace veltra {
 
-TemplateDialog::TemplateDialog(const DialogTemplate& layout, Frame frame, QWidget* parent)
+TableDialog::TableDialog(const ControlTable& layout, Frame frame, QWidget* parent)
     : QDialog(parent), m_units(1, 1) {
     installAccessibility();
     setFont(dialogFont());
@@ -38,7 +38,7 @@ TemplateDialog::TemplateDialog(const DialogTemplate& layout, Frame frame, QWidge
     }
 }
 
-QWidget* TemplateDialog::control(int id) const {
+QWidget* TableDialog::control(int id) const {
     const auto it = m_byId.find(id);
     return it == m_byId.end() ? nullptr : it->second;
 }
