@@ -5,7 +5,7 @@
 #include "client/veltra_client.h"
 #include "gui/cshutterpaneldlg.h"
 #include "gui/modal_watcher.h"
-#include "gui/panel_template.h"
+#include "gui/panel_controls.h"
 #include "serial/ccomportlink.h"
 
 #include <QDeadlineTimer>
