@@ -74,7 +74,8 @@ QString connectFailureReason(QAbstractSocket::SocketError error, const QString& 
     case QAbstractSocket::SocketTimeoutError:
         return QStringLiteral("timed out");
     case QAbstractSocket::RemoteHostClosedError:
-        return QStringLiteral("the server closed the connection");
+        // ser2net does so when another connection holds its serial device.
+        return QStringLiteral("the server closed the connection at once (is its serial device in use?)");
     case QAbstractSocket::NetworkError:
         if (systemText.contains(QLatin1String("timed out"), Qt::CaseInsensitive))
             return QStringLiteral("timed out");

@@ -1,9 +1,13 @@
 // The RFC 2217 codec on bytes alone, and the names and reasons of network ports.
 
 #include "rfc2217/rfc2217_codec.h"
+#include "serial/ccomportlink.h"
 #include "serial/net_transport.h"
 
 #include <QByteArray>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -159,6 +163,39 @@ TEST(NetworkDeviceTest, connectFailures_eachHaveTheirOwnReason) {
     };
     for (const auto& [error, text, reason] : rows)
         EXPECT_EQ(connectFailureReason(error, text).toStdString(), reason);
+}
+
+// A server that agrees to the option and then answers nothing: the link gives
+// the settings up after a while and carries data, 0xFF escaped both ways.
+TEST(Rfc2217LinkTest, unansweredSettings_areGivenUpAndDataFlowsEscaped) {
+    QTcpServer server;
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
+    QTcpSocket* peer = nullptr;
+    QByteArray heard;
+    QObject::connect(&server, &QTcpServer::newConnection, [&] {
+        peer = server.nextPendingConnection();
+        QObject::connect(peer, &QTcpSocket::readyRead, [&] { heard += peer->readAll(); });
+        peer->write(QByteArray::fromHex("fffd2c fffd00 fffb00"));
+    });
+    CComPortLink link;
+    link.setDeviceName(QString("rfc2217://127.0.0.1:%1").arg(server.serverPort()));
+    link.setWaitForConnection(true);
+    QStringList errors;
+    link.setErrorReporter([&](const QString& text) { errors << text; });
+    std::vector<int> received;
+    link.setByteHandler([&](int byte, int) { received.push_back(byte); });
+    ASSERT_TRUE(link.OpenLink(1, 19200, 'N', 8, 1, kPanelEventMask, 64)) << link.lastOpenError().toStdString();
+    ASSERT_TRUE(link.StartMonitor());
+    EXPECT_TRUE(heard.startsWith(QByteArray::fromHex("fffb2c fffb00 fffd00"))) << heard.toHex().toStdString();
+    EXPECT_TRUE(heard.contains(QByteArray::fromHex("fffa2c0100004b00fff0")));  // 19200 baud
+    heard.clear();
+    const quint8 repeatContinuous[] = {0xFA, 0xF0, 0xFF, 0xFF};
+    ASSERT_TRUE(link.QueueWrite(repeatContinuous, 4));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return heard.endsWith(QByteArray::fromHex("faf0ffffffff")); }, 5000))
+        << heard.toHex().toStdString();
+    peer->write(QByteArray::fromHex("faf0ffffffff0d"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return received == std::vector<int>{0xFA, 0xF0, 0xFF, 0xFF, 0x0D}; }, 5000));
+    EXPECT_TRUE(errors.isEmpty()) << errors.join("\n").toStdString();
 }
 
 }  // namespace
