@@ -129,7 +129,10 @@ void Codec::negotiate(std::uint8_t verb, std::uint8_t option, Bytes& reply) {
     case kDo: {
         Side& s = m_us[option];
         if (!weOffer(option)) {
-            if (s == Side::No) put(reply, kWont, option);
+            // Refused once: a server asking again and again gets no
+            // answer each time, so what we send stays bounded.
+            if (!m_refusedUs[option]) put(reply, kWont, option);
+            m_refusedUs[option] = true;
             s = Side::No;
         } else if (s == Side::No) {
             s = Side::Yes;
@@ -149,7 +152,8 @@ void Codec::negotiate(std::uint8_t verb, std::uint8_t option, Bytes& reply) {
     case kWill: {
         Side& s = m_him[option];
         if (!weAccept(option)) {
-            put(reply, kDont, option);
+            if (!m_refusedHim[option]) put(reply, kDont, option);
+            m_refusedHim[option] = true;
             s = Side::No;
         } else if (s == Side::No) {
             s = Side::Yes;

@@ -96,6 +96,8 @@ private:
     Bytes m_sb;
     Side m_us[256] = {};   // options we perform (WILL/WONT)
     Side m_him[256] = {};  // options the server performs (DO/DONT)
+    bool m_refusedUs[256] = {};   // options we have said WONT to
+    bool m_refusedHim[256] = {};  // options we have said DONT to
 };
 
 }  // namespace veltra::rfc2217

@@ -1,5 +1,6 @@
 #include "serial/net_transport.h"
 
+#include <QNetworkProxy>
 #include <QTcpSocket>
 #include <QTimer>
 #include <QUrl>
@@ -90,6 +91,7 @@ QString connectFailureReason(QAbstractSocket::SocketError error, const QString& 
 NetTransport::NetTransport(const NetworkDevice& device, QObject* parent)
     : QObject(parent), m_device(device), m_socket(new QTcpSocket(this)), m_timer(new QTimer(this)) {
     m_socket->setReadBufferSize(kReadLimit);
+    m_socket->setProxy(QNetworkProxy::NoProxy);  // a terminal server is reached directly
     m_timer->setSingleShot(true);
     connect(m_socket, &QTcpSocket::connected, this, &NetTransport::onConnected);
     connect(m_socket, &QTcpSocket::readyRead, this, &NetTransport::onReadyRead);

@@ -78,7 +78,7 @@ TEST(Rfc2217CodecTest, negotiation_isAnsweredOncePerChange) {
         Codec::Agreement comPort;
     };
     const Row rows[] = {
-        {"fffd18", "fffc18", Codec::Agreement::Pending},              // DO terminal type: WONT
+        {"fffd18 fffd18", "fffc18", Codec::Agreement::Pending},       // DO terminal type: WONT, once
         {"fffb18", "fffe18", Codec::Agreement::Pending},              // WILL terminal type: DONT
         {"fffd2c fffd2c", "", Codec::Agreement::Agreed},              // asked for, so agreed silently
         {"fffe2c", "", Codec::Agreement::Refused},                    // refused before agreeing
