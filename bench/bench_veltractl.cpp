@@ -82,7 +82,7 @@ void BM_ClientAgainstWire(benchmark::State& state) {
     veltra::Client client(o);
     long long bytes = 0;
     client.setTrafficHandler([&](bool, const std::uint8_t*, std::size_t n) { bytes += static_cast<long long>(n); });
-    veltra::ApplySettings a;
+    veltra::ControllerSettings a;
     a.shutterPosition = 0, a.shutterMode = 2, a.ndSteps = 144, a.triggerMode = 2, a.syncMode = 1, a.runningOption = 0;
     a.delayTime = {"0", "0", "1", "250", "5"}, a.exposureTime = {"0", "0", "2", "500", "0"}, a.repeatText = "3";
     // The download ends as its last command (the running option, 2 bytes)

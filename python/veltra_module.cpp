@@ -106,7 +106,7 @@ py::object statusOf(const StatusRecord& r) {
     return types("Status")(shutterName(r.shutterPosition), modeName(r.shutterMode), r.ndSteps, triggerName(r.triggerMode),
                            syncName(r.syncMode), timedeltaOf(timerTenths(r.delayTime)),
                            timedeltaOf(timerTenths(r.exposureTime)), timedeltaOf(timerTenths(cycle)),
-                           repeatValue(r.repeat), runningOptionName(r.runningOption));
+                           repeatValue(repeatCount(r)), runningOptionName(r.runningOption));
 }
 
 // ---- configuration files, through the panel's own load and save ------------------------------
@@ -131,13 +131,13 @@ private:
 };
 
 struct FileSettings {
-    ApplySettings settings;
+    ControllerSettings settings;
     int timerSelect = -1;
 };
 
 FileSettings settingsFrom(py::handle config) {
     FileSettings f;
-    ApplySettings& a = f.settings;
+    ControllerSettings& a = f.settings;
     const auto text = [&](const char* field) { return config.attr(field).cast<std::string>(); };
     const std::string shutter = text("shutter");
     a.shutterPosition = shutter == "open" ? 0 : shutter == "close" ? 1 : nameOr(shutter, -1, -2, msg::kBadPosition);
@@ -190,16 +190,8 @@ py::dict loadConfig(const std::string& path) {
 void saveConfig(const std::string& path, py::handle config) {
     const FileSettings f = settingsFrom(config);
     PanelState s;
-    s.shutterPosition = f.settings.shutterPosition;
-    s.shutterMode = f.settings.shutterMode;
-    s.ndSteps = f.settings.ndSteps;
-    s.triggerMode = f.settings.triggerMode;
-    s.syncMode = f.settings.syncMode;
+    static_cast<ControllerSettings&>(s) = f.settings;
     s.timerSelectIndex = f.timerSelect;
-    s.delayTime = f.settings.delayTime;
-    s.exposureTime = f.settings.exposureTime;
-    s.runningOption = f.settings.runningOption;
-    s.repeatText = f.settings.repeatText;
     NoLine line;
     FilePrompts prompts(path);
     ShutterPanel panel(line, prompts);
@@ -451,7 +443,7 @@ the thread that opened it.)")
              "Makes the current settings the power-up settings (FA C1).")
         .def("apply", [](Controller& c, const py::object& source, Verify v) {
             if (py::isinstance(source, types("Config"))) {
-                const ApplySettings a = settingsFrom(source).settings;
+                const ControllerSettings a = settingsFrom(source).settings;
                 c.call(v, [&](Client& cl) { cl.apply(a); });
             } else {
                 const auto path = py::module_::import("os").attr("fspath")(source).cast<std::string>();

@@ -47,10 +47,10 @@ QJsonObject statusJson(const StatusRecord& r) {
     o[QStringLiteral("delay")] = q(timerText(r.delayTime));
     o[QStringLiteral("exposure")] = q(timerText(r.exposureTime));
     o[QStringLiteral("cycle_time")] = q(timerText(cycleOf(r)));
-    if (r.repeat == kContinuousCount)
+    if (repeatCount(r) == kContinuousCount)
         o[QStringLiteral("repeat")] = QStringLiteral("continuous");
     else
-        o[QStringLiteral("repeat")] = r.repeat;
+        o[QStringLiteral("repeat")] = repeatCount(r);
     o[QStringLiteral("running_option")] = q(runningOptionName(r.runningOption));
     return o;
 }
@@ -66,7 +66,7 @@ std::string statusText(const StatusRecord& r) {
         {"delay", timerText(r.delayTime)},
         {"exposure", timerText(r.exposureTime)},
         {"cycle time", timerText(cycleOf(r))},
-        {"repeat", repeatName(r.repeat)},
+        {"repeat", repeatName(repeatCount(r))},
         {"running option", runningOptionName(r.runningOption)},
     };
     std::string out;

@@ -302,7 +302,7 @@ InfoLines Client::info() {
 
 // ---- settings -----------------------------------------------------------------------------
 
-void Client::verifyFields(const std::vector<std::string>& fields, const ApplySettings& wanted) {
+void Client::verifyFields(const std::vector<std::string>& fields, ControllerSettings wanted) {
     if (!m_options.verify) return;
     const StatusRecord read = status();
     std::vector<Difference> differences;
@@ -314,12 +314,12 @@ void Client::verifyFields(const std::vector<std::string>& fields, const ApplySet
 
 void Client::openShutter() {
     act([this](PanelState& s) { m_panel->onOpen(s); });
-    verifyFields({"shutter"}, applySettingsOf(m_state));
+    verifyFields({"shutter"}, m_state);
 }
 
 void Client::closeShutter() {
     act([this](PanelState& s) { m_panel->onClose(s); });
-    verifyFields({"shutter"}, applySettingsOf(m_state));
+    verifyFields({"shutter"}, m_state);
 }
 
 void Client::mode(int shutterMode, const std::string& ndSteps) {
@@ -334,7 +334,7 @@ void Client::mode(int shutterMode, const std::string& ndSteps) {
         break;
     default: throw RefusedError(msg::kBadMode);
     }
-    verifyFields({"mode", "nd_steps"}, applySettingsOf(m_state));
+    verifyFields({"mode", "nd_steps"}, m_state);
 }
 
 void Client::trigger(int triggerMode) {
@@ -347,7 +347,7 @@ void Client::trigger(int triggerMode) {
             m_panel->onTriggerRadio(s, triggerMode);
         }
     });
-    verifyFields({"trigger"}, applySettingsOf(m_state));
+    verifyFields({"trigger"}, m_state);
 }
 
 void Client::sync(int syncMode) {
@@ -360,7 +360,7 @@ void Client::sync(int syncMode) {
             m_panel->onSyncRadio(s, syncMode);
         }
     });
-    verifyFields({"sync"}, applySettingsOf(m_state));
+    verifyFields({"sync"}, m_state);
 }
 
 void Client::setTimer(TimerKind kind, const TimerValue& value) {
@@ -369,7 +369,7 @@ void Client::setTimer(TimerKind kind, const TimerValue& value) {
         s.editedTime = value;
         m_panel->onSetTimer(s);
     });
-    verifyFields({kind == TimerKind::Exposure ? "exposure" : "delay"}, applySettingsOf(m_state));
+    verifyFields({kind == TimerKind::Exposure ? "exposure" : "delay"}, m_state);
 }
 
 void Client::repeat(const std::string& count) {
@@ -377,7 +377,7 @@ void Client::repeat(const std::string& count) {
         s.repeatText = count;
         m_panel->onSendRepeat(s);
     });
-    verifyFields({"repeat"}, applySettingsOf(m_state));
+    verifyFields({"repeat"}, m_state);
 }
 
 void Client::run(int runningOption) {
@@ -391,7 +391,7 @@ void Client::run(int runningOption) {
         s.runningOption = runningOption;
         m_panel->onRunningOption(s, runningOption);
     });
-    if (m_options.verify && runningOption == 0) verifyFields({"running_option"}, applySettingsOf(m_state));
+    if (m_options.verify && runningOption == 0) verifyFields({"running_option"}, m_state);
 }
 
 void Client::stop() { act([this](PanelState& s) { m_panel->onStop(s); }); }
@@ -417,17 +417,9 @@ void Client::saveToController() { act([this](PanelState& s) { m_panel->onSaveCon
 
 // ---- the download ---------------------------------------------------------------------------
 
-void Client::apply(const ApplySettings& a) {
+void Client::apply(ControllerSettings a) {
     act([&](PanelState& s) {
-        s.shutterPosition = a.shutterPosition;
-        s.shutterMode = a.shutterMode;
-        s.ndSteps = a.ndSteps;
-        s.triggerMode = a.triggerMode;
-        s.syncMode = a.syncMode;
-        s.delayTime = a.delayTime;
-        s.exposureTime = a.exposureTime;
-        s.repeatText = a.repeatText;
-        s.runningOption = a.runningOption;
+        static_cast<ControllerSettings&>(s) = a;
         s.leftCycleText = a.repeatText;
         m_panel->onApply(s);
     });
@@ -450,7 +442,7 @@ void Client::apply(const ApplySettings& a) {
 void Client::applyFile(const std::string& path) {
     m_prompts->file = path;
     act([this](PanelState& s) { m_panel->onLoadConfigFile(s); });
-    apply(applySettingsOf(m_state));
+    apply(m_state);
 }
 
 StatusRecord Client::readConfig(const std::string& path) {
@@ -501,21 +493,7 @@ void Client::monitor(std::chrono::milliseconds duration) {
 
 // ---- comparing ------------------------------------------------------------------------------------
 
-ApplySettings Client::settingsOf(const StatusRecord& r) {
-    ApplySettings a;
-    a.shutterPosition = r.shutterPosition;
-    a.shutterMode = r.shutterMode;
-    a.ndSteps = r.ndSteps;
-    a.triggerMode = r.triggerMode;
-    a.syncMode = r.syncMode;
-    a.delayTime = r.delayTime;
-    a.exposureTime = r.exposureTime;
-    a.repeatText = r.repeat == kContinuousCount ? kContinuousText : std::to_string(r.repeat);
-    a.runningOption = r.runningOption;
-    return a;
-}
-
-std::vector<Difference> Client::compare(const ApplySettings& w, const StatusRecord& r) {
+std::vector<Difference> Client::compare(const ControllerSettings& w, const ControllerSettings& r) {
     std::vector<Difference> d;
     const auto add = [&](const char* field, const std::string& wanted, const std::string& read) {
         if (wanted != read) d.push_back({field, wanted, read});
@@ -527,8 +505,7 @@ std::vector<Difference> Client::compare(const ApplySettings& w, const StatusReco
     add("sync", syncName(w.syncMode), syncName(r.syncMode));
     add("delay", timerText(w.delayTime), timerText(r.delayTime));
     add("exposure", timerText(w.exposureTime), timerText(r.exposureTime));
-    const int wantedRepeat = w.repeatText == kContinuousText ? kContinuousCount : leadingInt(w.repeatText);
-    add("repeat", repeatName(wantedRepeat), repeatName(r.repeat));
+    add("repeat", repeatName(repeatCount(w)), repeatName(repeatCount(r)));
     add("running_option", runningOptionName(w.runningOption), runningOptionName(r.runningOption));
     return d;
 }

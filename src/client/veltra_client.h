@@ -160,7 +160,7 @@ public:
     void saveToController();
 
     // The whole download, as "Apply" sends it, with a timeout for each step.
-    void apply(const ApplySettings& settings);
+    void apply(ControllerSettings settings);  // a copy: the download changes the state a caller may pass
     // A .cfg file through the panel's loader, then apply.
     void applyFile(const std::string& path);
     // The settings as a .cfg file, read by a status request (the panel loads it).
@@ -172,10 +172,8 @@ public:
     // Receives for `duration` (or until interrupted); the traffic handler sees it all.
     void monitor(std::chrono::milliseconds duration);
 
-    // The settings a status reply gives, as a download would send them.
-    static ApplySettings settingsOf(const StatusRecord& r);
     // Every field of `wanted` that `read` differs in.
-    static std::vector<Difference> compare(const ApplySettings& wanted, const StatusRecord& read);
+    static std::vector<Difference> compare(const ControllerSettings& wanted, const ControllerSettings& read);
 
     // For tests: the panel state the client keeps.
     const PanelState& state() const { return m_state; }
@@ -188,7 +186,8 @@ private:
     // Runs a panel action; a refusal by the panel's checks throws.
     void act(const std::function<void(PanelState&)>& action);
     void waitUntil(const std::function<bool()>& done, int timeoutMs, const std::string& step);
-    void verifyFields(const std::vector<std::string>& fields, const ApplySettings& wanted);
+    // `wanted` is a copy: reading the status back changes the panel state it came from.
+    void verifyFields(const std::vector<std::string>& fields, ControllerSettings wanted);
     void flushReceived();
 
     ClientOptions m_options;

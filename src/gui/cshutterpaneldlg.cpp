@@ -479,14 +479,25 @@ void CShutterPanelDlg::read(PanelState& s) {
     m_shown.timerSelectIndex = s.timerSelectIndex;
 }
 
+// Every write of the show functions is a programmatic one: signals of the
+// written widget are blocked, and the panel's actions listen only to signals
+// the operator's own input raises (clicked, activated, textEdited, released).
+// Each writes only what changed since it was last shown, unless `all`.
 void CShutterPanelDlg::show(const PanelState& s) {
-    // Every write below is a programmatic one: signals of the written widget
-    // are blocked, and the panel's actions listen only to signals the
-    // operator's own input raises (clicked, activated, textEdited, released).
     const bool all = m_showAll;
     m_showAll = false;
-    PanelState& was = m_shown;
+    showChoices(s, all);
+    showFields(s, all);
+    showLabels(s, all);
+    showPorts(s, all);
+    // The log: new lines are appended, a cleared log starts over; the view
+    // follows the newest line unless the operator has scrolled up to read.
+    m_list->sync(s.log);
+}
 
+// The radio groups and the two check boxes.
+void CShutterPanelDlg::showChoices(const PanelState& s, bool all) {
+    PanelState& was = m_shown;
     const auto group = [&](int firstId, int now, int& shown) {
         if (all || now != shown) {
             setGroupIndex(firstId, now);
@@ -508,7 +519,11 @@ void CShutterPanelDlg::show(const PanelState& s) {
     };
     check(m_triggerPulse, s.triggerPulseChecked, was.triggerPulseChecked);
     check(m_syncPulse, s.syncPulseChecked, was.syncPulseChecked);
+}
 
+// The edits, the sliders and the timer selection.
+void CShutterPanelDlg::showFields(const PanelState& s, bool all) {
+    PanelState& was = m_shown;
     const auto edit = [&](QLineEdit* e, const std::string& now, std::string& shown) {
         if (all || now != shown) {
             const QSignalBlocker block(e);
@@ -532,7 +547,11 @@ void CShutterPanelDlg::show(const PanelState& s) {
         m_timerSelect->setCurrentIndex(s.timerSelectIndex < m_timerSelect->count() ? s.timerSelectIndex : -1);
         was.timerSelectIndex = s.timerSelectIndex;
     }
+}
 
+// The captions and labels the panel computes.
+void CShutterPanelDlg::showLabels(const PanelState& s, bool all) {
+    PanelState& was = m_shown;
     const auto label = [&](auto* w, const std::string& now, std::string& shown) {
         if (all || now != shown) {
             w->setText(qs(now));
@@ -545,7 +564,11 @@ void CShutterPanelDlg::show(const PanelState& s) {
     label(m_delayLabel, s.delayLabel, was.delayLabel);
     label(m_exposureLabel, s.exposureLabel, was.exposureLabel);
     label(m_cycleLabel, s.cycleLabel, was.cycleLabel);
+}
 
+// The four COM status fields: text, enabled state and tooltip.
+void CShutterPanelDlg::showPorts(const PanelState& s, bool all) {
+    PanelState& was = m_shown;
     for (int i = 0; i < kPortCount; ++i) {
         const PortView& now = s.ports[static_cast<std::size_t>(i)];
         PortView& shown = was.ports[static_cast<std::size_t>(i)];
@@ -565,10 +588,6 @@ void CShutterPanelDlg::show(const PanelState& s) {
             e->setToolTip(tip);
         shown = now;
     }
-
-    // The log: new lines are appended, a cleared log starts over; the view
-    // follows the newest line unless the operator has scrolled up to read.
-    m_list->sync(s.log);
 }
 
 LogView* CShutterPanelDlg::receivedList() const { return m_list; }

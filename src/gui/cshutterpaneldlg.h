@@ -94,6 +94,12 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // The parts of show(), each for one kind of control.
+    void showChoices(const PanelState& s, bool all);
+    void showFields(const PanelState& s, bool all);
+    void showLabels(const PanelState& s, bool all);
+    void showPorts(const PanelState& s, bool all);
+
     struct RadioGroup {
         QButtonGroup* group = nullptr;
         std::vector<QRadioButton*> buttons;

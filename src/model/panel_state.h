@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/controller_settings.h"
 #include "model/ports.h"
 #include "model/received_log.h"
 #include "model/timer_value.h"
@@ -19,20 +20,16 @@ struct PortView {
 
 inline constexpr const char* kNeutralDensityCaption = "Neutral Density";
 
-// Everything the main panel shows, plus the stored timer values. Radio groups
-// are the index of the checked button, -1 when none is checked. Texts are
-// UTF-8. The widgets are a view of this; every rule works on it alone.
-struct PanelState {
-    int shutterPosition = -1;   // 0 Open, 1 Close
-    int shutterMode = -1;       // 0 Fast, 1 Soft, 2 Neutral Density
-    int ndSteps = 0;            // not shown by a control
-    int triggerMode = -1;       // 0 Enable on High .. 3 Trigger on Falling Edge, -1 off
-    int syncMode = -1;          // 0 High for Open, 1 Low for Open, -1 off
-    int runningOption = -1;     // 0 On Power Up, 1 On Trigger Pulse, 2 Go
+// Everything the main panel shows, plus the stored timer values: the
+// controller's settings as the panel holds them (the radio groups, the steps,
+// which no control shows, the delay and exposure behind their labels, the
+// "Repeat Cycle Number:" text), and the rest of the window. Radio groups are
+// the index of the checked button, -1 when none is checked. Texts are UTF-8.
+// The widgets are a view of this; every rule works on it alone.
+struct PanelState : ControllerSettings {
     int timerSelectIndex = -1;  // combo "Select Timer:": 0 Delay, 1 Exposure, 2 empty item
     bool triggerPulseChecked = false;  // check box "Trigger Pulse ->>"
     bool syncPulseChecked = false;     // check box "SYNC Pulse ->>"
-    std::string repeatText;            // "Repeat Cycle Number:"
     std::string leftCycleText;         // "Left Cycle Number" (read-only)
     TimerValue editedTime;             // the five time edits
     std::array<int, kTimerFieldCount> sliders{};  // indexed by TimerField
@@ -46,9 +43,7 @@ struct PanelState {
 
     std::array<PortView, kPortCount> ports{};
 
-    // Stored values behind the labels; not shown directly.
-    TimerValue delayTime;
-    TimerValue exposureTime;
+    // Stored value behind the cycle label; not shown directly.
     TimerValue cycleTime;
 
     ReceivedLog log;  // "Data Received from Controller:"

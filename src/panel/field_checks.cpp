@@ -68,7 +68,7 @@ std::optional<std::string> checkRepeatForApply(const std::string& repeatText) {
     return std::nullopt;
 }
 
-std::optional<std::string> checkApplyStep(ApplyStep step, const ApplySettings& s) {
+std::optional<std::string> checkApplyStep(ApplyStep step, const ControllerSettings& s) {
     switch (step) {
     case ApplyStep::Position:
         if (s.shutterPosition < -1 || s.shutterPosition > 1) return message(msg::kBadPosition);
@@ -93,7 +93,7 @@ std::optional<std::string> checkApplyStep(ApplyStep step, const ApplySettings& s
     return std::nullopt;
 }
 
-std::optional<std::string> checkApplySettings(const ApplySettings& s) {
+std::optional<std::string> checkApplySettings(const ControllerSettings& s) {
     for (int i = 0; i < kApplyStepCount; ++i) {
         if (auto m = checkApplyStep(static_cast<ApplyStep>(i), s)) return m;
     }

@@ -56,8 +56,8 @@ std::optional<std::string> checkTimer(const TimerValue& t);
 // The repeat text of a download: "Continuous" or a count of 0..65535.
 std::optional<std::string> checkRepeatForApply(const std::string& repeatText);
 // Everything a download will send, in the order it sends it.
-std::optional<std::string> checkApplySettings(const ApplySettings& s);
+std::optional<std::string> checkApplySettings(const ControllerSettings& s);
 // One step's value as it is about to go out.
-std::optional<std::string> checkApplyStep(ApplyStep step, const ApplySettings& s);
+std::optional<std::string> checkApplyStep(ApplyStep step, const ControllerSettings& s);
 
 }  // namespace veltra

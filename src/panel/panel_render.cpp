@@ -79,7 +79,7 @@ void renderStatusField(PanelState& s, const StatusRecord& r, StatusField field) 
     case F::RepeatHigh: break;
     case F::RepeatLow:
         // No "Continuous" here: FF FF shows as 65535.
-        s.repeatText = std::to_string(r.repeat);
+        s.repeatText = r.repeatText;
         s.leftCycleText = s.repeatText;
         break;
     }

@@ -19,20 +19,6 @@ bool hoursAtMaximum(const PanelState& s) { return leadingInt(s.editedTime.hours)
 
 }  // namespace
 
-ApplySettings applySettingsOf(const PanelState& s) {
-    ApplySettings a;
-    a.shutterPosition = s.shutterPosition;
-    a.shutterMode = s.shutterMode;
-    a.ndSteps = s.ndSteps;
-    a.triggerMode = s.triggerMode;
-    a.syncMode = s.syncMode;
-    a.delayTime = s.delayTime;
-    a.exposureTime = s.exposureTime;
-    a.repeatText = s.repeatText;
-    a.runningOption = s.runningOption;
-    return a;
-}
-
 ShutterPanel::ShutterPanel(CommandSink& sink, Prompter& prompter) : m_sink(sink), m_prompter(prompter) {}
 
 void ShutterPanel::initialise(PanelState& s) {
@@ -281,7 +267,7 @@ void ShutterPanel::onApply(PanelState& s) {
     // Everything the download will send passes the checks of its own control
     // first: a value from a loaded file that no control would accept is
     // refused before the first byte.
-    const ApplySettings settings = applySettingsOf(s);
+    const ControllerSettings settings = s;
     if (const auto refused = checkApplySettings(settings)) {
         m_prompter.warning(*refused);
         return;
@@ -359,7 +345,7 @@ void ShutterPanel::Rx::statusRequestDue() { m_panel.sendTo(m_panel.m_activePort,
 std::optional<Command> ShutterPanel::Rx::applyStepDue(ApplyStep step) {
     // Each step goes out with the panel as it is now; a value turned invalid
     // since the start (a repeat text typed meanwhile) stops the download.
-    const ApplySettings now = applySettingsOf(*state);
+    const ControllerSettings now = *state;
     if (const auto refused = checkApplyStep(step, now)) {
         logLine(std::string("Apply stopped: ") + *refused);
         return std::nullopt;

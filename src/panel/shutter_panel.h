@@ -140,6 +140,5 @@ private:
 };
 
 // The settings a download sends, as the panel shows them now.
-ApplySettings applySettingsOf(const PanelState& s);
 
 }  // namespace veltra

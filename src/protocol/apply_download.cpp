@@ -18,7 +18,7 @@ const char* applyStepName(ApplyStep step) {
     return "";
 }
 
-std::optional<Command> applyStepCommand(ApplyStep step, const ApplySettings& s) {
+std::optional<Command> applyStepCommand(ApplyStep step, const ControllerSettings& s) {
     switch (step) {
     case ApplyStep::Position: return shutterCommand(s.shutterPosition);
     case ApplyStep::Mode: return modeCommand(s.shutterMode, s.ndSteps);

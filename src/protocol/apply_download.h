@@ -1,14 +1,12 @@
 #pragma once
 
-#include "model/timer_value.h"
+#include "model/controller_settings.h"
 #include "protocol/commands.h"
 
 #include <optional>
 #include <string>
 
 namespace veltra {
-
-inline constexpr const char* kContinuousText = "Continuous";
 
 // The Apply download: a whole set of settings goes to the controller one
 // command at a time, each when the controller has answered the previous
@@ -19,23 +17,10 @@ inline constexpr int kApplyStepCount = 8;
 // The step's name as a person reads it ("delay timer").
 const char* applyStepName(ApplyStep step);
 
-// What the download sends, as the panel (or a script) holds it.
-struct ApplySettings {
-    int shutterPosition = -1;
-    int shutterMode = -1;
-    int ndSteps = 0;
-    int triggerMode = -1;
-    int syncMode = -1;
-    TimerValue delayTime;
-    TimerValue exposureTime;
-    std::string repeatText;
-    int runningOption = -1;
-};
-
 // The command of one step, or none where the step has nothing to send (no
 // mode, no running option). The repeat step sends FF FF for "Continuous" and
 // otherwise the two bytes of the text's leading integer.
-std::optional<Command> applyStepCommand(ApplyStep step, const ApplySettings& s);
+std::optional<Command> applyStepCommand(ApplyStep step, const ControllerSettings& s);
 
 // The byte counting of the download. The position command goes out at the
 // start; the next step is due when the count reaches its threshold.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/controller_settings.h"
 #include "model/timer_value.h"
 
 #include <array>
@@ -80,7 +81,6 @@ Command restoreDefaultCommand();
 Command saveConfigCommand();
 // FA F0 hi lo; the count is sent high byte first, FF FF meaning continuous.
 Command repeatCommand(std::uint8_t high, std::uint8_t low);
-inline constexpr int kContinuousCount = 0xFFFF;
 // High and low count bytes of n: n / 256 and n % 256, truncated toward zero,
 // each cut to its low eight bits.
 std::array<std::uint8_t, 2> repeatCountBytes(int n);

@@ -237,7 +237,7 @@ void ReplyDecoder::decodeField(int k, std::uint8_t b) {
     case F::ExposureMsLow: msLow(r.exposureTime, b); break;
     case F::RunningOption: r.runningOption = b == SEL_REPEAT ? -1 : b - SEL_RUNNING_OPTION_BASE; break;
     case F::RepeatHigh: m_repeatHighByte = b * 256; break;
-    case F::RepeatLow: r.repeat = m_repeatHighByte + b; break;
+    case F::RepeatLow: r.repeatText = std::to_string(m_repeatHighByte + b); break;
     }
     if (field != F::Unused) m_out.statusField(r, field);
     if (k == kLastStatusPosition) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/controller_settings.h"
 #include "model/ports.h"
 #include "model/timer_value.h"
 #include "protocol/apply_download.h"
@@ -43,17 +44,13 @@ enum class StatusField : std::uint8_t {
 // A status reply as values. Status replies carry 19 bytes after the 0xCC
 // echo; with Neutral Density (mode byte 0xDE) the step count follows the mode
 // and every later field comes one byte later.
-struct StatusRecord {
-    int shutterPosition = -1;  // 0 Open (0xAA), 1 Close (any other byte)
-    int shutterMode = -1;      // byte - 0xDC: 0 Fast, 1 Soft, 2 Neutral Density; others name no mode
-    int ndSteps = 0;           // Neutral Density only
-    int triggerMode = -1;      // -1 off (0xA0), byte - 0xA1 otherwise
-    int syncMode = -1;         // -1 off (0xB0), byte - 0xB1 otherwise
-    TimerValue delayTime;      // "%d" texts, as the panel shows them
-    TimerValue exposureTime;
+// Shutter: 0 Open (0xAA), 1 Close (any other byte). Mode: byte - 0xDC; others
+// name no mode. Trigger, sync and running option: -1 off (0xA0, 0xB0, 0xF0),
+// else byte - 0xA1, 0xB1, 0xF1. Times: "%d" texts, as the panel shows them.
+// Repeat: the decimal count 0..65535 (65535 is what the controller holds for
+// continuous), never "Continuous".
+struct StatusRecord : ControllerSettings {
     int timerSelectIndex = -1;  // 1 when the exposure is set, else 0 when the delay is, else -1
-    int runningOption = -1;     // -1 none (0xF0), byte - 0xF1 otherwise
-    int repeat = 0;             // 0..65535; 65535 is what the controller holds for continuous
     bool operator==(const StatusRecord&) const = default;
 };
 

@@ -170,7 +170,7 @@ void CComPortLink::purge(QSerialPort::Directions directions) {
         m_port->clearError();
     }
     if (!failure.isEmpty())
-        reportError(QStringLiteral("PurgeComm()"), failure);
+        reportError(serial_platform::callName(serial_platform::LineCall::Purge), failure);
 }
 
 void CComPortLink::readLineSettings() {
@@ -227,7 +227,7 @@ void CComPortLink::configure(int baudRate, char parity, int dataBits, int stopBi
         !serial_platform::lineHolds(m_port->handle(), parityCodeValue, dataBits, stopBits))
         failure = tr("The device does not hold the parity, data bits or stop bits asked for.");
     if (!failure.isEmpty())
-        reportError(QStringLiteral("SetCommState()"), failure);
+        reportError(serial_platform::callName(serial_platform::LineCall::SetLine), failure);
 }
 
 QString CComPortLink::lineProblem(int baudRate, char parity, int dataBits, int stopBits) {
@@ -294,12 +294,12 @@ bool CComPortLink::openNetwork(const QString& device, quint64 generation) {
     connect(m_net, &NetTransport::failed, this, &CComPortLink::onNetworkFailed);
     connect(m_net, &NetTransport::dataArrived, this, &CComPortLink::onReadyRead);
     connect(m_net, &NetTransport::lost, this,
-            [this](const QString& text) { deviceGone(QStringLiteral("ReadFile()"), text); });
+            [this](const QString& text) { deviceGone(QStringLiteral("recv()"), text); });
     // Told after the handler that reported it has returned.
     connect(m_net, &NetTransport::settingRefused, this,
             [this](const QString& text) {
                 if (isOpen())
-                    reportError(QStringLiteral("SetCommState()"), text);
+                    reportError(QStringLiteral("COM-PORT-OPTION"), text);
             },
             Qt::QueuedConnection);
     if (!problem.isEmpty())
@@ -412,7 +412,7 @@ bool CComPortLink::writeNow(const QByteArray& data) {
         if (m_dropUnreadOnWrite)
             m_net->purge(true, false);
         if (!m_net->write(data)) {
-            reportError(QStringLiteral("WriteFile()"), m_net->errorString());
+            reportError(QStringLiteral("send()"), m_net->errorString());
             return false;
         }
         if (m_trafficHandler)
@@ -446,13 +446,13 @@ bool CComPortLink::writeNow(const QByteArray& data) {
         m_port->clearError();
     }
     if (gone || (!purgeFailure.isEmpty() && serial_platform::hungUp(m_port->handle()))) {
-        deviceGone(QStringLiteral("WriteFile()"), disconnectedText());
+        deviceGone(serial_platform::callName(serial_platform::LineCall::Write), disconnectedText());
         return false;
     }
     if (!purgeFailure.isEmpty())
-        reportError(QStringLiteral("PurgeComm()"), purgeFailure);
+        reportError(serial_platform::callName(serial_platform::LineCall::Purge), purgeFailure);
     if (!writeFailure.isEmpty()) {
-        reportError(QStringLiteral("WriteFile()"), writeFailure);
+        reportError(serial_platform::callName(serial_platform::LineCall::Write), writeFailure);
         return false;
     }
     if (m_trafficHandler)
@@ -556,22 +556,22 @@ void CComPortLink::onErrorOccurred(QSerialPort::SerialPortError error) {
     case QSerialPort::ResourceError:
         // The system's own text is often a stale one ("Resource temporarily
         // unavailable"): the device is gone, and that is what is said.
-        deviceGone(QStringLiteral("ReadFile()"), disconnectedText());
+        deviceGone(serial_platform::callName(serial_platform::LineCall::Read), disconnectedText());
         break;
     case QSerialPort::ReadError:
         // A hung-up line reads end-of-file over and over: the device is gone.
         if (serial_platform::hungUp(m_port->handle())) {
-            deviceGone(QStringLiteral("ReadFile()"), disconnectedText());
+            deviceGone(serial_platform::callName(serial_platform::LineCall::Read), disconnectedText());
         } else if (!m_readErrorReported) {
             m_readErrorReported = true;
-            reportError(QStringLiteral("ReadFile()"), text);
+            reportError(serial_platform::callName(serial_platform::LineCall::Read), text);
         }
         break;
     case QSerialPort::WriteError:
         if (serial_platform::hungUp(m_port->handle()))
-            deviceGone(QStringLiteral("WriteFile()"), disconnectedText());
+            deviceGone(serial_platform::callName(serial_platform::LineCall::Write), disconnectedText());
         else
-            reportError(QStringLiteral("WriteFile()"), text);
+            reportError(serial_platform::callName(serial_platform::LineCall::Write), text);
         break;
     default:
         break;

@@ -102,7 +102,7 @@ public:
     // Failures after the port has opened, composed by composeLinkErrorText;
     // the link carries on. Without a reporter they go to qWarning.
     void setErrorReporter(ErrorReporter reporter) { m_errorReporter = std::move(reporter); }
-    // The device went away (unplugged, hung up): reported as "ReadFile()"
+    // The device went away (unplugged, hung up): reported as a failed read
     // once, the port closed, then this call.
     void setClosedHandler(ClosedHandler handler) { m_closedHandler = std::move(handler); }
     // The device came back after a closing of the closed handler's kind: the
@@ -185,7 +185,7 @@ private:
     bool m_monitoring = false;
     bool m_draining = false;         // inside the byte loop (callbacks may re-enter)
     int m_explicitCalls = 0;         // errors of calls we check ourselves are not reported twice
-    bool m_readErrorReported = false;  // one "ReadFile()" until a byte gets through again
+    bool m_readErrorReported = false;  // one failed read reported until a byte gets through again
     bool m_drainScheduled = false;
     quint64 m_generation = 0;        // bumped by every (re)opening and closing
     // Writes a callback asks for while bytes are being handed over go out once

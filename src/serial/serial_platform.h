@@ -25,4 +25,9 @@ bool hungUp(NativeHandle handle);
 // opposed to another program holding it); `hint` then says what to do.
 bool lacksPermission(const QString& device, QString* hint);
 
+// What the link asks of the system, for the error box: "<call> Failed with
+// the following error". Each platform names the call it really makes.
+enum class LineCall { Read, Write, Purge, SetLine };
+QString callName(LineCall call);
+
 }  // namespace veltra::serial_platform

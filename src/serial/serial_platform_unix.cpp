@@ -49,6 +49,16 @@ bool hungUp(NativeHandle handle) {
     return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
 }
 
+QString callName(LineCall call) {
+    switch (call) {
+    case LineCall::Read: return QStringLiteral("read()");
+    case LineCall::Write: return QStringLiteral("write()");
+    case LineCall::Purge: return QStringLiteral("tcflush()");
+    case LineCall::SetLine: return QStringLiteral("tcsetattr()");
+    }
+    return {};
+}
+
 bool lacksPermission(const QString& device, QString* hint) {
     // The lock file and the exclusive open fail alike; the device's
     // permissions tell a missing group membership from another owner.

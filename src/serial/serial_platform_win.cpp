@@ -11,6 +11,16 @@ namespace veltra::serial_platform {
 bool isPseudoTerminal(NativeHandle, const QString&) { return false; }
 bool lineHolds(NativeHandle, std::uint8_t, int, int) { return true; }
 bool hungUp(NativeHandle) { return false; }
+QString callName(LineCall call) {
+    switch (call) {
+    case LineCall::Read: return QStringLiteral("ReadFile()");
+    case LineCall::Write: return QStringLiteral("WriteFile()");
+    case LineCall::Purge: return QStringLiteral("PurgeComm()");
+    case LineCall::SetLine: return QStringLiteral("SetCommState()");
+    }
+    return {};
+}
+
 bool lacksPermission(const QString&, QString*) { return false; }
 
 }  // namespace veltra::serial_platform

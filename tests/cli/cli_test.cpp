@@ -241,7 +241,7 @@ TEST_F(BareLineTest, applyWithArbitraryAnswers_completesTheDownload) {
     QStringList got, wanted;
     const Result r = run({"apply", writeCfg(dir, s)}, [&] {
         for (int step = 0; step < kApplyStepCount; ++step) {
-            const auto c = applyStepCommand(ApplyStep(step), applySettingsOf(s));
+            const auto c = applyStepCommand(ApplyStep(step), s);
             if (!c) continue;
             wanted << QString::fromStdString(toHex(*c));
             got << QString(pty.receive(c->length).toHex(' ').toUpper());
@@ -262,6 +262,37 @@ TEST_F(BareLineTest, verifyDifference_exit5NamingEachField) {
     EXPECT_EQ(r.code, 5);
     EXPECT_TRUE(r.err.contains("shutter wanted open, read close")) << r.err.toStdString();
     EXPECT_EQ(r.json(), obj(R"({"verified":false,"differences":[{"field":"shutter","wanted":"open","read":"close"}]})"));
+}
+
+// The comparison behind every --verify: a difference in any one of the nine
+// settings is found, named, and is the only one reported.
+TEST(CompareTest, eachOfTheNineSettingsIsComparedAndNamed) {
+    ControllerSettings wanted;
+    wanted.shutterPosition = 0, wanted.shutterMode = 2, wanted.ndSteps = 40, wanted.triggerMode = 2;
+    wanted.syncMode = 1, wanted.runningOption = 0, wanted.repeatText = "12";
+    wanted.delayTime = {"0", "0", "0", "5", "0"}, wanted.exposureTime = {"0", "1", "0", "0", "1"};
+    ASSERT_TRUE(Client::compare(wanted, wanted).empty());
+    using Change = std::function<void(ControllerSettings&)>;
+    const struct { const char* field; Change change; } rows[] = {
+        {"shutter", [](auto& r) { r.shutterPosition = 1; }},
+        {"mode", [](auto& r) { r.shutterMode = 1; }},  // Soft: its steps are not compared
+        {"nd_steps", [](auto& r) { r.ndSteps = 41; }},
+        {"trigger", [](auto& r) { r.triggerMode = -1; }},
+        {"sync", [](auto& r) { r.syncMode = 0; }},
+        {"delay", [](auto& r) { r.delayTime.tenths = "1"; }},
+        {"exposure", [](auto& r) { r.exposureTime.minutes = "2"; }},
+        {"repeat", [](auto& r) { r.repeatText = kContinuousText; }},
+        {"running_option", [](auto& r) { r.runningOption = 2; }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.field);
+        ControllerSettings read = wanted;
+        row.change(read);
+        const std::vector<Difference> d = Client::compare(wanted, read);
+        ASSERT_EQ(d.size(), 1u);
+        EXPECT_EQ(d[0].field, row.field);
+        EXPECT_NE(d[0].wanted, d[0].read);
+    }
 }
 
 // ---- calls back to back ----------------------------------------------------------------
@@ -349,7 +380,7 @@ TEST_F(SameBytesTest, everyCommand_clientAgainstSimulatorSendsThePanelsBytes) {
     std::unique_ptr<Panel> rig;
     const auto feed = [&](std::initializer_list<int> bytes) { for (int b : bytes) rig->panel.onPortRxChar(rig->s, b, 1); };
 
-    ApplySettings a;
+    ControllerSettings a;
     a.shutterPosition = 0, a.shutterMode = 2, a.ndSteps = 40, a.triggerMode = 2, a.syncMode = 1, a.runningOption = 0;
     a.delayTime = {"0", "0", "0", "5", "0"}, a.exposureTime = {"0", "1", "0", "0", "1"}, a.repeatText = "12";
     const TimerValue t{"1", "0", "7", "70", "3"};
@@ -391,9 +422,7 @@ TEST_F(SameBytesTest, everyCommand_clientAgainstSimulatorSendsThePanelsBytes) {
         // Each step of the download goes out once the previous one has its k + 1 bytes.
         {"apply", [&] { client.apply(a); },
          [&](auto& st) {
-             st.shutterPosition = a.shutterPosition, st.shutterMode = a.shutterMode, st.ndSteps = a.ndSteps;
-             st.triggerMode = a.triggerMode, st.syncMode = a.syncMode, st.runningOption = a.runningOption;
-             st.delayTime = a.delayTime, st.exposureTime = a.exposureTime, st.repeatText = a.repeatText;
+             static_cast<ControllerSettings&>(st) = a;
              rig->panel.onApply(st);
              for (int guard = 0; rig->panel.decoder().applyInProgress() && guard < 20; ++guard)
                  for (std::size_t i = 0, k = (rig->sink.last().size() + 1) / 3; i <= k; ++i) rig->panel.onPortRxChar(st, 0x5A, 1);

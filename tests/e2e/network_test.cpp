@@ -103,7 +103,7 @@ TEST_F(Ser2netTest, statusRepeatAndApply_throughEachForm_carryTheBytesOfTheLocal
             (tx ? sent : received).append(reinterpret_cast<const char*>(b), qsizetype(n));
         });
         c.repeat(kContinuousText);
-        c.apply(Client::settingsOf(c.status()));
+        c.apply(c.status());
         return std::pair(sent.toHex(' ').toStdString(), received.toHex(' ').toStdString());
     };
     const auto local = run(pty);

@@ -136,7 +136,12 @@ TEST_F(LinkTest, hangUpReportsTheDisconnectionOnceReconnectsAtTheSamePathAndOpen
     EXPECT_FALSE(m_link.isOpen());
     EXPECT_TRUE(m_link.isReconnecting());
     ASSERT_EQ(m_reports.size(), 2);  // one report, whichever call noticed, and nothing of the system's own text
-    EXPECT_TRUE(m_reports.takeFirst().endsWith(
+    // The box names the call this platform made, not another platform's.
+    const QString report = m_reports.takeFirst();
+    EXPECT_TRUE(report.startsWith(QStringLiteral("WARNING:  read() Failed")) ||
+                report.startsWith(QStringLiteral("WARNING:  write() Failed")))
+        << report.toStdString();
+    EXPECT_TRUE(report.endsWith(
         QStringLiteral("() Failed with the following error: \nThe device has been disconnected.\nPort: 4\n")));
     EXPECT_EQ(m_reports.takeFirst(), QStringLiteral("closed 4"));
 

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "model/timer_value.h"
+
+#include <string>
+
+namespace veltra {
+
+inline constexpr const char* kContinuousText = "Continuous";
+// What the controller holds for a continuous run.
+inline constexpr int kContinuousCount = 0xFFFF;
+
+// The nine settings a controller holds, as one value: what a download sends,
+// what a status reply reports and what the panel shows. Radio-like settings
+// are an index, -1 when none applies. The repeat count stays the text of the
+// panel's field, so an operator's exact text goes out as typed.
+struct ControllerSettings {
+    int shutterPosition = -1;  // 0 Open, 1 Close
+    int shutterMode = -1;      // 0 Fast, 1 Soft, 2 Neutral Density
+    int ndSteps = 0;           // Neutral Density only
+    int triggerMode = -1;      // 0 Enable on High .. 3 Trigger on Falling Edge, -1 off
+    int syncMode = -1;         // 0 High for Open, 1 Low for Open, -1 off
+    TimerValue delayTime;
+    TimerValue exposureTime;
+    std::string repeatText;  // a count's digits or "Continuous"
+    int runningOption = -1;  // 0 On Power Up, 1 On Trigger Pulse, 2 Go
+    bool operator==(const ControllerSettings&) const = default;
+};
+
+// The count the repeat text stands for: its leading integer, or the
+// continuous count for "Continuous".
+int repeatCount(const ControllerSettings& s);
+
+}  // namespace veltra
