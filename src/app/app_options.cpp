@@ -4,7 +4,7 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 
-#include "serial/net_transport.h"
+#include "serial/net_transport.h"  // which devices are network ports
 
 namespace veltra {
 
@@ -94,8 +94,7 @@ AppOptions parseAppOptions(const QStringList& arguments) {
         if (seen[slot])
             return error(QStringLiteral("--port %1 given more than once").arg(n));
         seen[slot] = true;
-        // A relative path would otherwise be taken as a short name under /dev;
-        // a network port (socket://, rfc2217://) stays as given.
+        // A relative path would otherwise be taken as a short name under /dev; a URL stays.
         o.devices[slot] = device.contains(u'/') && !isNetworkDevice(device) ? QFileInfo(device).absoluteFilePath() : device;
     }
     return o;
