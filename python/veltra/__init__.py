@@ -6,13 +6,22 @@ bytes the panel sends for the same thing.
 
     import veltra
     with veltra.Controller("/dev/ttyUSB0") as c:
-        c.open()
+        c.open_shutter()
         print(c.status())
+
+Every port lives in the module's own Qt thread (started on first use, ended
+at interpreter exit): a Controller may be made, used and dropped in any
+thread; calls on one Controller take turns, Controllers on different devices
+work in parallel.
 """
 
-from ._types import (Config, ConfigFileError, Difference, Error, Port, PortError, RefusedError, RunReport,
-                     Status, Timeout, VerifyError, timer_text)
-from ._veltra import Controller, ports
+import atexit
+
+from ._types import (Config, ConfigFileError, Difference, Error, Port, PortError, RefusedError, ReplyError,
+                     RunReport, Status, Timeout, VerifyError, timer_text)
+from ._veltra import Controller, _shutdown, ports
+
+atexit.register(_shutdown)
 
 __all__ = ["Controller", "Status", "Config", "RunReport", "Difference", "Port", "ports", "timer_text", "Error",
-           "Timeout", "PortError", "VerifyError", "ConfigFileError", "RefusedError"]
+           "Timeout", "PortError", "VerifyError", "ConfigFileError", "RefusedError", "ReplyError"]

@@ -36,10 +36,11 @@ enum ExitCode : int {
 
 constexpr const char* kExitCodesText = R"(Exit codes:
   0    done
-  1    another failure (the message says which)
+  1    another failure (the message says which), e.g. a status reply with
+       values the controller cannot have
   2    bad usage, or a value the panel's checks refuse (nothing was sent)
   3    the device cannot be opened: missing, no permission (dialout group),
-       held by another program; or it went away
+       held by another program; or it went away (also during a call)
   4    no answer within the timeout (the message names the step)
   5    --verify read the status back and found a difference
   6    a bad .cfg file (missing, unreadable, truncated) or one that cannot be written
@@ -146,6 +147,20 @@ struct Arguments {
     double durationSeconds = 0;
 };
 
+// A whole decimal number from `low` to `high`: the command line takes no
+// other ("5abc", "1e3", "0x10", "" are refused, not read as 5, 1, 0).
+int wholeNumber(const std::string& text, int low, int high, const std::string& what) {
+    const std::string range = what + " is a whole number from " + std::to_string(low) + " to " + std::to_string(high);
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
+        throw UsageError{"refused, nothing was sent: '" + text + "' is not a whole number; " + range};
+    const int n = std::stoi(text);
+    if (n < low || n > high) throw UsageError{"refused, nothing was sent: '" + text + "' is out of range; " + range};
+    return n;
+}
+
+constexpr int kTimerFieldMax[kTimerFieldCount] = {5, 59, 59, 999, 9};
+constexpr const char* kTimerFieldName[kTimerFieldCount] = {"--hours", "--minutes", "--seconds", "--ms", "--tenths"};
+
 TimerValue timerFrom(const Arguments& a) {
     TimerValue t{"0", "0", "0", "0", "0"};
     if (!a.timeText.empty()) {
@@ -156,7 +171,8 @@ TimerValue timerFrom(const Arguments& a) {
     bool anyField = false;
     for (int f = 0; f < kTimerFieldCount; ++f)
         if (a.fields[std::size_t(f)]) {
-            t.field(f) = *a.fields[std::size_t(f)];
+            const std::string& v = *a.fields[std::size_t(f)];
+            t.field(f) = std::to_string(wholeNumber(v, 0, kTimerFieldMax[f], kTimerFieldName[f]));
             anyField = true;
         }
     if (a.timeText.empty() && !anyField)
@@ -198,9 +214,11 @@ int main(int argc, char** argv) {
         actions[sub] = std::move(action);
         return sub;
     };
-    const auto sendOnly = [&](const char* name, const char* help, bool verifies, std::function<void(Client&)> act) {
+    // The action checks its values before it opens the device: a usage error
+    // is one whatever the device.
+    const auto sendOnly = [&](const char* name, const char* help, bool verifies, std::function<void(Session&)> act) {
         return command(name, help, [&session, name, verifies, act] {
-            act(session.client());
+            act(session);
             session.done(name, verifies);
         });
     };
@@ -221,41 +239,45 @@ int main(int argc, char** argv) {
         const InfoLines i = session.client().info();
         print(g.json ? cli::jsonLine(cli::infoJson(i)) : i.first + "\n" + i.second + "\n");
     });
-    sendOnly("open", "open the shutter", true, [](Client& c) { c.openShutter(); });
-    sendOnly("close", "close the shutter", true, [](Client& c) { c.closeShutter(); });
+    sendOnly("open", "open the shutter", true, [](Session& s) { s.client().openShutter(); });
+    sendOnly("close", "close the shutter", true, [](Session& s) { s.client().closeShutter(); });
 
-    auto* mode = sendOnly("mode", "shutter mode: fast, soft, or nd STEPS (Neutral Density, 0..144)", true, [&](Client& c) {
+    auto* mode = sendOnly("mode", "shutter mode: fast, soft, or nd STEPS (Neutral Density, 0..144)", true, [&](Session& s) {
         const int m = modeFromName(a.word);
         if (m != 2 && !a.value.empty()) throw UsageError{"only 'mode nd' takes a number of steps"};
         if (m == 2 && a.value.empty()) throw UsageError{"'mode nd' needs the number of steps, 0 to 144"};
-        c.mode(m, a.value);
+        const std::string steps = m == 2 ? std::to_string(wholeNumber(a.value, 0, 144, "the number of steps")) : "";
+        s.client().mode(m, steps);
     });
     mode->add_option("mode", a.word, "fast, soft or nd")->required()->check(CLI::IsMember({"fast", "soft", "nd"}));
     mode->add_option("steps", a.value, "Neutral Density steps, 0..144");
 
     auto* trigger = sendOnly("trigger", "trigger input: off, high, low, rising or falling", true,
-                             [&](Client& c) { c.trigger(triggerFromName(a.word)); });
+                             [&](Session& s) { s.client().trigger(triggerFromName(a.word)); });
     trigger->add_option("setting", a.word)->required()->check(CLI::IsMember({"off", "high", "low", "rising", "falling"}));
 
     auto* sync = sendOnly("sync", "SYNC output: off, high or low (for open)", true,
-                          [&](Client& c) { c.sync(syncFromName(a.word)); });
+                          [&](Session& s) { s.client().sync(syncFromName(a.word)); });
     sync->add_option("setting", a.word)->required()->check(CLI::IsMember({"off", "high", "low"}));
 
     auto* timer = sendOnly("timer", "set the delay or exposure timer: HH:MM:SS.mmm.t or the five fields", true,
-                           [&](Client& c) {
-                               c.setTimer(a.word == "exposure" ? TimerKind::Exposure : TimerKind::Delay, timerFrom(a));
+                           [&](Session& s) {
+                               const TimerValue t = timerFrom(a);
+                               s.client().setTimer(a.word == "exposure" ? TimerKind::Exposure : TimerKind::Delay, t);
                            });
     timer->add_option("timer", a.word, "delay or exposure")->required()->check(CLI::IsMember({"delay", "exposure"}));
     timer->add_option("time", a.timeText, "HH:MM:SS.mmm.t, e.g. 00:00:01.250.0 (at most 5 hours)");
-    const char* const fieldNames[] = {"--hours", "--minutes", "--seconds", "--ms", "--tenths"};
     const char* const fieldHelp[] = {"hours, 0..5", "minutes, 0..59", "seconds, 0..59", "milliseconds, 0..999",
                                      "tenths of a millisecond, 0..9"};
     for (int f = 0; f < kTimerFieldCount; ++f)
-        timer->add_option_function<std::string>(fieldNames[f], [&a, f](const std::string& v) { a.fields[std::size_t(f)] = v; },
+        timer->add_option_function<std::string>(kTimerFieldName[f], [&a, f](const std::string& v) { a.fields[std::size_t(f)] = v; },
                                                 fieldHelp[f]);
 
-    auto* repeat = sendOnly("repeat", "repeat cycle number: N (0..65000) or continuous", true, [&](Client& c) {
-        c.repeat(a.word == "continuous" ? std::string(kContinuousText) : a.word);
+    auto* repeat = sendOnly("repeat", "repeat cycle number: N (0..65000) or continuous", true, [&](Session& s) {
+        const std::string count = a.word == "continuous"
+                                      ? std::string(kContinuousText)
+                                      : std::to_string(wholeNumber(a.word, 0, 65000, "the repeat count (or continuous)"));
+        s.client().repeat(count);
     });
     repeat->add_option("count", a.word, "N or continuous")->required();
 
@@ -271,14 +293,14 @@ int main(int argc, char** argv) {
     run->add_option("option", a.word)->required()->check(CLI::IsMember({"power-up", "trigger", "go"}));
     run->add_flag("--wait", a.wait, "follow the run as wait-run does");
 
-    sendOnly("stop", "stop a run", false, [](Client& c) { c.stop(); });
-    auto* power = sendOnly("power", "shutter power on or off", false, [&](Client& c) { c.power(a.word == "on"); });
+    sendOnly("stop", "stop a run", false, [](Session& s) { s.client().stop(); });
+    auto* power = sendOnly("power", "shutter power on or off", false, [&](Session& s) { s.client().power(a.word == "on"); });
     power->add_option("state", a.word)->required()->check(CLI::IsMember({"on", "off"}));
-    sendOnly("reset", "reset the controller and wait until it is back", false, [](Client& c) { c.reset(); });
+    sendOnly("reset", "reset the controller and wait until it is back", false, [](Session& s) { s.client().reset(); });
     sendOnly("restore-defaults", "restore the factory settings and wait for the status", false,
-             [](Client& c) { c.restoreDefaults(); });
+             [](Session& s) { s.client().restoreDefaults(); });
     sendOnly("save-to-controller", "save the settings as the controller's power-up settings", false,
-             [](Client& c) { c.saveToController(); });
+             [](Session& s) { s.client().saveToController(); });
 
     auto* apply = command("apply", "send a .cfg file's settings as the panel's Apply does", [&] {
         session.client().applyFile(a.file);

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -79,11 +80,36 @@ public:
     using ClientError::ClientError;
 };
 
-// The caller's interrupt check said stop (Ctrl+C).
+// The caller's interrupt check said stop (Ctrl+C). The flow the call had
+// under way ended as a closing port ends it; the port stays open.
 class InterruptedError : public ClientError {
 public:
     InterruptedError() : ClientError("interrupted") {}
 };
+
+// A reply with a field outside what the controller can hold.
+class ReplyError : public ClientError {
+public:
+    using ClientError::ClientError;
+};
+
+// ---- where the port lives ------------------------------------------------------
+
+// The thread that owns a client's port objects and handles their events, and
+// how a call reaches it. The default runs in the calling thread and spins
+// its event loop while a call waits (a program with one thread, veltractl).
+class ClientLoop {
+public:
+    virtual ~ClientLoop() = default;
+    // Runs `f` in the port's thread and returns once it has run; what `f`
+    // throws is thrown here.
+    virtual void run(const std::function<void()>& f) = 0;
+    // Returns once `ready` holds or about `maxMs` have passed. `ready` is
+    // evaluated in the port's thread after each event it handled.
+    virtual void wait(const std::function<bool()>& ready, int maxMs) = 0;
+};
+// Runs everything in the calling thread (a QCoreApplication must exist).
+ClientLoop& callingThreadLoop();
 
 // ---- values -------------------------------------------------------------------
 
@@ -92,6 +118,7 @@ struct ClientOptions {
     int baud = 9600;         // 8N1, as the panel's COM1
     int timeoutMs = 2000;    // for each answer waited for
     bool verify = false;     // read the status back after each setting
+    ClientLoop* loop = nullptr;  // none: the calling thread's (callingThreadLoop)
 };
 
 enum class TimerKind { Delay, Exposure };
@@ -106,7 +133,7 @@ struct RunEvent {
     std::chrono::system_clock::time_point time;
     int shutterPosition = 0;     // 0 opened, 1 closed
     bool counted = false;        // a cycle was counted
-    std::string leftCycleText;   // cycles left as the panel shows them ("Continuous" ...)
+    int cyclesLeft = 0;          // counts down to 0 at the last counted report; kContinuousCount: continuous
 };
 
 // Bytes on the line, as they go out and come in.
@@ -117,8 +144,10 @@ using TrafficHandler = std::function<void(bool transmitted, const std::uint8_t* 
 // One controller on one device, driven the way the panel drives it: every
 // call goes through the panel's own actions, checks, decoder and download
 // pacing, so a script and the panel send the same bytes for the same thing.
-// Calls block, running the Qt event loop until their answer or their timeout;
-// a QCoreApplication must exist. Not thread-safe: use it from one thread.
+// Calls block until their answer or their timeout. The port's objects live in
+// the options' loop; every touch of the client's state runs there, so the
+// caller may be another thread. Calls on one client must not overlap (the
+// caller serialises them).
 class Client {
 public:
     explicit Client(ClientOptions options);
@@ -128,7 +157,10 @@ public:
 
     // Polled while waiting (every 50 ms): true stops the wait with InterruptedError.
     void setInterruptCheck(std::function<bool()> check) { m_interrupted = std::move(check); }
-    void setTrafficHandler(TrafficHandler handler) { m_traffic = std::move(handler); }
+    // Called where the port lives, as bytes go out and come in.
+    void setTrafficHandler(TrafficHandler handler) {
+        here([&] { m_traffic = std::move(handler); });
+    }
     const ClientOptions& options() const { return m_options; }
     // Read back after each setting from now on (or not), as ClientOptions::verify.
     void setVerify(bool on) { m_options.verify = on; }
@@ -166,16 +198,19 @@ public:
     // The settings as a .cfg file, read by a status request (the panel loads it).
     StatusRecord readConfig(const std::string& path);
     // Follows the run under way (or just started) until the controller's
-    // closing carriage return; `onReport` sees each shutter report. A run
-    // joined later is counted from the controller's repeat number.
+    // closing carriage return; `onReport` sees each shutter report as it
+    // arrives. A run joined later is counted from the controller's repeat number.
     void waitRun(const std::function<void(const RunEvent&)>& onReport);
+    // The same a step at a time: beginRun, then nextRunEvent until it gives none.
+    void beginRun();
+    std::optional<RunEvent> nextRunEvent();
     // Receives for `duration` (or until interrupted); the traffic handler sees it all.
     void monitor(std::chrono::milliseconds duration);
 
     // Every field of `wanted` that `read` differs in.
     static std::vector<Difference> compare(const ControllerSettings& wanted, const ControllerSettings& read);
 
-    // For tests: the panel state the client keeps.
+    // For tests: the panel state the client keeps (read it where the port lives).
     const PanelState& state() const { return m_state; }
 
 private:
@@ -189,8 +224,13 @@ private:
     // `wanted` is a copy: reading the status back changes the panel state it came from.
     void verifyFields(const std::vector<std::string>& fields, ControllerSettings wanted);
     void flushReceived();
+    // Runs `f` where the port lives.
+    void here(const std::function<void()>& f) { m_loop->run(f); }
+    bool linkOpen() const;
 
     ClientOptions m_options;
+    ClientLoop* m_loop;
+    unsigned m_lost = 0;  // times the device went away
     std::unique_ptr<Events> m_events;
     std::unique_ptr<Sink> m_sink;
     std::unique_ptr<Prompts> m_prompts;
