@@ -204,7 +204,7 @@ int main(int argc, char** argv) {
     app.footer(kExitCodesText);
     app.require_subcommand(1, 1);
     app.fallthrough();  // the global options may also follow the subcommand
-    auto* deviceOpt = app.add_option("--device", g.device, "serial device, e.g. /dev/ttyUSB0 or /dev/serial/by-id/...");
+    auto* deviceOpt = app.add_option("--device", g.device, "serial device, e.g. /dev/ttyUSB0 or /dev/serial/by-id/..., or a terminal server's port: socket://HOST:PORT, rfc2217://HOST:PORT");
     app.add_option("--port", g.port, "COM port number N (/dev/ttyS<N-1>)")->check(CLI::Range(1, 256))->excludes(deviceOpt);
     app.add_option("--baud", g.baud, "line speed (default 9600, 8N1)")->check(CLI::PositiveNumber);
     app.add_option("--timeout", g.timeoutMs, "milliseconds to wait for each answer (default 2000)")->check(CLI::Range(1, 3'600'000));

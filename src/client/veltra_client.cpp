@@ -2,6 +2,7 @@
 
 #include "model/leading_int.h"
 #include "serial/ccomportlink.h"
+#include "serial/net_transport.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -29,13 +30,15 @@ QString absoluteDevicePath(const QString& device) {
 #ifdef Q_OS_WIN
     return device;  // COM3 names a port, not a file
 #else
-    return QDir::isRelativePath(device) ? QFileInfo(device).absoluteFilePath() : device;
+    // A network port (socket://, rfc2217://) is no path.
+    return QDir::isRelativePath(device) && !isNetworkDevice(device) ? QFileInfo(device).absoluteFilePath() : device;
 #endif
 }
 
 PortError openFailure(const QString& device, const QString& why) {
     const QFileInfo info(device);
     std::string text = why.toStdString();
+    if (isNetworkDevice(device)) return {PortError::Reason::Other, device.toStdString() + ": " + text};
     if (!info.exists()) return {PortError::Reason::Missing, device.toStdString() + " does not exist: check the device path (ls /dev/serial/by-id/)"};
     // Every open failure names the path.
     if (!why.contains(device)) text = device.toStdString() + ": " + (text.empty() ? "cannot be opened" : text);
@@ -279,6 +282,7 @@ Client::Client(ClientOptions options)
         // that way leaves the run followed, and the run then takes a Reset's
         // carriage return for its own end).
         m_link->setDropUnreadInputOnWrite(false);
+        m_link->setWaitForConnection(true);  // a network port opens before the first command
         m_link->setByteHandler([this](int byte, int port) {
             m_rxChunk.push_back(static_cast<std::uint8_t>(byte));
             // The carriage return after a run whose count has ended closes it.

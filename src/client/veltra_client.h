@@ -114,7 +114,7 @@ ClientLoop& callingThreadLoop();
 // ---- values -------------------------------------------------------------------
 
 struct ClientOptions {
-    QString device;          // a path: /dev/ttyUSB0, /dev/serial/by-id/..., a pseudo-terminal
+    QString device;          // a path (/dev/ttyUSB0, /dev/serial/by-id/..., a pseudo-terminal) or socket://HOST:PORT, rfc2217://HOST:PORT
     int baud = 9600;         // 8N1, as the panel's COM1
     int timeoutMs = 2000;    // for each answer waited for
     bool verify = false;     // read the status back after each setting
