@@ -2,6 +2,8 @@
 // client. Names become the client's numbers here and results become the
 // package's dataclasses; every byte, check and wait is the client's own.
 
+#include "client/port_list.h"
+#include "client/setting_names.h"
 #include "client/veltra_client.h"
 #include "model/leading_int.h"
 #include "model/timer_value.h"

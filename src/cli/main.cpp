@@ -2,6 +2,8 @@
 // same core as the panel (same bytes, same decoder, same download pacing).
 
 #include "cli/cli_output.h"
+#include "client/port_list.h"
+#include "client/setting_names.h"
 #include "client/veltra_client.h"
 #include "protocol/traffic_line.h"
 #include "serial/port_settings.h"
