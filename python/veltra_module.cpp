@@ -2,12 +2,15 @@
 // client. Names become the client's numbers here and results become the
 // package's dataclasses; every byte, check and wait is the client's own.
 
+#include "client/port_list.h"
+#include "client/setting_names.h"
 #include "client/veltra_client.h"
 #include "model/leading_int.h"
 #include "model/timer_value.h"
 #include "panel/config_file.h"
 #include "panel/field_checks.h"
 #include "panel/shutter_panel.h"
+#include "protocol/traffic_line.h"
 
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
@@ -33,6 +36,7 @@
 #include <set>
 #include <thread>
 #include <type_traits>
+#include <vector>
 
 namespace py = pybind11;
 
@@ -40,6 +44,26 @@ namespace veltra {
 namespace {
 
 py::object types(const char* name) { return py::module_::import("veltra._types").attr(name); }
+
+// The `veltra` logger of the logging module (the GIL held). The package gives
+// it a NullHandler, so nothing is printed unless the script configures logging.
+py::object logger() { return py::module_::import("logging").attr("getLogger")("veltra"); }
+constexpr int kDebug = 10, kInfo = 20, kWarning = 30;  // logging's levels
+
+bool logs(int level) { return logger().attr("isEnabledFor")(level).cast<bool>(); }
+
+// A handler that fails is reported as unraisable, never raised into the call
+// that logged; a Ctrl+C that Python saw while in logging's code is handed on.
+void log(int level, const std::string& text) {
+    try {
+        if (logs(level)) logger().attr("log")(level, "%s", text);
+    } catch (py::error_already_set& e) {
+        if (e.matches(PyExc_KeyboardInterrupt))
+            PyErr_SetInterrupt();  // raised again at the next check or by the script
+        else
+            e.discard_as_unraisable("veltra logging");
+    }
+}
 
 // ---- values ------------------------------------------------------------------------
 
@@ -506,8 +530,10 @@ void translate(std::exception_ptr p) {
     try {
         if (p) std::rethrow_exception(p);
     } catch (const RefusedError& e) {
+        log(kWarning, std::string("refused, nothing was sent: ") + e.what());
         raise("RefusedError", e.what());
     } catch (const TimeoutError& e) {
+        log(kWarning, e.what());
         raise("Timeout", e.what(), {{"step", py::str(e.step())}});
     } catch (const PortError& e) {
         raise("PortError", e.what(), {{"reason", py::str(e.reasonName())}, {"errno", py::int_(errnoOf(e.reason()))}});
@@ -533,12 +559,13 @@ using Traffic = std::pair<bool, std::string>;  // transmitted, bytes
 // Python's signal handlers run here (Ctrl+C raises KeyboardInterrupt); only
 // the main thread has any. At most every 25 ms, so a busy thread of the
 // script does not slow the line.
-std::function<bool()> signalCheck() {
-    return [last = std::chrono::steady_clock::time_point{}]() mutable {
+std::function<bool()> signalCheck(std::function<void()> withGil) {
+    return [last = std::chrono::steady_clock::time_point{}, withGil = std::move(withGil)]() mutable {
         const auto now = std::chrono::steady_clock::now();
         if (now - last < std::chrono::milliseconds(25)) return false;
         last = now;
         py::gil_scoped_acquire gil;
+        withGil();
         return PyErr_CheckSignals() != 0;
     };
 }
@@ -561,13 +588,19 @@ public:
             m_client = std::make_unique<Client>(ClientOptions{QString::fromStdString(device), baud, timeoutMs, verify, &thread});
         }
         thread.add(m_client.get());
+        log(kInfo, device + " opened at " + std::to_string(baud) + " baud, 8N1");
         // Called in the Qt thread: no GIL, only the lock of the list.
-        m_client->setTrafficHandler([this](bool tx, const std::uint8_t* bytes, std::size_t n) {
+        m_client->setTrafficHandler([this, device](bool tx, const std::uint8_t* bytes, std::size_t n) {
             const std::lock_guard lock(m_trafficLock);
             if (m_traffic.size() >= kTrafficKept) m_traffic.pop_front();
             m_traffic.emplace_back(tx, std::string(reinterpret_cast<const char*>(bytes), n));
+            // Each line as veltractl --trace prints it, logged by flushLog():
+            // Python code run here could take a Ctrl+C the interrupt check is to see.
+            if (m_logTraffic && m_logLines.size() < kTrafficKept)
+                m_logLines.push_back(trafficLine(std::chrono::system_clock::now(), tx, device, bytes, n));
         });
-        m_client->setInterruptCheck(signalCheck());
+        // The lines gathered for the logger go out where the interrupt check runs.
+        m_client->setInterruptCheck(signalCheck([this] { flushLog(); }));
     }
 
     // Garbage collection in any thread closes the port through the Qt thread.
@@ -584,9 +617,15 @@ public:
         using R = decltype(f(*m_client));
         std::optional<std::conditional_t<std::is_void_v<R>, bool, R>> result;
         bool interrupted = false;
-        {
+        std::string lost;  // why a port open when the call began was lost
+        m_logTraffic = logs(kDebug);
+        struct Flush {  // the GIL held again
+            Controller& c;
+            ~Flush() { c.flushLog(); }
+        } flush{*this};
+        try {
             py::gil_scoped_release release;
-            const auto check = signalCheck();
+            const auto check = signalCheck([this] { flushLog(); });
             if (!m_turns.take(check)) {
                 interrupted = true;
             } else {
@@ -595,6 +634,12 @@ public:
                     ~Give() { t.give(); }
                 } give{m_turns};
                 m_client->setVerify(verify.value_or(m_verify));
+                // The port may go while no call runs (its events are handled all the time).
+                const bool wasOpen = m_openAfterLastCall;
+                struct Note {
+                    Controller& c;
+                    ~Note() { c.m_openAfterLastCall = c.m_client->isOpen(); }
+                } note{*this};
                 try {
                     if constexpr (std::is_void_v<R>) {
                         f(*m_client);
@@ -604,8 +649,14 @@ public:
                     }
                 } catch (const InterruptedError&) {
                     interrupted = true;
+                } catch (const PortError& e) {
+                    if (wasOpen && !m_client->isOpen()) lost = e.what();
+                    throw;
                 }
             }
+        } catch (const PortError&) {
+            if (!lost.empty()) log(kInfo, device() + " lost: " + lost);
+            throw;
         }
         if (interrupted) {
             if (PyErr_Occurred()) throw py::error_already_set();
@@ -615,13 +666,26 @@ public:
     }
 
     void close() {
+        const bool wasOpen = portOpen();
         call(std::nullopt, [](Client& c) { c.close(); });
+        if (wasOpen) log(kInfo, device() + " closed");
     }
     bool portOpen() {
         py::gil_scoped_release release;
         return m_client->isOpen();
     }
+    std::string device() const { return m_client->options().device.toStdString(); }
     const ClientOptions& options() const { return m_client->options(); }
+
+    // The traffic lines gathered since the last flush, on the logger (the GIL held).
+    void flushLog() {
+        std::vector<std::string> lines;
+        {
+            const std::lock_guard lock(m_trafficLock);
+            lines.swap(m_logLines);
+        }
+        for (const std::string& line : lines) log(kDebug, line);
+    }
 
     py::list traffic() {
         std::deque<Traffic> taken;
@@ -641,6 +705,9 @@ private:
     Turns m_turns;
     std::mutex m_trafficLock;
     std::deque<Traffic> m_traffic;
+    bool m_openAfterLastCall = true;  // the constructor opened it; taken in turns
+    std::atomic<bool> m_logTraffic{false};  // DEBUG was enabled when the call began
+    std::vector<std::string> m_logLines;
 };
 
 using Verify = std::optional<bool>;
@@ -756,7 +823,8 @@ open and usable.)")
         .def("online", [](Controller& c) {
             try {
                 return c.call(std::nullopt, [](Client& cl) { return cl.online(); });
-            } catch (const TimeoutError&) {
+            } catch (const TimeoutError& e) {
+                log(kWarning, e.what());
                 return false;
             }
         }, "Sends Online (EE); True when the controller echoes it within the timeout, else False.")

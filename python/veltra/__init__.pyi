@@ -3,6 +3,8 @@ import datetime
 import os
 from typing import Iterator, List, Literal, NamedTuple, Optional, Tuple, Union
 
+__version__: str
+
 _Path = Union[str, "os.PathLike[str]"]
 _Timer = Union[datetime.timedelta, str]
 _Repeat = Union[int, Literal["continuous"]]

@@ -1,7 +1,10 @@
 #include "client/veltra_client.h"
 
+#include "client/setting_names.h"
+
 #include "model/leading_int.h"
 #include "serial/ccomportlink.h"
+#include "serial/net_transport.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -29,13 +32,15 @@ QString absoluteDevicePath(const QString& device) {
 #ifdef Q_OS_WIN
     return device;  // COM3 names a port, not a file
 #else
-    return QDir::isRelativePath(device) ? QFileInfo(device).absoluteFilePath() : device;
+    // A network port (socket://, rfc2217://) is no path.
+    return QDir::isRelativePath(device) && !isNetworkDevice(device) ? QFileInfo(device).absoluteFilePath() : device;
 #endif
 }
 
 PortError openFailure(const QString& device, const QString& why) {
     const QFileInfo info(device);
     std::string text = why.toStdString();
+    if (isNetworkDevice(device)) return {PortError::Reason::Other, device.toStdString() + ": " + text};
     if (!info.exists()) return {PortError::Reason::Missing, device.toStdString() + " does not exist: check the device path (ls /dev/serial/by-id/)"};
     // Every open failure names the path.
     if (!why.contains(device)) text = device.toStdString() + ": " + (text.empty() ? "cannot be opened" : text);
@@ -44,106 +49,6 @@ PortError openFailure(const QString& device, const QString& why) {
     if (why.contains(QLatin1String("in use"))) return {PortError::Reason::Busy, text + " Close the other program (the panel?) first."};
     return {PortError::Reason::Other, text};
 }
-
-}  // namespace
-
-const char* PortError::reasonName() const {
-    switch (m_reason) {
-    case Reason::Missing: return "missing";
-    case Reason::Permission: return "permission";
-    case Reason::Busy: return "in use";
-    case Reason::Closed: return "closed";
-    case Reason::Other: return "other";
-    }
-    return "other";
-}
-
-namespace {
-std::string differencesText(const std::vector<Difference>& d) {
-    std::string out = "the controller reads back different settings:";
-    for (const auto& x : d) out += " " + x.field + " wanted " + x.wanted + ", read " + x.read + ";";
-    if (!d.empty()) out.pop_back();
-    return out;
-}
-}  // namespace
-
-VerifyError::VerifyError(std::vector<Difference> differences)
-    : ClientError(differencesText(differences)), m_differences(std::move(differences)) {}
-
-// ---- names ----------------------------------------------------------------------
-
-namespace {
-const char* const kTriggerNames[] = {"high", "low", "rising", "falling"};
-const char* const kSyncNames[] = {"high", "low"};
-const char* const kRunningNames[] = {"power-up", "trigger", "go"};
-const char* const kModeNames[] = {"fast", "soft", "nd"};
-
-template <std::size_t N>
-int indexOf(const char* const (&names)[N], const std::string& name) {
-    for (std::size_t i = 0; i < N; ++i)
-        if (name == names[i]) return static_cast<int>(i);
-    return -2;
-}
-}  // namespace
-
-std::string shutterName(int p) { return p == 0 ? "open" : "close"; }
-std::string modeName(int m) { return m >= 0 && m <= 2 ? kModeNames[m] : "none"; }
-std::string triggerName(int t) { return t >= 0 && t <= 3 ? kTriggerNames[t] : "off"; }
-std::string syncName(int s) { return s >= 0 && s <= 1 ? kSyncNames[s] : "off"; }
-std::string runningOptionName(int o) { return o >= 0 && o <= 2 ? kRunningNames[o] : "none"; }
-std::string repeatName(int r) { return r == kContinuousCount ? "continuous" : std::to_string(r); }
-int triggerFromName(const std::string& n) { return n == "off" ? -1 : indexOf(kTriggerNames, n); }
-int syncFromName(const std::string& n) { return n == "off" ? -1 : indexOf(kSyncNames, n); }
-int runningOptionFromName(const std::string& n) { return indexOf(kRunningNames, n); }
-int modeFromName(const std::string& n) { return indexOf(kModeNames, n); }
-
-std::string timerText(const TimerValue& t) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%02d:%02d:%02d.%03d.%d", t.value(kHours), t.value(kMinutes), t.value(kSeconds),
-                  t.value(kMilliseconds), t.value(kTenths));
-    return buf;
-}
-
-std::optional<TimerValue> parseTimerText(const std::string& text) {
-    // HH:MM:SS.mmm.t: five runs of digits split by ':', ':', '.', '.'.
-    static constexpr char kSeparators[] = {':', ':', '.', '.'};
-    TimerValue t;
-    std::size_t at = 0;
-    for (int f = 0; f < kTimerFieldCount; ++f) {
-        std::string digits;
-        while (at < text.size() && text[at] >= '0' && text[at] <= '9' && digits.size() < 4) digits += text[at++];
-        if (digits.empty()) return std::nullopt;
-        t.field(f) = digits;
-        if (f < kTimerFieldCount - 1) {
-            if (at >= text.size() || text[at] != kSeparators[f]) return std::nullopt;
-            ++at;
-        }
-    }
-    if (at != text.size()) return std::nullopt;
-    return t;
-}
-
-long long timerTenths(const TimerValue& t) {
-    return ((static_cast<long long>(t.value(kHours)) * 60 + t.value(kMinutes)) * 60 + t.value(kSeconds)) * 10000 +
-           static_cast<long long>(t.value(kMilliseconds)) * 10 + t.value(kTenths);
-}
-
-// ---- the calling thread's loop --------------------------------------------------------
-
-namespace {
-
-class CallingThreadLoop : public ClientLoop {
-public:
-    void run(const std::function<void()>& f) override { f(); }
-    void wait(const std::function<bool()>& ready, int maxMs) override {
-        if (ready()) return;
-        QTimer tick;  // wakes the loop to look at the deadline and the interrupt check
-        tick.setSingleShot(true);
-        tick.start(std::max(0, maxMs));
-        QEventLoop loop;
-        loop.processEvents(QEventLoop::WaitForMoreEvents);
-    }
-};
 
 int cyclesValue(const std::string& leftText) {
     return leftText == kContinuousText ? kContinuousCount : static_cast<int>(leadingInt(leftText));
@@ -177,11 +82,6 @@ void continuousByName(PanelState& s) {
 }
 
 }  // namespace
-
-ClientLoop& callingThreadLoop() {
-    static CallingThreadLoop loop;
-    return loop;
-}
 
 // ---- the client's parts -----------------------------------------------------------
 
@@ -279,6 +179,7 @@ Client::Client(ClientOptions options)
         // that way leaves the run followed, and the run then takes a Reset's
         // carriage return for its own end).
         m_link->setDropUnreadInputOnWrite(false);
+        m_link->setWaitForConnection(true);  // a network port opens before the first command
         m_link->setByteHandler([this](int byte, int port) {
             m_rxChunk.push_back(static_cast<std::uint8_t>(byte));
             // The carriage return after a run whose count has ended closes it.
@@ -739,25 +640,6 @@ std::vector<Difference> Client::compare(const ControllerSettings& w, const Contr
     add("repeat", repeatName(repeatCount(w)), repeatName(repeatCount(r)));
     add("running_option", runningOptionName(w.runningOption), runningOptionName(r.runningOption));
     return d;
-}
-
-// ---- ports ------------------------------------------------------------------------------------------
-
-std::vector<PortInfo> listPorts() {
-    std::vector<PortInfo> out;
-    const QDir byId(QStringLiteral("/dev/serial/by-id"));
-    const QFileInfoList links = byId.entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot);
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
-        PortInfo p;
-        p.device = info.systemLocation().toStdString();
-        p.description = info.description().toStdString();
-        if (p.description.empty()) p.description = info.manufacturer().toStdString();
-        for (const QFileInfo& link : links)
-            if (link.canonicalFilePath() == QFileInfo(info.systemLocation()).canonicalFilePath())
-                p.byId.push_back(link.absoluteFilePath().toStdString());
-        out.push_back(std::move(p));
-    }
-    return out;
 }
 
 }  // namespace veltra

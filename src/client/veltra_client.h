@@ -1,5 +1,7 @@
 #pragma once
 
+#include "client/client_errors.h"
+#include "client/client_loop.h"
 #include "model/panel_state.h"
 #include "panel/shutter_panel.h"
 #include "protocol/reply_decoder.h"
@@ -19,102 +21,10 @@ namespace veltra {
 
 class CComPortLink;
 
-// ---- errors -------------------------------------------------------------------
-
-// Every failure of a client call. `what()` is one line that says what to do.
-class ClientError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
-// A value the panel's own checks refuse; nothing was sent.
-class RefusedError : public ClientError {
-public:
-    using ClientError::ClientError;
-};
-
-// The device cannot be opened, or went away.
-class PortError : public ClientError {
-public:
-    enum class Reason { Missing, Permission, Busy, Closed, Other };
-    PortError(Reason reason, const std::string& text) : ClientError(text), m_reason(reason) {}
-    Reason reason() const { return m_reason; }
-    // "missing", "permission", "in use", "closed", "other"
-    const char* reasonName() const;
-
-private:
-    Reason m_reason;
-};
-
-// No answer within the timeout; `step` names what was waited for.
-class TimeoutError : public ClientError {
-public:
-    TimeoutError(std::string step, const std::string& text) : ClientError(text), m_step(std::move(step)) {}
-    const std::string& step() const { return m_step; }
-
-private:
-    std::string m_step;
-};
-
-// One setting as wanted and as the controller reported it.
-struct Difference {
-    std::string field;
-    std::string wanted;
-    std::string read;
-    bool operator==(const Difference&) const = default;
-};
-
-// --verify read the status back and found it different.
-class VerifyError : public ClientError {
-public:
-    explicit VerifyError(std::vector<Difference> differences);
-    const std::vector<Difference>& differences() const { return m_differences; }
-
-private:
-    std::vector<Difference> m_differences;
-};
-
-// A .cfg file that cannot be read or written.
-class ConfigFileError : public ClientError {
-public:
-    using ClientError::ClientError;
-};
-
-// The caller's interrupt check said stop (Ctrl+C). The flow the call had
-// under way ended as a closing port ends it; the port stays open.
-class InterruptedError : public ClientError {
-public:
-    InterruptedError() : ClientError("interrupted") {}
-};
-
-// A reply with a field outside what the controller can hold.
-class ReplyError : public ClientError {
-public:
-    using ClientError::ClientError;
-};
-
-// ---- where the port lives ------------------------------------------------------
-
-// The thread that owns a client's port objects and handles their events, and
-// how a call reaches it. The default runs in the calling thread and spins
-// its event loop while a call waits (a program with one thread, veltractl).
-class ClientLoop {
-public:
-    virtual ~ClientLoop() = default;
-    // Runs `f` in the port's thread and returns once it has run; what `f`
-    // throws is thrown here.
-    virtual void run(const std::function<void()>& f) = 0;
-    // Returns once `ready` holds or about `maxMs` have passed. `ready` is
-    // evaluated in the port's thread after each event it handled.
-    virtual void wait(const std::function<bool()>& ready, int maxMs) = 0;
-};
-// Runs everything in the calling thread (a QCoreApplication must exist).
-ClientLoop& callingThreadLoop();
-
 // ---- values -------------------------------------------------------------------
 
 struct ClientOptions {
-    QString device;          // a path: /dev/ttyUSB0, /dev/serial/by-id/..., a pseudo-terminal
+    QString device;          // a path (/dev/ttyUSB0, /dev/serial/by-id/..., a pseudo-terminal) or socket://HOST:PORT, rfc2217://HOST:PORT
     int baud = 9600;         // 8N1, as the panel's COM1
     int timeoutMs = 2000;    // for each answer waited for
     bool verify = false;     // read the status back after each setting
@@ -241,35 +151,5 @@ private:
     TrafficHandler m_traffic;
     std::vector<std::uint8_t> m_rxChunk;
 };
-
-// Serial ports of this machine: device path, description, /dev/serial/by-id names.
-struct PortInfo {
-    std::string device;
-    std::string description;
-    std::vector<std::string> byId;
-};
-std::vector<PortInfo> listPorts();
-
-}  // namespace veltra
-
-namespace veltra {
-
-// The names scripts use for settings (command line, JSON, Python).
-std::string shutterName(int shutterPosition);       // "open", "close"
-std::string modeName(int shutterMode);              // "fast", "soft", "nd", "none"
-std::string triggerName(int triggerMode);           // "off", "high", "low", "rising", "falling"
-std::string syncName(int syncMode);                 // "off", "high", "low"
-std::string runningOptionName(int runningOption);   // "none", "power-up", "trigger", "go"
-std::string repeatName(int repeat);                 // "3", "continuous" for 65535
-// -2 when the name is none of the above.
-int triggerFromName(const std::string& name);
-int syncFromName(const std::string& name);
-int runningOptionFromName(const std::string& name);
-int modeFromName(const std::string& name);
-// "HH:MM:SS.mmm.t", padded; and back (none when the text has another form).
-std::string timerText(const TimerValue& t);
-std::optional<TimerValue> parseTimerText(const std::string& text);
-// The duration in tenths of a millisecond.
-long long timerTenths(const TimerValue& t);
 
 }  // namespace veltra

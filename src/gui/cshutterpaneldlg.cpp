@@ -251,7 +251,11 @@ void CShutterPanelDlg::connectLinks() {
         // Each of these may wait behind a box; by then the link may have been
         // reopened, and only what still holds is shown.
         link.setClosedHandler([this, &link](int from, const QString& reason) {
-            const std::string why = link.isReconnecting() ? std::string("Reconnecting\u2026") : reason.toStdString();
+            std::string why = link.isReconnecting() ? std::string("Reconnecting\u2026") : reason.toStdString();
+            // A network connection OpenLink began and could not make: told as
+            // an opening that failed.
+            if (!link.isReconnecting() && !link.lastOpenError().isEmpty())
+                why = portFailure(from);
             showPortClosed(from, QString::fromStdString(why));
             const quint64 generation = link.generation();
             act([this, &link, from, why, generation](PanelState& s) {
@@ -312,6 +316,9 @@ void CShutterPanelDlg::startUp() {
             if (link.OpenLink(port, r.baudRate, r.parity, r.dataBits, r.stopBits, kPanelEventMask, r.sendBufferSize)) {
                 link.StartMonitor();
                 m_panel.portOpenedAtStartup(s, port);
+            } else if (link.isConnecting()) {
+                // A network port: it opens by itself once connected (the reconnected handler).
+                m_panel.portFailedAtStartup(s, port, portConnecting(port));
             } else {
                 m_panel.portFailedAtStartup(s, port, portFailure(port));
             }
@@ -343,8 +350,15 @@ void CShutterPanelDlg::configurate(int port) {
         // A port that did not open gets no monitor: there is nothing to watch.
         if (opened)
             link.StartMonitor();
-        m_panel.portReopened(s, port, opened, opened ? std::string() : portFailure(port));
+        m_panel.portReopened(s, port, opened,
+                             opened                ? std::string()
+                             : link.isConnecting() ? portConnecting(port)
+                                                   : portFailure(port));
     });
+}
+
+std::string CShutterPanelDlg::portConnecting(int port) const {
+    return portFailureLine(port, m_ports.link(port).deviceName(), m_ports.link(port).lastOpenError()).toStdString();
 }
 
 std::string CShutterPanelDlg::portFailure(int port) {
@@ -612,8 +626,12 @@ void CShutterPanelDlg::showPorts(const PanelState& s, bool all) {
         }
         if (all || now.enabled != shown.enabled)
             e->setEnabled(now.enabled);
-        if (all || now.tooltip != shown.tooltip)
-            e->setToolTip(qs(now.tooltip));
+        // An open port's tooltip says what it is connected to.
+        const QString tip = now.enabled && now.tooltip.empty()
+                                ? QStringLiteral("COM%1: %2").arg(i + 1).arg(m_ports.link(i + 1).deviceName())
+                                : qs(now.tooltip);
+        if (all || e->toolTip() != tip)
+            e->setToolTip(tip);
         shown = now;
     }
 }

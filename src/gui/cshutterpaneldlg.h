@@ -128,6 +128,8 @@ private:
     void showPortClosed(int port, const QString& tooltip);
     // The reason a port did not open, for its status tooltip and the reporter.
     std::string portFailure(int port);
+    // "COMn (DEVICE): connecting…" for a network port still connecting.
+    std::string portConnecting(int port) const;
     void onButton(int id, void (ShutterPanel::*action)(PanelState&));
     int groupIndex(int firstId) const;
     void setGroupIndex(int firstId, int index);

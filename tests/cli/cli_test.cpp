@@ -95,6 +95,26 @@ TEST_F(SimTest, verify_confirmsEachSettingThroughAStatusRead) {
     }
 }
 
+TEST(VeltractlHelp, versionAndEachCommandsOwnHelp) {
+    const struct { QStringList args; const char* says; } rows[] = {
+        {{"-V"}, "veltractl " VELTRA_VERSION "\n"},
+        {{"--version"}, "veltractl " VELTRA_VERSION "\n"},
+        {{"mode", "--help"}, "Usage: veltractl mode"},
+        {{"timer", "--help"}, "--tenths"},
+        {{"sync", "--help"}, "high for open"},
+        {{"monitor", "--help"}, "--duration"},
+    };
+    for (const auto& row : rows) {
+        const Result r = ctl(row.args);
+        EXPECT_EQ(r.code, 0) << row.args.join(' ').toStdString();
+        EXPECT_TRUE(r.out.contains(row.says)) << r.out.toStdString();
+        if (row.args.contains("--help")) {  // points to the global options, without their exit-code table
+            EXPECT_TRUE(r.out.contains("See veltractl --help")) << r.out.toStdString();
+            EXPECT_FALSE(r.out.contains("130")) << r.out.toStdString();
+        }
+    }
+}
+
 TEST_F(SimTest, exitCodes_usageRefusalAndBadFileSendNothing) {
     QByteArray truncated = QByteArray::fromStdString(encodeConfig(PanelState{}));
     truncated.chop(3);

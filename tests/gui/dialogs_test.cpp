@@ -162,10 +162,11 @@ TEST(PortFailureTest, devicesOnThisSystemTheLinesAtStartUpAndTheConfigurationDia
 
 TEST(CommandLineTest, portDevicesKeepNamesAndAnchorRelativePaths) {
     const AppOptions o = parseAppOptions(
-        {"veltra-utility", "--port", "1=build/demo/com1", "--port", "2=/dev/ttyUSB0", "--port", "4=ttyS7"});
+        {"veltra-utility", "--port", "1=build/demo/com1", "--port", "2=/dev/ttyUSB0", "--port", "3=rfc2217://[::1]:4001",
+         "--port", "4=ttyS7"});
     ASSERT_EQ(o.action, AppOptions::Action::Run);
     EXPECT_EQ(o.devices, (std::array<QString, kPortCount>{QDir::current().absoluteFilePath("build/demo/com1"),
-                                                           "/dev/ttyUSB0", "", "ttyS7"}));
+                                                           "/dev/ttyUSB0", "rfc2217://[::1]:4001", "ttyS7"}));
 }
 
 }  // namespace
