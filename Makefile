@@ -1,8 +1,10 @@
 # Thin wrapper over the CMake presets: `make demo`, `make test`, `make package`,
 # `make windows`, `make windows-test`.
-.PHONY: all deps build demo test test-dev test-asan fuzz test-package package bench windows windows-package windows-test clean
+.PHONY: all deps build demo test test-dev test-asan fuzz test-package package wheel bench windows windows-package windows-test clean
 
 FUZZ_SECONDS ?= 20
+# The wheel is built with Debian's Python and its build, setuptools and wheel.
+PYTHON ?= /usr/bin/python3
 
 all: build
 
@@ -40,8 +42,13 @@ package: deps
 	cmake --build --preset package
 	cpack --preset package
 
-test-package: package
+# The wheel of the veltra Python package lands in build/, offline.
+wheel: deps
+	$(PYTHON) -m build --no-isolation --wheel --outdir build .
+
+test-package: package wheel
 	scripts/check-package
+	scripts/check-wheel
 
 bench: deps
 	cmake --preset release

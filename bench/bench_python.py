@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """status() from Python against the C++ client's own status loop, in one run,
-on one simulator that paces both directions like a 19200-baud wire; and how
-soon Ctrl+C ends a wait.
+on one simulator that paces both directions like a 19200-baud wire; how
+soon Ctrl+C ends a wait; and how much one Controller grows over a million
+status reads (the bounded traffic() entries included).
 
     PYTHONPATH=build/release/python bench/bench_python.py --sim build/release/src/sim/veltra-sim
 """
@@ -45,6 +46,7 @@ def status_ratio(sim, rounds, n):
 
 def interrupt_latency(tries):
     """Seconds from SIGINT to KeyboardInterrupt in the script, a wait on a silent line."""
+    signal.signal(signal.SIGINT, signal.default_int_handler)  # a background job starts with it ignored
     master, slave = pty.openpty()
     tty.setraw(slave)
     path = os.ttyname(slave)
@@ -66,10 +68,32 @@ def interrupt_latency(tries):
             except KeyboardInterrupt:
                 out.append(time.perf_counter() - sent["at"])
             t.join()
-            c.close_port()
+            c.close()
     finally:
         os.close(master), os.close(slave)
     return out
+
+
+MEMORY_BOUND = 8e6
+
+
+def resident_bytes():
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+
+
+def memory_growth(sim, calls):
+    """Bytes the process grew by over `calls` status reads of one Controller."""
+    proc = subprocess.Popen([sim], stdout=subprocess.PIPE, text=True)
+    path = proc.stdout.readline().strip()
+    try:
+        with veltra.Controller(path) as c:
+            c._time_status(1000)  # warm up
+            before = resident_bytes()
+            seconds = c._time_status(calls)
+            return resident_bytes() - before, seconds
+    finally:
+        proc.terminate(), proc.wait(10)
 
 
 def main():
@@ -77,6 +101,7 @@ def main():
     ap.add_argument("--sim", default="veltra-sim")
     ap.add_argument("--rounds", type=int, default=15)
     ap.add_argument("--n", type=int, default=40)
+    ap.add_argument("--calls", type=int, default=1_000_000, help="status reads for the memory figure")
     a = ap.parse_args()
     py, cpp = status_ratio(a.sim, a.rounds, a.n)
     ratio = py / cpp
@@ -85,7 +110,10 @@ def main():
     lat = interrupt_latency(10)
     print(f"Ctrl+C to KeyboardInterrupt: median {statistics.median(lat) * 1e3:.1f} ms, max {max(lat) * 1e3:.1f} ms "
           f"(bound 100 ms)")
-    ok = ratio <= BOUND and max(lat) <= 0.1
+    grown, seconds = memory_growth(a.sim, a.calls)
+    print(f"{a.calls} status reads in one Controller: process +{grown / 1e6:.1f} MB in {seconds:.0f} s "
+          f"(bound {MEMORY_BOUND / 1e6:.0f} MB)")
+    ok = ratio <= BOUND and max(lat) <= 0.1 and grown <= MEMORY_BOUND
     print("bench_python:", "ok" if ok else "OVER BOUND")
     return 0 if ok else 1
 

@@ -2,24 +2,41 @@
 // client. Names become the client's numbers here and results become the
 // package's dataclasses; every byte, check and wait is the client's own.
 
+#include "client/port_list.h"
+#include "client/setting_names.h"
 #include "client/veltra_client.h"
 #include "model/leading_int.h"
 #include "model/timer_value.h"
 #include "panel/config_file.h"
 #include "panel/field_checks.h"
 #include "panel/shutter_panel.h"
+#include "protocol/traffic_line.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
+#include <QEventLoop>
+#include <QThread>
 
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#ifndef _WIN32
+#include <pthread.h>
+#endif
+
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
+#include <csignal>
 #include <deque>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <thread>
+#include <type_traits>
+#include <vector>
 
 namespace py = pybind11;
 
@@ -28,14 +45,24 @@ namespace {
 
 py::object types(const char* name) { return py::module_::import("veltra._types").attr(name); }
 
-// The client runs Qt's event loop while it waits; a script rarely has a Qt
-// application of its own, and when it has one (same Qt) that one is used.
-void ensureApplication() {
-    if (QCoreApplication::instance()) return;
-    static int argc = 1;
-    static char name[] = "veltra";
-    static char* argv[] = {name, nullptr};
-    new QCoreApplication(argc, argv);  // kept for the life of the process
+// The `veltra` logger of the logging module (the GIL held). The package gives
+// it a NullHandler, so nothing is printed unless the script configures logging.
+py::object logger() { return py::module_::import("logging").attr("getLogger")("veltra"); }
+constexpr int kDebug = 10, kInfo = 20, kWarning = 30;  // logging's levels
+
+bool logs(int level) { return logger().attr("isEnabledFor")(level).cast<bool>(); }
+
+// A handler that fails is reported as unraisable, never raised into the call
+// that logged; a Ctrl+C that Python saw while in logging's code is handed on.
+void log(int level, const std::string& text) {
+    try {
+        if (logs(level)) logger().attr("log")(level, "%s", text);
+    } catch (py::error_already_set& e) {
+        if (e.matches(PyExc_KeyboardInterrupt))
+            PyErr_SetInterrupt();  // raised again at the next check or by the script
+        else
+            e.discard_as_unraisable("veltra logging");
+    }
 }
 
 // ---- values ------------------------------------------------------------------------
@@ -82,17 +109,25 @@ py::object repeatValue(int repeat) {
     return py::int_(repeat);
 }
 
-// A count, or "continuous", as the repeat text the panel takes.
-std::string repeatText(py::handle value) {
-    if (py::isinstance<py::bool_>(value)) throw py::type_error("repeat takes a count or \"continuous\"");
-    if (py::isinstance<py::int_>(value)) {
-        const auto n = value.cast<long long>();
-        if (n < 0) throw RefusedError(msg::kNegativeRepeat);
-        if (n > 0xFFFF) throw RefusedError(msg::kRepeatTooLarge);
-        return std::to_string(n);
+// An int 0..`high`, or "continuous", as the repeat text the panel takes:
+// 65000 for repeat(), whose larger counts would run continuously; a file's
+// settings hold what the panel's download sends, up to 65535.
+std::string repeatText(py::handle value, long long high = 65000) {
+    if (py::isinstance<py::str>(value)) {
+        if (value.cast<std::string>() == "continuous") return kContinuousText;
+        throw RefusedError("repeat takes an int 0.." + std::to_string(high) + " or \"continuous\", not " +
+                           py::repr(value).cast<std::string>());
     }
-    if (py::isinstance<py::str>(value) && value.cast<std::string>() == "continuous") return kContinuousText;
-    throw RefusedError("repeat takes a count or \"continuous\"");
+    if (!PyLong_Check(value.ptr()) || PyBool_Check(value.ptr()))
+        throw py::type_error("repeat takes an int 0.." + std::to_string(high) + " or \"continuous\", not " +
+                             py::repr(value).cast<std::string>());
+    int overflow = 0;
+    const long long n = PyLong_AsLongLongAndOverflow(value.ptr(), &overflow);
+    if (overflow < 0 || (overflow == 0 && n < 0)) throw RefusedError(msg::kNegativeRepeat);
+    if (overflow > 0 || n > high)
+        throw RefusedError("repeat must be 0 to " + std::to_string(high) + " or \"continuous\", not " +
+                           py::str(value).cast<std::string>());
+    return std::to_string(n);
 }
 
 int nameOr(const std::string& name, int none, int fromName, const char* refusal) {
@@ -108,6 +143,268 @@ py::object statusOf(const StatusRecord& r) {
                            timedeltaOf(timerTenths(r.exposureTime)), timedeltaOf(timerTenths(cycle)),
                            repeatValue(repeatCount(r)), runningOptionName(r.runningOption));
 }
+
+// ---- the module's Qt thread ------------------------------------------------------------
+
+// Every port object of the module lives in one thread of its own, started on
+// first use and ended at interpreter exit, where every event is handled. A
+// call from any Python thread hands its work to it and waits with the GIL
+// released; nothing that runs there takes the GIL.
+class QtThread : public ClientLoop {
+public:
+    static QtThread& get() {
+        refuseAfterFork();
+        static std::mutex startLock;
+        const std::lock_guard lock(startLock);
+        static QtThread* thread = nullptr;  // never destroyed: may outlive every static
+        if (!thread || thread->m_ended) {
+            if (thread && thread->m_ended) throw PortError(PortError::Reason::Closed, "the veltra module has shut down");
+            thread = new QtThread;
+            thread->start();
+        }
+        return *thread;
+    }
+    static QtThread* started() { return s_forked.load() ? nullptr : s_started.load(); }
+
+    // A process forked from one whose Qt thread ran has no such thread (and
+    // its locks may be held for ever): calls there fail at once, never hang.
+    static void refuseAfterFork() {
+        if (s_forked.load())
+            throw PortError(PortError::Reason::Other,
+                            "the veltra module cannot be used in a process forked after it started (its Qt thread "
+                            "stays in the parent): use multiprocessing's \"spawn\" or \"forkserver\" start method");
+    }
+    static void markForked() { s_forked.store(true); }
+
+    void run(const std::function<void()>& f) override {
+        refuseAfterFork();
+        if (std::this_thread::get_id() == m_id) {
+            f();
+            return;
+        }
+        Task task{&f, false, nullptr};
+        {
+            std::unique_lock lock(m_mutex);
+            if (m_ended) throw PortError(PortError::Reason::Closed, "the veltra module has shut down: the port is closed");
+            m_tasks.push_back(&task);
+            wake();
+            m_cv.wait(lock, [&] { return task.done; });
+        }
+        if (task.error) std::rethrow_exception(task.error);
+    }
+
+    void wait(const std::function<bool()>& ready, int maxMs) override {
+        refuseAfterFork();
+        Waiter w{&ready, false};
+        std::unique_lock lock(m_mutex);
+        if (m_ended) return;
+        m_waiters.push_back(&w);
+        wake();
+        m_cv.wait_for(lock, std::chrono::milliseconds(std::max(0, maxMs)), [&] { return w.fired || m_ended; });
+        m_waiters.erase(std::find(m_waiters.begin(), m_waiters.end(), &w));
+    }
+
+    // Clients whose ports are closed when the thread ends.
+    void add(Client* c) {
+        const std::lock_guard lock(m_mutex);
+        m_clients.insert(c);
+    }
+    void remove(Client* c) {
+        const std::lock_guard lock(m_mutex);
+        m_clients.erase(c);
+    }
+
+    // Closes every port still open, then ends the thread.
+    void shutdown() {
+        std::set<Client*> clients;
+        {
+            const std::lock_guard lock(m_mutex);
+            clients = m_clients;
+        }
+        for (Client* c : clients) {
+            try {
+                c->close();
+            } catch (const ClientError&) {
+            }
+        }
+        {
+            const std::lock_guard lock(m_mutex);
+            m_quit = true;
+            wake();
+        }
+        if (m_thread.joinable()) m_thread.join();
+        if (m_qthread) m_qthread->wait();
+    }
+
+private:
+    struct Task {
+        const std::function<void()>* f;
+        bool done = false;
+        std::exception_ptr error;
+    };
+    struct Waiter {
+        const std::function<bool()>* ready;
+        bool fired = false;
+    };
+
+    void start() {
+        // A script's own Qt application (the same Qt) is used; its thread has
+        // its event loop, so this one must be a QThread to have one too.
+        if (QCoreApplication::instance()) {
+            m_qthread = QThread::create([this] { main(); });
+            m_qthread->start();
+        } else {
+            m_thread = std::thread([this] { main(); });
+        }
+        std::unique_lock lock(m_mutex);
+        m_cv.wait(lock, [&] { return m_dispatcher != nullptr || m_ended; });
+        s_started.store(this);
+#ifndef _WIN32
+        static const int atFork = pthread_atfork(nullptr, nullptr, [] { markForked(); });
+        (void)atFork;
+#endif
+    }
+
+    // With m_mutex held.
+    void wake() {
+        if (m_dispatcher) m_dispatcher->wakeUp();
+    }
+
+    void main() {
+#ifndef _WIN32
+        // Signals are the script's: Python's handlers run in its main thread.
+        sigset_t all;
+        sigfillset(&all);
+        pthread_sigmask(SIG_BLOCK, &all, nullptr);
+#endif
+        if (!QCoreApplication::instance()) {
+            static int argc = 1;
+            static char name[] = "veltra";
+            static char* argv[] = {name, nullptr};
+            new QCoreApplication(argc, argv);  // kept for the life of the process
+        }
+        QEventLoop loop;
+        {
+            const std::lock_guard lock(m_mutex);
+            m_id = std::this_thread::get_id();
+            m_dispatcher = QAbstractEventDispatcher::instance();
+        }
+        m_cv.notify_all();
+        for (;;) {
+            runTasks();
+            bool quit = false;
+            {
+                const std::lock_guard lock(m_mutex);
+                bool fired = false;
+                for (Waiter* w : m_waiters)
+                    if (!w->fired && (*w->ready)()) w->fired = fired = true;
+                quit = m_ended = m_quit && m_tasks.empty();
+                if (fired || quit) m_cv.notify_all();
+            }
+            if (quit) return;
+            loop.processEvents(QEventLoop::WaitForMoreEvents);
+        }
+    }
+
+    void runTasks() {
+        for (;;) {
+            Task* task = nullptr;
+            {
+                const std::lock_guard lock(m_mutex);
+                if (m_tasks.empty()) return;
+                task = m_tasks.front();
+                m_tasks.pop_front();
+            }
+            try {
+                (*task->f)();
+            } catch (...) {
+                task->error = std::current_exception();
+            }
+            {
+                const std::lock_guard lock(m_mutex);
+                task->done = true;
+            }
+            m_cv.notify_all();
+        }
+    }
+
+    static inline std::atomic<QtThread*> s_started{nullptr};
+    static inline std::atomic<bool> s_forked{false};
+    std::thread m_thread;
+    QThread* m_qthread = nullptr;
+    std::thread::id m_id;
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    std::deque<Task*> m_tasks;
+    std::vector<Waiter*> m_waiters;
+    std::set<Client*> m_clients;
+    QAbstractEventDispatcher* m_dispatcher = nullptr;
+    bool m_quit = false;
+    bool m_ended = false;
+};
+
+// Runs `f` in the module's Qt thread with the GIL released.
+template <class F>
+auto inQtThread(F&& f) {
+    QtThread& thread = QtThread::get();
+    py::gil_scoped_release release;
+    using R = decltype(f());
+    if constexpr (std::is_void_v<R>) {
+        thread.run(f);
+    } else {
+        std::optional<R> result;
+        thread.run([&] { result.emplace(f()); });
+        return std::move(*result);
+    }
+}
+
+// Calls on one Controller take turns, in the order they arrive.
+class Turns {
+public:
+    // Waits for the caller's turn (GIL released); `interrupted` is asked
+    // every 50 ms and gives the turn up.
+    bool take(const std::function<bool()>& interrupted) {
+        std::unique_lock lock(m_mutex);
+        // A signal handler that calls the Controller whose call it interrupted
+        // would wait for its own turn for ever.
+        if (m_busy && m_owner == std::this_thread::get_id())
+            throw std::runtime_error("this thread is inside a call on this Controller already (a signal handler?): "
+                                     "call it after the call has ended, e.g. in 'except KeyboardInterrupt:'");
+        const std::uint64_t me = m_next++;
+        m_queue.push_back(me);
+        while (m_busy || m_queue.front() != me) {
+            if (m_cv.wait_for(lock, std::chrono::milliseconds(50)) == std::cv_status::timeout) {
+                lock.unlock();
+                const bool stop = interrupted();
+                lock.lock();
+                if (stop) {
+                    m_queue.erase(std::find(m_queue.begin(), m_queue.end(), me));
+                    m_cv.notify_all();
+                    return false;
+                }
+            }
+        }
+        m_queue.pop_front();
+        m_busy = true;
+        m_owner = std::this_thread::get_id();
+        return true;
+    }
+    void give() {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_busy = false;
+        }
+        m_cv.notify_all();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    std::deque<std::uint64_t> m_queue;
+    std::uint64_t m_next = 0;
+    bool m_busy = false;
+    std::thread::id m_owner;
+};
 
 // ---- configuration files, through the panel's own load and save ------------------------------
 
@@ -142,14 +439,20 @@ FileSettings settingsFrom(py::handle config) {
     const std::string shutter = text("shutter");
     a.shutterPosition = shutter == "open" ? 0 : shutter == "close" ? 1 : nameOr(shutter, -1, -2, msg::kBadPosition);
     a.shutterMode = nameOr(text("mode"), -1, modeFromName(text("mode")), msg::kBadMode);
-    a.ndSteps = config.attr("nd_steps").cast<int>();
+    const py::object steps = config.attr("nd_steps");
+    if (!PyLong_Check(steps.ptr()) || PyBool_Check(steps.ptr()))
+        throw py::type_error("nd_steps is an int, not " + py::repr(steps).cast<std::string>());
+    int overflow = 0;
+    const long long n = PyLong_AsLongLongAndOverflow(steps.ptr(), &overflow);
+    if (overflow != 0 || n < 0 || n > 255) throw RefusedError("nd_steps must be 0 to 144, not " + py::str(steps).cast<std::string>());
+    a.ndSteps = static_cast<int>(n);  // the download's own check refuses 145 to 255 with the panel's message
     a.triggerMode = triggerFromName(text("trigger"));
     if (a.triggerMode == -2) throw RefusedError(msg::kBadTrigger);
     a.syncMode = syncFromName(text("sync"));
     if (a.syncMode == -2) throw RefusedError(msg::kBadSync);
     a.delayTime = timerFrom(config.attr("delay"));
     a.exposureTime = timerFrom(config.attr("exposure"));
-    a.repeatText = repeatText(config.attr("repeat"));
+    a.repeatText = repeatText(config.attr("repeat"), 0xFFFF);
     const std::string option = text("running_option");
     a.runningOption = nameOr(option, -1, runningOptionFromName(option), msg::kBadRunningOption);
     const py::object selected = config.attr("selected_timer");
@@ -162,13 +465,16 @@ FileSettings settingsFrom(py::handle config) {
 }
 
 py::dict loadConfig(const std::string& path) {
-    NoLine line;
-    FilePrompts prompts(path);
-    ShutterPanel panel(line, prompts);
-    PanelState s;
-    panel.initialise(s);
-    panel.onLoadConfigFile(s);
-    if (!prompts.errors.empty()) throw ConfigFileError(prompts.errors.front());
+    const PanelState s = inQtThread([&] {
+        NoLine line;
+        FilePrompts prompts(path);
+        ShutterPanel panel(line, prompts);
+        PanelState state;
+        panel.initialise(state);
+        panel.onLoadConfigFile(state);
+        if (!prompts.errors.empty()) throw ConfigFileError(prompts.errors.front());
+        return state;
+    });
     py::dict d;
     d["shutter"] = s.shutterPosition == -1 ? "none" : shutterName(s.shutterPosition);
     d["mode"] = modeName(s.shutterMode);
@@ -192,11 +498,13 @@ void saveConfig(const std::string& path, py::handle config) {
     PanelState s;
     static_cast<ControllerSettings&>(s) = f.settings;
     s.timerSelectIndex = f.timerSelect;
-    NoLine line;
-    FilePrompts prompts(path);
-    ShutterPanel panel(line, prompts);
-    panel.onSaveConfigFile(s);
-    if (!prompts.errors.empty()) throw ConfigFileError(prompts.errors.front());
+    inQtThread([&] {
+        NoLine line;
+        FilePrompts prompts(path);
+        ShutterPanel panel(line, prompts);
+        panel.onSaveConfigFile(s);
+        if (!prompts.errors.empty()) throw ConfigFileError(prompts.errors.front());
+    });
 }
 
 // ---- errors ----------------------------------------------------------------------------------
@@ -222,8 +530,10 @@ void translate(std::exception_ptr p) {
     try {
         if (p) std::rethrow_exception(p);
     } catch (const RefusedError& e) {
+        log(kWarning, std::string("refused, nothing was sent: ") + e.what());
         raise("RefusedError", e.what());
     } catch (const TimeoutError& e) {
+        log(kWarning, e.what());
         raise("Timeout", e.what(), {{"step", py::str(e.step())}});
     } catch (const PortError& e) {
         raise("PortError", e.what(), {{"reason", py::str(e.reasonName())}, {"errno", py::int_(errnoOf(e.reason()))}});
@@ -233,6 +543,8 @@ void translate(std::exception_ptr p) {
         raise("VerifyError", e.what(), {{"differences", py::tuple(d)}});
     } catch (const ConfigFileError& e) {
         raise("ConfigFileError", e.what());
+    } catch (const ReplyError& e) {
+        raise("ReplyError", e.what());
     } catch (const InterruptedError&) {
         PyErr_SetNone(PyExc_KeyboardInterrupt);
     } catch (const ClientError& e) {
@@ -244,63 +556,136 @@ void translate(std::exception_ptr p) {
 
 using Traffic = std::pair<bool, std::string>;  // transmitted, bytes
 
+// Python's signal handlers run here (Ctrl+C raises KeyboardInterrupt); only
+// the main thread has any. At most every 25 ms, so a busy thread of the
+// script does not slow the line.
+std::function<bool()> signalCheck(std::function<void()> withGil) {
+    return [last = std::chrono::steady_clock::time_point{}, withGil = std::move(withGil)]() mutable {
+        const auto now = std::chrono::steady_clock::now();
+        if (now - last < std::chrono::milliseconds(25)) return false;
+        last = now;
+        py::gil_scoped_acquire gil;
+        withGil();
+        return PyErr_CheckSignals() != 0;
+    };
+}
+
 class Controller {
 public:
     Controller(const std::string& device, int baud, const py::object& timeout, bool verify) : m_verify(verify) {
         if (baud <= 0) throw RefusedError("baud must be positive");
         int timeoutMs = -1;
         if (!timeout.is_none()) {
+            if (py::isinstance<py::bool_>(timeout) || !(py::isinstance<py::int_>(timeout) || py::isinstance<py::float_>(timeout)))
+                throw py::type_error("timeout is seconds (an int or a float) or None, not " + py::repr(timeout).cast<std::string>());
             const auto seconds = timeout.cast<double>();
             if (!(seconds > 0) || seconds > 86'400) throw RefusedError("timeout is seconds above 0 (and at most a day), or None");
             timeoutMs = std::max(1, static_cast<int>(seconds * 1000 + 0.5));
         }
-        ensureApplication();
-        m_client = std::make_unique<Client>(ClientOptions{QString::fromStdString(device), baud, timeoutMs, verify});
-        m_client->setTrafficHandler([this](bool tx, const std::uint8_t* bytes, std::size_t n) {
+        QtThread& thread = QtThread::get();
+        {
+            py::gil_scoped_release release;
+            m_client = std::make_unique<Client>(ClientOptions{QString::fromStdString(device), baud, timeoutMs, verify, &thread});
+        }
+        thread.add(m_client.get());
+        log(kInfo, device + " opened at " + std::to_string(baud) + " baud, 8N1");
+        // Called in the Qt thread: no GIL, only the lock of the list.
+        m_client->setTrafficHandler([this, device](bool tx, const std::uint8_t* bytes, std::size_t n) {
             const std::lock_guard lock(m_trafficLock);
             if (m_traffic.size() >= kTrafficKept) m_traffic.pop_front();
             m_traffic.emplace_back(tx, std::string(reinterpret_cast<const char*>(bytes), n));
+            // Each line as veltractl --trace prints it, logged by flushLog():
+            // Python code run here could take a Ctrl+C the interrupt check is to see.
+            if (m_logTraffic && m_logLines.size() < kTrafficKept)
+                m_logLines.push_back(trafficLine(std::chrono::system_clock::now(), tx, device, bytes, n));
         });
-        // Python's signal handlers run here (Ctrl+C raises KeyboardInterrupt);
-        // at most every 25 ms, so a busy thread of the script does not slow the line.
-        m_client->setInterruptCheck([last = std::chrono::steady_clock::time_point{}]() mutable {
-            const auto now = std::chrono::steady_clock::now();
-            if (now - last < std::chrono::milliseconds(25)) return false;
-            last = now;
-            py::gil_scoped_acquire gil;
-            return PyErr_CheckSignals() != 0;
-        });
+        // The lines gathered for the logger go out where the interrupt check runs.
+        m_client->setInterruptCheck(signalCheck([this] { flushLog(); }));
     }
 
-    // Runs one client call with the GIL released. A Ctrl+C closes the port
-    // (the flow it cut is left half done) and raises what the handler raised.
+    // Garbage collection in any thread closes the port through the Qt thread.
+    ~Controller() {
+        if (QtThread* thread = QtThread::started()) thread->remove(m_client.get());
+        m_client.reset();
+    }
+
+    // Runs one client call with the GIL released, in its turn. A Ctrl+C ends
+    // the call's own flow (as a closing port would) and raises what the
+    // handler raised; the port stays open.
     template <class F>
     auto call(std::optional<bool> verify, F&& f) {
-        if (std::this_thread::get_id() != m_thread)
-            throw std::runtime_error("a Controller is used from the thread that opened it");
-        if (m_busy) throw std::runtime_error("the Controller is still busy with another call");
-        m_busy = true;
-        struct Done {
-            bool& busy;
-            ~Done() { busy = false; }
-        } done{m_busy};
-        m_client->setVerify(verify.value_or(m_verify));
+        using R = decltype(f(*m_client));
+        std::optional<std::conditional_t<std::is_void_v<R>, bool, R>> result;
+        bool interrupted = false;
+        std::string lost;  // why a port open when the call began was lost
+        m_logTraffic = logs(kDebug);
+        struct Flush {  // the GIL held again
+            Controller& c;
+            ~Flush() { c.flushLog(); }
+        } flush{*this};
         try {
             py::gil_scoped_release release;
-            return f(*m_client);
-        } catch (const InterruptedError&) {
-            m_client->close();
-            if (PyErr_Occurred()) throw py::error_already_set();
+            const auto check = signalCheck([this] { flushLog(); });
+            if (!m_turns.take(check)) {
+                interrupted = true;
+            } else {
+                struct Give {
+                    Turns& t;
+                    ~Give() { t.give(); }
+                } give{m_turns};
+                m_client->setVerify(verify.value_or(m_verify));
+                // The port may go while no call runs (its events are handled all the time).
+                const bool wasOpen = m_openAfterLastCall;
+                struct Note {
+                    Controller& c;
+                    ~Note() { c.m_openAfterLastCall = c.m_client->isOpen(); }
+                } note{*this};
+                try {
+                    if constexpr (std::is_void_v<R>) {
+                        f(*m_client);
+                        result.emplace(true);
+                    } else {
+                        result.emplace(f(*m_client));
+                    }
+                } catch (const InterruptedError&) {
+                    interrupted = true;
+                } catch (const PortError& e) {
+                    if (wasOpen && !m_client->isOpen()) lost = e.what();
+                    throw;
+                }
+            }
+        } catch (const PortError&) {
+            if (!lost.empty()) log(kInfo, device() + " lost: " + lost);
             throw;
         }
+        if (interrupted) {
+            if (PyErr_Occurred()) throw py::error_already_set();
+            throw InterruptedError();
+        }
+        if constexpr (!std::is_void_v<R>) return std::move(*result);
     }
 
-    void closePort() {
-        if (m_busy) throw std::runtime_error("the Controller is still busy with another call");
-        m_client->close();
+    void close() {
+        const bool wasOpen = portOpen();
+        call(std::nullopt, [](Client& c) { c.close(); });
+        if (wasOpen) log(kInfo, device() + " closed");
     }
-    bool portOpen() const { return m_client->isOpen(); }
+    bool portOpen() {
+        py::gil_scoped_release release;
+        return m_client->isOpen();
+    }
+    std::string device() const { return m_client->options().device.toStdString(); }
     const ClientOptions& options() const { return m_client->options(); }
+
+    // The traffic lines gathered since the last flush, on the logger (the GIL held).
+    void flushLog() {
+        std::vector<std::string> lines;
+        {
+            const std::lock_guard lock(m_trafficLock);
+            lines.swap(m_logLines);
+        }
+        for (const std::string& line : lines) log(kDebug, line);
+    }
 
     py::list traffic() {
         std::deque<Traffic> taken;
@@ -317,10 +702,12 @@ private:
     static constexpr std::size_t kTrafficKept = 100'000;
     std::unique_ptr<Client> m_client;
     bool m_verify;
-    bool m_busy = false;  // touched with the GIL held only
-    std::thread::id m_thread = std::this_thread::get_id();
+    Turns m_turns;
     std::mutex m_trafficLock;
     std::deque<Traffic> m_traffic;
+    bool m_openAfterLastCall = true;  // the constructor opened it; taken in turns
+    std::atomic<bool> m_logTraffic{false};  // DEBUG was enabled when the call began
+    std::vector<std::string> m_logLines;
 };
 
 using Verify = std::optional<bool>;
@@ -329,29 +716,64 @@ void noValue(Controller& c, Verify verify, void (Client::*m)()) {
     c.call(verify, [m](Client& cl) { (cl.*m)(); });
 }
 
-// The client reports each shutter report; a script thinks in cycles: an
-// opening and the closing after it make one report.
-py::list waitRun(Controller& c) {
-    std::vector<RunEvent> events;
-    c.call(std::nullopt, [&](Client& cl) { cl.waitRun([&](const RunEvent& e) { events.push_back(e); }); });
+py::object when(const RunEvent& e) {
     const py::object fromTimestamp = py::module_::import("datetime").attr("datetime").attr("fromtimestamp");
-    const auto when = [&](const RunEvent& e) {
-        return fromTimestamp(std::chrono::duration<double>(e.time.time_since_epoch()).count()).attr("astimezone")();
-    };
-    py::list reports;
-    py::object opened = py::none();
-    std::string left;
-    for (const RunEvent& e : events) {
-        left = e.leftCycleText;
-        if (e.shutterPosition == 0) {
-            opened = when(e);
-            continue;
-        }
-        reports.append(types("RunReport")(py::len(reports) + 1, opened, when(e), left));
-        opened = py::none();
+    return fromTimestamp(std::chrono::duration<double>(e.time.time_since_epoch()).count()).attr("astimezone")();
+}
+
+// The client reports each shutter report as it arrives; a script thinks in
+// cycles: an opening and the closing after it make one report, handed out at
+// the closing.
+class RunIterator {
+public:
+    explicit RunIterator(py::object controller) : m_owner(std::move(controller)) {
+        m_owner.cast<Controller&>().call(std::nullopt, [](Client& cl) { cl.beginRun(); });
     }
-    if (!opened.is_none()) reports.append(types("RunReport")(py::len(reports) + 1, opened, py::none(), left));
-    return reports;
+    py::object next() {
+        Controller& c = m_owner.cast<Controller&>();
+        while (!m_done) {
+            std::optional<RunEvent> e;
+            try {
+                e = c.call(std::nullopt, [](Client& cl) { return cl.nextRunEvent(); });
+            } catch (...) {
+                m_done = true;  // the flow has ended: a later next() would wait in vain
+                throw;
+            }
+            if (!e) {
+                m_done = true;
+                if (m_opened.is_none()) break;
+                return types("RunReport")(++m_cycle, m_opened, py::none(), repeatValue(m_left));
+            }
+            m_left = e->cyclesLeft;
+            if (e->shutterPosition == 0) {
+                m_opened = when(*e);
+                continue;
+            }
+            py::object report = types("RunReport")(++m_cycle, m_opened, when(*e), repeatValue(m_left));
+            m_opened = py::none();
+            return report;
+        }
+        throw py::stop_iteration();
+    }
+
+private:
+    py::object m_owner;  // keeps the Controller alive
+    py::object m_opened = py::none();
+    int m_left = 0;
+    int m_cycle = 0;
+    bool m_done = false;
+};
+
+// The whole number an argument must be: an int, not a bool.
+long long wholeNumber(py::handle value, const char* what, long long low, long long high, const char* range) {
+    if (!PyLong_Check(value.ptr()) || PyBool_Check(value.ptr()))
+        throw py::type_error(std::string(what) + " is an int (" + range + "), not " +
+                             py::str(py::type::of(value).attr("__name__")).cast<std::string>());
+    int overflow = 0;
+    const long long n = PyLong_AsLongLongAndOverflow(value.ptr(), &overflow);
+    if (overflow != 0 || n < low || n > high)
+        throw RefusedError(std::string(what) + " must be " + range + ", not " + py::str(value).cast<std::string>());
+    return n;
 }
 
 }  // namespace
@@ -363,54 +785,70 @@ PYBIND11_MODULE(_veltra, m) {
     m.doc() = "Native part of the veltra package: the Controller over the headless C++ client.";
     py::register_exception_translator(&translate);
 
+    py::class_<RunIterator>(m, "_RunIterator")
+        .def("__iter__", [](py::object self) { return self; })
+        .def("__next__", &RunIterator::next);
+
     const auto verifyArg = py::arg("verify") = py::none();
     py::class_<Controller>(m, "Controller", R"(One Veltra controller on one serial device.
 
 Controller(device, baud=9600, timeout=2.0, verify=False) opens the device (8N1)
-at once; use it as a context manager, or call close_port(): the port is also
-closed when the object is garbage collected. `timeout` is the seconds each
+at once; a relative path is taken from the working folder. Use it as a context
+manager, or call close(): the port is also closed when the object is garbage
+collected, in whichever thread that happens. `timeout` is the seconds each
 answer is waited for (None waits for ever; Ctrl+C still interrupts). `verify`
-reads the status back after each setting; each setter's own verify= overrides
-it. Calls block; the GIL is released while they wait. Use one Controller from
-the thread that opened it.)")
+reads the status back after each setting; each setter's own verify= overrides it.
+
+Calls block; the GIL is released while they wait. Every port lives in the
+module's own Qt thread (started on first use, ended at interpreter exit), so a
+Controller may be made, used and dropped in any thread: calls on one
+Controller take turns in the order they arrive, Controllers on different
+devices work in parallel. Ctrl+C interrupts the call under way (within 100 ms)
+and ends what it had under way as a closing port would; the Controller stays
+open and usable.)")
         .def(py::init<const std::string&, int, const py::object&, bool>(), "device"_a, "baud"_a = 9600,
              "timeout"_a = 2.0, "verify"_a = false)
         .def("__enter__", [](py::object self) { return self; }, "The Controller itself.")
-        .def("__exit__", [](Controller& c, py::args) { c.closePort(); }, "Closes the port.")
-        .def("close_port", &Controller::closePort, "Closes the port; later calls raise PortError (\"closed\").")
+        .def("__exit__", [](Controller& c, py::args) { c.close(); }, "Closes the port.")
+        .def("close", &Controller::close,
+             "Releases the port (the shutter stays as it is: see close_shutter()); later calls raise PortError "
+             "(\"closed\").")
         .def_property_readonly("port_open", &Controller::portOpen, "True while the port is open.")
         .def_property_readonly("device", [](const Controller& c) { return c.options().device.toStdString(); },
                                "The device path.")
-        .def("__repr__", [](const Controller& c) {
+        .def("__repr__", [](Controller& c) {
             return "<veltra.Controller " + c.options().device.toStdString() + " at " + std::to_string(c.options().baud) +
                    " baud, " + (c.portOpen() ? "open" : "closed") + ">";
         })
         .def("online", [](Controller& c) {
             try {
                 return c.call(std::nullopt, [](Client& cl) { return cl.online(); });
-            } catch (const TimeoutError&) {
+            } catch (const TimeoutError& e) {
+                log(kWarning, e.what());
                 return false;
             }
         }, "Sends Online (EE); True when the controller echoes it within the timeout, else False.")
         .def("status", [](Controller& c) { return statusOf(c.call(std::nullopt, [](Client& cl) { return cl.status(); })); },
-             "Sends Status (CC) and returns the decoded reply as a veltra.Status.")
+             "Sends Status (CC) and returns the decoded reply as a veltra.Status; a reply with a field the "
+             "controller cannot hold raises veltra.ReplyError.")
         .def("info", [](Controller& c) {
             const InfoLines l = c.call(std::nullopt, [](Client& cl) { return cl.info(); });
             return py::make_tuple(l.first, l.second);
         }, "Sends Get Controller Info (FD); returns its two lines (8 and 4 characters).")
-        .def("open", [](Controller& c, Verify v) { noValue(c, v, &Client::openShutter); }, verifyArg,
+        .def("open_shutter", [](Controller& c, Verify v) { noValue(c, v, &Client::openShutter); }, verifyArg,
              "Opens the shutter (AA).")
-        .def("close", [](Controller& c, Verify v) { noValue(c, v, &Client::closeShutter); }, verifyArg,
-             "Closes the shutter (AC). The port stays open: see close_port().")
+        .def("close_shutter", [](Controller& c, Verify v) { noValue(c, v, &Client::closeShutter); }, verifyArg,
+             "Closes the shutter (AC). The port stays open: close() releases it.")
         .def("mode", [](Controller& c, const std::string& name, const py::object& steps, Verify v) {
+            const int mode = modeFromName(name);
             std::string text;
             if (!steps.is_none()) {
                 if (name != "nd") throw RefusedError("steps go with the \"nd\" mode only");
-                text = py::str(steps).cast<std::string>();
+                text = std::to_string(wholeNumber(steps, "steps", 0, 144, "0 to 144"));
             }
-            c.call(v, [&](Client& cl) { cl.mode(modeFromName(name), text); });
+            c.call(v, [&](Client& cl) { cl.mode(mode, text); });
         }, "mode"_a, "steps"_a = py::none(), verifyArg,
-             "Shutter mode: \"fast\" (DC), \"soft\" (DD) or \"nd\" with steps 0..144 (DE nn).")
+             "Shutter mode: \"fast\" (DC), \"soft\" (DD) or \"nd\" with steps, an int 0..144 (DE nn).")
         .def("trigger", [](Controller& c, const std::string& name, Verify v) {
             c.call(v, [&](Client& cl) { cl.trigger(triggerFromName(name)); });
         }, "setting"_a, verifyArg, "Trigger input: \"off\", \"high\", \"low\", \"rising\" or \"falling\" (FA Ax).")
@@ -427,7 +865,7 @@ the thread that opened it.)")
         .def("repeat", [](Controller& c, const py::object& count, Verify v) {
             const std::string text = repeatText(count);
             c.call(v, [&](Client& cl) { cl.repeat(text); });
-        }, "count"_a, verifyArg, "Repeat number: a count (above 65000 runs continuously) or \"continuous\" (FA F0 hi lo).")
+        }, "count"_a, verifyArg, "Repeat number: an int 0..65000 or \"continuous\" (FA F0 hi lo).")
         .def("run", [](Controller& c, const std::string& option, Verify v) {
             c.call(v, [&](Client& cl) { cl.run(runningOptionFromName(option)); });
         }, "option"_a, verifyArg,
@@ -450,15 +888,18 @@ the thread that opened it.)")
                 c.call(v, [&](Client& cl) { cl.applyFile(path); });
             }
         }, "config"_a, verifyArg,
-             "Downloads a whole configuration as \"Apply\" does: a veltra.Config or the path of a .cfg file.")
+             "Downloads a whole configuration as \"Apply\" does: a veltra.Config or the path of a .cfg file. A "
+             "device that goes away during it raises PortError (\"closed\").")
         .def("read_config", [](Controller& c, const py::object& path) {
             const auto p = py::module_::import("os").attr("fspath")(path).cast<std::string>();
             return statusOf(c.call(std::nullopt, [&](Client& cl) { return cl.readConfig(p); }));
-        }, "path"_a, "Reads the status and saves it as a .cfg file; returns the status.")
-        .def("wait_run", [](Controller& c) { return py::iter(waitRun(c)); },
-             "Follows the run under way (or just started) to its end and returns an iterator over its "
-             "veltra.RunReport items, one per cycle with the times its opening and closing reports arrived. The "
-             "reports are collected while the run goes on and handed out once it has ended.")
+        }, "path"_a, "Reads the status and saves it as a .cfg file; returns the status. A reply the controller "
+                     "cannot have writes no file.")
+        .def("wait_run", [](py::object self) { return RunIterator(std::move(self)); },
+             "Follows the run under way (or just started) and returns an iterator over its veltra.RunReport items, "
+             "one per cycle, each handed out as its closing report arrives, with the times its opening and closing "
+             "reports arrived and the cycles left (0 at the last cycle). It ends with the run. With timeout=None "
+             "it waits for each report without a time limit.")
         .def("traffic", &Controller::traffic,
              "The bytes on the line since the last call, as (\"tx\" | \"rx\", bytes) pairs (the last 100000 kept).")
         .def("_time_status", [](Controller& c, int n) {
@@ -471,11 +912,17 @@ the thread that opened it.)")
         }, "n"_a, "Seconds for n status requests made by the C++ client alone (for benchmarks).");
 
     m.def("ports", [] {
+        const std::vector<PortInfo> ports = inQtThread([] { return listPorts(); });
         py::list out;
-        for (const PortInfo& p : listPorts())
-            out.append(types("Port")(p.device, p.description, py::tuple(py::cast(p.byId))));
+        for (const PortInfo& p : ports) out.append(types("Port")(p.device, p.description, py::tuple(py::cast(p.byId))));
         return out;
     }, "The serial ports of this machine with their descriptions and /dev/serial/by-id names.");
     m.def("_load_config", &loadConfig, "path"_a, "A .cfg file's settings, as keyword arguments of veltra.Config.");
     m.def("_save_config", &saveConfig, "path"_a, "config"_a, "Writes a veltra.Config as a .cfg file.");
+    m.def("_shutdown", [] {
+        if (QtThread* thread = QtThread::started()) {
+            py::gil_scoped_release release;
+            thread->shutdown();
+        }
+    }, "Closes every port still open and ends the module's Qt thread (at interpreter exit).");
 }

@@ -52,8 +52,14 @@ class RawLine:
     def send(self, data):
         os.write(self.master, data)
 
+    def hang_up(self):
+        """The device goes away: the module's side reads a hang-up."""
+        if self.master is not None:
+            os.close(self.master)
+            self.master = None
+
     def close(self):
-        os.close(self.master)
+        self.hang_up()
         os.close(self._slave)
 
 

@@ -6,13 +6,30 @@ bytes the panel sends for the same thing.
 
     import veltra
     with veltra.Controller("/dev/ttyUSB0") as c:
-        c.open()
+        c.open_shutter()
         print(c.status())
+
+Every port lives in the module's own Qt thread (started on first use, ended
+at interpreter exit): a Controller may be made, used and dropped in any
+thread; calls on one Controller take turns, Controllers on different devices
+work in parallel.
+
+The module logs on the "veltra" logger: every line of traffic at DEBUG (as
+veltractl --trace prints it), the port opened, closed or lost at INFO,
+refusals and timeouts at WARNING. Nothing is printed unless logging is
+configured, e.g. logging.basicConfig(level=logging.DEBUG).
 """
 
-from ._types import (Config, ConfigFileError, Difference, Error, Port, PortError, RefusedError, RunReport,
-                     Status, Timeout, VerifyError, timer_text)
-from ._veltra import Controller, ports
+import atexit
+import logging as _logging
 
-__all__ = ["Controller", "Status", "Config", "RunReport", "Difference", "Port", "ports", "timer_text", "Error",
-           "Timeout", "PortError", "VerifyError", "ConfigFileError", "RefusedError"]
+from ._types import (Config, ConfigFileError, Difference, Error, Port, PortError, RefusedError, ReplyError,
+                     RunReport, Status, Timeout, VerifyError, timer_text)
+from ._veltra import Controller, _shutdown, ports
+from ._version import __version__
+
+atexit.register(_shutdown)
+_logging.getLogger(__name__).addHandler(_logging.NullHandler())
+
+__all__ = ["__version__", "Controller", "Status", "Config", "RunReport", "Difference", "Port", "ports", "timer_text",
+           "Error", "Timeout", "PortError", "VerifyError", "ConfigFileError", "RefusedError", "ReplyError"]

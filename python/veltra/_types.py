@@ -89,7 +89,7 @@ class RunReport:
     cycle: int                            # 1 for the first cycle seen by this wait
     opened: Optional[datetime.datetime]   # when the opening report arrived (None: joined after it)
     closed: Optional[datetime.datetime]   # when the closing report arrived (None: the run ended open)
-    cycles_left: str                      # cycles left as the panel shows them ("2", "Continuous", ...)
+    cycles_left: Union[int, str]          # cycles left: 0 at the last cycle, or "continuous"
 
 
 class Difference(NamedTuple):
@@ -133,6 +133,11 @@ class VerifyError(Error):
 
 class ConfigFileError(Error):
     """A .cfg file that cannot be read or written."""
+
+
+class ReplyError(Error):
+    """A reply with a field the controller cannot hold (a line fault, or
+    another device on the line); the message names the fields."""
 
 
 class RefusedError(Error, ValueError):

@@ -4,6 +4,8 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 
+#include "serial/net_transport.h"  // which devices are network ports
+
 namespace veltra {
 
 namespace {
@@ -28,7 +30,8 @@ AppOptions parseAppOptions(const QStringList& arguments) {
     const QCommandLineOption version = parser.addVersionOption();
     const QCommandLineOption port(
         QStringLiteral("port"),
-        QStringLiteral("Open DEVICE as COM port N (1 to 4) instead of its default device. Repeatable."),
+        QStringLiteral("Open DEVICE as COM port N (1 to 4) for this run, instead of the last one Configurate "
+                       "chose or the default: a device, socket://HOST:PORT, rfc2217://HOST:PORT. Repeatable."),
         QStringLiteral("N=DEVICE"));
     parser.addOption(port);
     const QCommandLineOption logLines(
@@ -40,7 +43,7 @@ AppOptions parseAppOptions(const QStringList& arguments) {
     const QCommandLineOption trafficLog(
         QStringLiteral("traffic-log"),
         QStringLiteral("Append every byte sent and received on every port to FILE, one line per write "
-                       "and per received chunk."),
+                       "and per received chunk, and each port's opening, closing and reconnecting."),
         QStringLiteral("FILE"));
     parser.addOption(trafficLog);
 
@@ -91,8 +94,8 @@ AppOptions parseAppOptions(const QStringList& arguments) {
         if (seen[slot])
             return error(QStringLiteral("--port %1 given more than once").arg(n));
         seen[slot] = true;
-        // A relative path would otherwise be taken as a short name under /dev.
-        o.devices[slot] = device.contains(u'/') ? QFileInfo(device).absoluteFilePath() : device;
+        // A relative path would otherwise be taken as a short name under /dev; a URL stays.
+        o.devices[slot] = device.contains(u'/') && !isNetworkDevice(device) ? QFileInfo(device).absoluteFilePath() : device;
     }
     return o;
 }

@@ -17,12 +17,10 @@ TimerValue cycleOf(const StatusRecord& r) {
     return computeCycleTime(r.delayTime, r.exposureTime, r.shutterMode, r.ndSteps);
 }
 
-// Cycles left as a number, "continuous", or the text as shown.
-QJsonValue cyclesLeft(const std::string& text) {
-    if (text == kContinuousText) return QStringLiteral("continuous");
-    if (!text.empty() && text.size() < 10 && text.find_first_not_of("0123456789") == std::string::npos)
-        return std::stoi(text);
-    return q(text);
+// Cycles left as a number or "continuous".
+QJsonValue cyclesLeft(int left) {
+    if (left == kContinuousCount) return QStringLiteral("continuous");
+    return left;
 }
 
 }  // namespace
@@ -109,12 +107,12 @@ QJsonObject runEventJson(const RunEvent& e) {
             {QStringLiteral("event"), QStringLiteral("report")},
             {QStringLiteral("shutter"), q(shutterName(e.shutterPosition))},
             {QStringLiteral("counted"), e.counted},
-            {QStringLiteral("cycles_left"), cyclesLeft(e.leftCycleText)}};
+            {QStringLiteral("cycles_left"), cyclesLeft(e.cyclesLeft)}};
 }
 
 std::string runEventText(const RunEvent& e) {
     return isoTime(e.time) + "  " + (e.shutterPosition == 0 ? "opened" : "closed") + "  cycles left " +
-           e.leftCycleText + "\n";
+           repeatName(e.cyclesLeft) + "\n";
 }
 
 QJsonObject runEndJson(std::chrono::system_clock::time_point time) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "client/port_list.h"
+#include "client/setting_names.h"
 #include "client/veltra_client.h"
 
 #include <QJsonObject>

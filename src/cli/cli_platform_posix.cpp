@@ -25,11 +25,12 @@ bool interrupted() { return g_interrupted.load(); }
 
 const PlatformTexts& platformTexts() {
     static const PlatformTexts texts{
-        "serial device, e.g. /dev/ttyUSB0 or /dev/serial/by-id/...",
+        "serial device, e.g. /dev/ttyUSB0 or /dev/serial/by-id/..., or a terminal server's port: "
+        "socket://HOST:PORT, rfc2217://HOST:PORT",
         "COM port number N (/dev/ttyS<N-1>)",
         "list serial ports with their descriptions and /dev/serial/by-id names",
         "  3    the device cannot be opened: missing, no permission (dialout group),\n"
-        "       held by another program; or it went away\n",
+        "       held by another program; or it went away (also during a call)\n",
         "Ctrl+C, SIGTERM",
     };
     return texts;

@@ -43,11 +43,11 @@ bool interrupted() { return g_interrupted.load(); }
 
 const PlatformTexts& platformTexts() {
     static const PlatformTexts texts{
-        "serial port, e.g. COM3",
+        "serial port, e.g. COM3, or a terminal server's port: socket://HOST:PORT, rfc2217://HOST:PORT",
         "COM port number N (COMN)",
         "list the COM ports with their descriptions",
         "  3    the device cannot be opened: no such COM port, held by another\n"
-        "       program; or it went away\n",
+        "       program; or it went away (also during a call)\n",
         "Ctrl+C, Ctrl+Break, the console closed",
     };
     return texts;

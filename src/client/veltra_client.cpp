@@ -1,9 +1,12 @@
 #include "client/veltra_client.h"
 
+#include "client/setting_names.h"
+
 #include "model/leading_int.h"
 #include "serial/ccomportlink.h"
 #include "serial/device_node.h"
 #include "serial/serial_platform.h"
+#include "serial/net_transport.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -14,8 +17,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <deque>
 #include <optional>
-#include <tuple>
 
 namespace veltra {
 
@@ -24,99 +27,63 @@ namespace {
 constexpr int kPort = 1;          // the client's one device is its COM1
 constexpr int kSendBuffer = 512;  // as the panel's links
 
+// A relative path is taken from the working folder, as every program takes it
+// (the serial port would look for it under /dev).
+QString absoluteDevicePath(const QString& device) {
+#ifdef Q_OS_WIN
+    return device;  // COM3 names a port, not a file
+#else
+    // A network port (socket://, rfc2217://) is no path.
+    return QDir::isRelativePath(device) && !isNetworkDevice(device) ? QFileInfo(device).absoluteFilePath() : device;
+#endif
+}
+
 PortError openFailure(const QString& device, const QString& why) {
     const QFileInfo info(device);
-    const std::string text = why.toStdString();
+    std::string text = why.toStdString();
+    if (isNetworkDevice(device)) return {PortError::Reason::Other, device.toStdString() + ": " + text};
     if (!info.exists() && (inspectDeviceNode(device).kind == DeviceNode::Kind::Missing || why.startsWith(QLatin1String("does not exist"))))
         return {PortError::Reason::Missing, device.toStdString() + " does not exist: " + serial_platform::findDeviceHint().toStdString()};
+    // Every open failure names the path.
+    if (!why.contains(device)) text = device.toStdString() + ": " + (text.empty() ? "cannot be opened" : text);
     if (why.contains(QLatin1String("dialout")) || why.contains(QLatin1String("ermission")))
         return {PortError::Reason::Permission, text};
     if (why.contains(QLatin1String("in use"))) return {PortError::Reason::Busy, text + " Close the other program (the panel?) first."};
     return {PortError::Reason::Other, text};
 }
 
+int cyclesValue(const std::string& leftText) {
+    return leftText == kContinuousText ? kContinuousCount : static_cast<int>(leadingInt(leftText));
+}
+
+// Every decoded field of a status reply the controller can hold; the names
+// of those it cannot.
+std::vector<std::string> fieldsOutOfRange(const StatusRecord& r) {
+    std::vector<std::string> bad;
+    const auto check = [&](bool ok, const std::string& name, long long value) {
+        if (!ok) bad.push_back(name + " " + std::to_string(value));
+    };
+    check(r.shutterMode >= 0 && r.shutterMode <= 2, "mode", r.shutterMode);
+    check(r.shutterMode != 2 || (r.ndSteps >= 0 && r.ndSteps <= 144), "nd_steps", r.ndSteps);
+    check(r.triggerMode >= -1 && r.triggerMode <= 3, "trigger", r.triggerMode);
+    check(r.syncMode >= -1 && r.syncMode <= 1, "sync", r.syncMode);
+    static constexpr int kLimit[kTimerFieldCount] = {6, 60, 60, 1000, 10};
+    static constexpr const char* kField[kTimerFieldCount] = {"hours", "minutes", "seconds", "milliseconds", "tenths"};
+    for (const auto& [name, t] : {std::pair{"delay", &r.delayTime}, std::pair{"exposure", &r.exposureTime}})
+        for (int f = 0; f < kTimerFieldCount; ++f)
+            check(t->value(f) >= 0 && t->value(f) < kLimit[f], std::string(name) + " " + kField[f], t->value(f));
+    check(r.runningOption >= -1 && r.runningOption <= 2, "running_option", r.runningOption);
+    return bad;
+}
+
+// A status reply shows a continuous repeat as 65535; a run counted from that
+// would report 65534 cycles left, and end by its count after 65535 cycles
+// while the controller runs on.
+void continuousByName(PanelState& s) {
+    if (s.repeatText == std::to_string(kContinuousCount)) s.repeatText = s.leftCycleText = kContinuousText;
+}
+
 }  // namespace
-
-const char* PortError::reasonName() const {
-    switch (m_reason) {
-    case Reason::Missing: return "missing";
-    case Reason::Permission: return "permission";
-    case Reason::Busy: return "in use";
-    case Reason::Closed: return "closed";
-    case Reason::Other: return "other";
-    }
-    return "other";
-}
-
-namespace {
-std::string differencesText(const std::vector<Difference>& d) {
-    std::string out = "the controller reads back different settings:";
-    for (const auto& x : d) out += " " + x.field + " wanted " + x.wanted + ", read " + x.read + ";";
-    if (!d.empty()) out.pop_back();
-    return out;
-}
-}  // namespace
-
-VerifyError::VerifyError(std::vector<Difference> differences)
-    : ClientError(differencesText(differences)), m_differences(std::move(differences)) {}
-
-// ---- names ----------------------------------------------------------------------
-
-namespace {
-const char* const kTriggerNames[] = {"high", "low", "rising", "falling"};
-const char* const kSyncNames[] = {"high", "low"};
-const char* const kRunningNames[] = {"power-up", "trigger", "go"};
-const char* const kModeNames[] = {"fast", "soft", "nd"};
-
-template <std::size_t N>
-int indexOf(const char* const (&names)[N], const std::string& name) {
-    for (std::size_t i = 0; i < N; ++i)
-        if (name == names[i]) return static_cast<int>(i);
-    return -2;
-}
-}  // namespace
-
-std::string shutterName(int p) { return p == 0 ? "open" : "close"; }
-std::string modeName(int m) { return m >= 0 && m <= 2 ? kModeNames[m] : "none"; }
-std::string triggerName(int t) { return t >= 0 && t <= 3 ? kTriggerNames[t] : "off"; }
-std::string syncName(int s) { return s >= 0 && s <= 1 ? kSyncNames[s] : "off"; }
-std::string runningOptionName(int o) { return o >= 0 && o <= 2 ? kRunningNames[o] : "none"; }
-std::string repeatName(int r) { return r == kContinuousCount ? "continuous" : std::to_string(r); }
-int triggerFromName(const std::string& n) { return n == "off" ? -1 : indexOf(kTriggerNames, n); }
-int syncFromName(const std::string& n) { return n == "off" ? -1 : indexOf(kSyncNames, n); }
-int runningOptionFromName(const std::string& n) { return indexOf(kRunningNames, n); }
-int modeFromName(const std::string& n) { return indexOf(kModeNames, n); }
-
-std::string timerText(const TimerValue& t) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%02d:%02d:%02d.%03d.%d", t.value(kHours), t.value(kMinutes), t.value(kSeconds),
-                  t.value(kMilliseconds), t.value(kTenths));
-    return buf;
-}
-
-std::optional<TimerValue> parseTimerText(const std::string& text) {
-    // HH:MM:SS.mmm.t: five runs of digits split by ':', ':', '.', '.'.
-    static constexpr char kSeparators[] = {':', ':', '.', '.'};
-    TimerValue t;
-    std::size_t at = 0;
-    for (int f = 0; f < kTimerFieldCount; ++f) {
-        std::string digits;
-        while (at < text.size() && text[at] >= '0' && text[at] <= '9' && digits.size() < 4) digits += text[at++];
-        if (digits.empty()) return std::nullopt;
-        t.field(f) = digits;
-        if (f < kTimerFieldCount - 1) {
-            if (at >= text.size() || text[at] != kSeparators[f]) return std::nullopt;
-            ++at;
-        }
-    }
-    if (at != text.size()) return std::nullopt;
-    return t;
-}
-
-long long timerTenths(const TimerValue& t) {
-    return ((static_cast<long long>(t.value(kHours)) * 60 + t.value(kMinutes)) * 60 + t.value(kSeconds)) * 10000 +
-           static_cast<long long>(t.value(kMilliseconds)) * 10 + t.value(kTenths);
-}
 
 // ---- the client's parts -----------------------------------------------------------
 
@@ -133,29 +100,34 @@ public:
         ++infos;
     }
     void runReport(const RunReport& report) override {
-        RunEvent e{std::chrono::system_clock::now(), report.shutterPosition, report.counted, report.leftCycleText};
-        ++reports;
-        if (onReport) onReport(e);
+        // The panel refills its field after the last cycle; a script reads 0 there.
+        if (report.counted) {
+            shownLeft = counter == 1 ? 0 : cyclesValue(report.leftCycleText);
+            counter = cyclesValue(report.leftCycleText);
+        }
+        pending.push_back({std::chrono::system_clock::now(), report.shutterPosition, report.counted, shownLeft});
         if (report.runEnded) countEnded = true;
     }
     void runEnded() override { crEnded = true; }
 
     int online = 0;
-    int reports = 0;
     int statuses = 0;
     int infos = 0;
     StatusRecord last;
     InfoLines lines;
-    bool countEnded = false;  // the panel's count ended the run (Go, last cycle)
-    bool crEnded = false;     // the controller's carriage return ended it
-    std::function<void(const RunEvent&)> onReport;
+    // The followed run.
+    std::deque<RunEvent> pending;  // reports not yet taken by the caller
+    int counter = 0;               // the panel's count of cycles left
+    int shownLeft = 0;             // what the caller is told
+    bool countEnded = false;       // the panel's count ended the run (Go, last cycle)
+    bool crEnded = false;          // the controller's carriage return ended it
 };
 
 class Client::Sink : public CommandSink {
 public:
     explicit Sink(Client& c) : m_client(c) {}
     bool send(int, const Command& command) override {
-        if (!m_client.m_link || !m_client.m_link->isOpen()) return false;
+        if (!m_client.linkOpen()) return false;
         m_client.flushReceived();
         if (!m_client.m_link->QueueWrite(command.bytes.data(), command.length)) return false;
         if (m_client.m_traffic)
@@ -188,47 +160,74 @@ public:
 
 // ---- open and close -------------------------------------------------------------------
 
-Client::Client(ClientOptions options) : m_options(std::move(options)) {
-    if (!QCoreApplication::instance()) throw ClientError("a QCoreApplication must exist before a Client");
+Client::Client(ClientOptions options)
+    : m_options(std::move(options)), m_loop(m_options.loop ? m_options.loop : &callingThreadLoop()) {
     if (m_options.device.isEmpty())
         throw PortError(PortError::Reason::Missing, "no device given: use --device PATH, --port N or VELTRA_DEVICE");
+    m_options.device = absoluteDevicePath(m_options.device);
     m_events = std::make_unique<Events>();
     m_sink = std::make_unique<Sink>(*this);
     m_prompts = std::make_unique<Prompts>();
     m_panel = std::make_unique<ShutterPanel>(*m_sink, *m_prompts);
     m_panel->setObserver(m_events.get());
-    m_link = std::make_unique<CComPortLink>();
-    m_link->setDeviceName(m_options.device);
-    // A script writes its commands back to back: the answer to one must not
-    // be dropped by the next write (a STOP's closing carriage return lost
-    // that way leaves the run followed, and the run then takes a Reset's
-    // carriage return for its own end).
-    m_link->setDropUnreadInputOnWrite(false);
-    m_link->setByteHandler([this](int byte, int port) {
-        m_rxChunk.push_back(static_cast<std::uint8_t>(byte));
-        // The carriage return after a run whose count has ended closes it.
-        if (byte == kCarriageReturn && m_events->countEnded) m_events->crEnded = true;
-        m_panel->onPortRxChar(m_state, byte, port);
+    // The received-data list is the panel's; a client keeps no lines of it.
+    m_state.log.setMaxLines(1);
+    here([this] {
+        if (!QCoreApplication::instance()) throw ClientError("a QCoreApplication must exist before a Client");
+        m_link = std::make_unique<CComPortLink>();
+        m_link->setDeviceName(m_options.device);
+        // A script writes its commands back to back: the answer to one must not
+        // be dropped by the next write (a STOP's closing carriage return lost
+        // that way leaves the run followed, and the run then takes a Reset's
+        // carriage return for its own end).
+        m_link->setDropUnreadInputOnWrite(false);
+        m_link->setWaitForConnection(true);  // a network port opens before the first command
+        m_link->setByteHandler([this](int byte, int port) {
+            m_rxChunk.push_back(static_cast<std::uint8_t>(byte));
+            // The carriage return after a run whose count has ended closes it.
+            if (byte == kCarriageReturn && m_events->countEnded) m_events->crEnded = true;
+            m_panel->onPortRxChar(m_state, byte, port);
+        });
+        m_link->setBatchHandler([this](int) { flushReceived(); });
+        m_link->setErrorReporter([](const QString&) {});  // the next wait reports a closed line
+        m_link->setClosedHandler([this](int port, const QString& reason) {
+            flushReceived();
+            ++m_lost;
+            m_panel->portLost(m_state, port, reason.toStdString());
+        });
+        if (!m_link->OpenLink(kPort, m_options.baud, 'N', 8, 1, kPanelEventMask, kSendBuffer) || !m_link->StartMonitor()) {
+            const QString why = m_link->lastOpenError();
+            m_link.reset();
+            throw openFailure(m_options.device, why);
+        }
+        m_panel->portReopened(m_state, kPort, true, {});
     });
-    m_link->setBatchHandler([this](int) { flushReceived(); });
-    m_link->setErrorReporter([](const QString&) {});  // the next wait reports a closed line
-    m_link->setClosedHandler([this](int port, const QString& reason) {
-        flushReceived();
-        m_panel->portLost(m_state, port, reason.toStdString());
-    });
-    if (!m_link->OpenLink(kPort, m_options.baud, 'N', 8, 1, kPanelEventMask, kSendBuffer) || !m_link->StartMonitor())
-        throw openFailure(m_options.device, m_link->lastOpenError());
-    m_panel->portReopened(m_state, kPort, true, {});
 }
 
-Client::~Client() { close(); }
+Client::~Client() {
+    try {
+        close();
+    } catch (const ClientError&) {
+        // The loop has ended (or is another process's): its objects cannot be
+        // destroyed from here, and the system closes the port with the process.
+        (void)m_link.release();
+    }
+}
 
-bool Client::isOpen() const { return m_link && m_link->isOpen(); }
+bool Client::linkOpen() const { return m_link && m_link->isOpen(); }
+
+bool Client::isOpen() const {
+    bool open = false;
+    m_loop->run([&] { open = linkOpen(); });
+    return open;
+}
 
 void Client::close() {
     if (!m_link) return;
-    flushReceived();
-    m_link.reset();  // closes the port
+    here([this] {
+        flushReceived();
+        m_link.reset();  // closes the port
+    });
 }
 
 void Client::flushReceived() {
@@ -241,64 +240,100 @@ void Client::flushReceived() {
 
 void Client::waitUntil(const std::function<bool()>& done, int timeoutMs, const std::string& step) {
     QDeadlineTimer deadline(timeoutMs < 0 ? QDeadlineTimer::Forever : QDeadlineTimer(timeoutMs));
-    QTimer tick;  // wakes the loop to look at the deadline and the interrupt check
-    tick.start(50);
-    QEventLoop loop;
-    while (!done()) {
-        if (m_interrupted && m_interrupted()) throw InterruptedError();
-        if (!isOpen()) throw PortError(PortError::Reason::Closed, m_options.device.toStdString() + " closed while waiting for the " + step);
+    unsigned lostBefore = 0;
+    here([&] { lostBefore = m_lost; });
+    for (;;) {
+        bool finished = false;
+        bool open = false;
+        unsigned lost = 0;
+        here([&] {
+            finished = done();
+            open = linkOpen();
+            lost = m_lost;
+            if (finished || !open) flushReceived();
+        });
+        // A port lost meanwhile fails the call even when its flow ended with it.
+        if (lost != lostBefore || (!open && !finished))
+            throw PortError(PortError::Reason::Closed,
+                            m_options.device.toStdString() + " closed while waiting for the " + step);
+        if (finished) return;
+        if (m_interrupted && m_interrupted()) {
+            // The flows under way end as a closing port ends them; the port stays open.
+            here([this] {
+                flushReceived();
+                if (linkOpen()) m_panel->portReopened(m_state, kPort, true, {});
+            });
+            throw InterruptedError();
+        }
         if (deadline.hasExpired()) {
-            flushReceived();
+            here([this] { flushReceived(); });
             throw TimeoutError(step, "no answer within " + std::to_string(timeoutMs) + " ms: " + step +
                                          " (is the controller on " + m_options.device.toStdString() +
                                          ", powered, at " + std::to_string(m_options.baud) + " baud?)");
         }
-        loop.processEvents(QEventLoop::WaitForMoreEvents);
+        const qint64 left = deadline.isForever() ? 50 : std::clamp<qint64>(deadline.remainingTime(), 0, 50);
+        m_loop->wait([&] { return done() || !linkOpen() || m_lost != lostBefore; }, static_cast<int>(left));
     }
-    flushReceived();
 }
 
 void Client::act(const std::function<void(PanelState&)>& action) {
-    if (!isOpen()) throw PortError(PortError::Reason::Closed, m_options.device.toStdString() + " is closed");
-    m_prompts->clear();
-    // What has come in since the last call is decoded before the action, in
-    // the state it belongs to (a download would count it as its answers).
-    QCoreApplication::processEvents();
-    action(m_state);
-    if (!m_prompts->errors.empty()) throw ConfigFileError(m_prompts->errors.front());
-    if (!m_prompts->warnings.empty()) {
-        const std::string& w = m_prompts->warnings.front();
-        if (w == msg::kNoPort || w == msg::portNotConnected(kPort))
-            throw PortError(PortError::Reason::Closed, m_options.device.toStdString() + " is not open: nothing was sent");
-        throw RefusedError(w);
-    }
+    bool pending = false;
+    here([&] {
+        if (!linkOpen()) throw PortError(PortError::Reason::Closed, m_options.device.toStdString() + " is closed");
+        m_prompts->clear();
+        // What has come in since the last call is decoded before the action, in
+        // the state it belongs to (a download would count it as its answers).
+        QCoreApplication::processEvents();
+        action(m_state);
+        if (!m_prompts->errors.empty()) throw ConfigFileError(m_prompts->errors.front());
+        if (!m_prompts->warnings.empty()) {
+            const std::string& w = m_prompts->warnings.front();
+            if (w == msg::kNoPort || w == msg::portNotConnected(kPort))
+                throw PortError(PortError::Reason::Closed, m_options.device.toStdString() + " is not open: nothing was sent");
+            throw RefusedError(w);
+        }
+        pending = m_link && m_link->bytesToWrite() > 0;
+    });
     // A command is queued, not written: the event loop writes it. Calls that
     // wait for no answer must not return (and a script sleep) before it left.
-    if (m_link->bytesToWrite() > 0)
-        waitUntil([this] { return m_link->bytesToWrite() == 0; }, m_options.timeoutMs, "write of the command");
+    if (pending)
+        waitUntil([this] { return !m_link || m_link->bytesToWrite() == 0; }, m_options.timeoutMs, "write of the command");
 }
 
 // ---- reading ------------------------------------------------------------------------------
 
 bool Client::online() {
-    const int before = m_events->online;
+    int before = 0;
+    here([&] { before = m_events->online; });
     act([this](PanelState& s) { m_panel->portOpenedAtStartup(s, kPort); });
     waitUntil([&] { return m_events->online > before; }, m_options.timeoutMs, "online echo (0xEE)");
     return true;
 }
 
 StatusRecord Client::status() {
-    const int before = m_events->statuses;
+    int before = 0;
+    here([&] { before = m_events->statuses; });
     act([this](PanelState& s) { m_panel->onStatus(s); });
     waitUntil([&] { return m_events->statuses > before; }, m_options.timeoutMs, "status reply");
-    return m_events->last;
+    StatusRecord r;
+    here([&] { r = m_events->last; });
+    if (const auto bad = fieldsOutOfRange(r); !bad.empty()) {
+        std::string text = "the status reply holds values the controller cannot have:";
+        for (const auto& b : bad) text += " " + b + ",";
+        text.pop_back();
+        throw ReplyError(text + " (a line fault, or another device on " + m_options.device.toStdString() + "?)");
+    }
+    return r;
 }
 
 InfoLines Client::info() {
-    const int before = m_events->infos;
+    int before = 0;
+    here([&] { before = m_events->infos; });
     act([this](PanelState& s) { m_panel->onGetControllerInfo(s); });
     waitUntil([&] { return m_events->infos > before; }, m_options.timeoutMs, "controller information");
-    return m_events->lines;
+    InfoLines lines;
+    here([&] { lines = m_events->lines; });
+    return lines;
 }
 
 // ---- settings -----------------------------------------------------------------------------
@@ -314,32 +349,45 @@ void Client::verifyFields(const std::vector<std::string>& fields, ControllerSett
 }
 
 void Client::openShutter() {
-    act([this](PanelState& s) { m_panel->onOpen(s); });
-    verifyFields({"shutter"}, m_state);
+    ControllerSettings wanted;
+    act([&](PanelState& s) {
+        m_panel->onOpen(s);
+        wanted = s;
+    });
+    verifyFields({"shutter"}, wanted);
 }
 
 void Client::closeShutter() {
-    act([this](PanelState& s) { m_panel->onClose(s); });
-    verifyFields({"shutter"}, m_state);
+    ControllerSettings wanted;
+    act([&](PanelState& s) {
+        m_panel->onClose(s);
+        wanted = s;
+    });
+    verifyFields({"shutter"}, wanted);
 }
 
 void Client::mode(int shutterMode, const std::string& ndSteps) {
+    ControllerSettings wanted;
     switch (shutterMode) {
-    case 0: act([this](PanelState& s) { m_panel->onFast(s); }); break;
-    case 1: act([this](PanelState& s) { m_panel->onSoft(s); }); break;
+    case 0: act([&](PanelState& s) { m_panel->onFast(s); wanted = s; }); break;
+    case 1: act([&](PanelState& s) { m_panel->onSoft(s); wanted = s; }); break;
     case 2:
         // The steps dialog's own check, then the panel takes its answer.
         if (const auto refused = checkNdSteps(ndSteps)) throw RefusedError(*refused);
-        m_prompts->steps = ndSteps;
-        act([this](PanelState& s) { m_panel->onNeutralDensity(s, s.shutterMode); });
+        act([&](PanelState& s) {
+            m_prompts->steps = ndSteps;
+            m_panel->onNeutralDensity(s, s.shutterMode);
+            wanted = s;
+        });
         break;
     default: throw RefusedError(msg::kBadMode);
     }
-    verifyFields({"mode", "nd_steps"}, m_state);
+    verifyFields({"mode", "nd_steps"}, wanted);
 }
 
 void Client::trigger(int triggerMode) {
     if (triggerMode < -1 || triggerMode > 3) throw RefusedError(msg::kBadTrigger);
+    ControllerSettings wanted;
     act([&](PanelState& s) {
         if (triggerMode == -1) {
             s.triggerMode = 0;  // the box switches the input off when a mode is checked
@@ -347,12 +395,14 @@ void Client::trigger(int triggerMode) {
         } else {
             m_panel->onTriggerRadio(s, triggerMode);
         }
+        wanted = s;
     });
-    verifyFields({"trigger"}, m_state);
+    verifyFields({"trigger"}, wanted);
 }
 
 void Client::sync(int syncMode) {
     if (syncMode < -1 || syncMode > 1) throw RefusedError(msg::kBadSync);
+    ControllerSettings wanted;
     act([&](PanelState& s) {
         if (syncMode == -1) {
             s.syncMode = 0;
@@ -360,25 +410,30 @@ void Client::sync(int syncMode) {
         } else {
             m_panel->onSyncRadio(s, syncMode);
         }
+        wanted = s;
     });
-    verifyFields({"sync"}, m_state);
+    verifyFields({"sync"}, wanted);
 }
 
 void Client::setTimer(TimerKind kind, const TimerValue& value) {
+    ControllerSettings wanted;
     act([&](PanelState& s) {
         s.timerSelectIndex = kind == TimerKind::Exposure ? 1 : 0;
         s.editedTime = value;
         m_panel->onSetTimer(s);
+        wanted = s;
     });
-    verifyFields({kind == TimerKind::Exposure ? "exposure" : "delay"}, m_state);
+    verifyFields({kind == TimerKind::Exposure ? "exposure" : "delay"}, wanted);
 }
 
 void Client::repeat(const std::string& count) {
+    ControllerSettings wanted;
     act([&](PanelState& s) {
         s.repeatText = count;
         m_panel->onSendRepeat(s);
+        wanted = s;
     });
-    verifyFields({"repeat"}, m_state);
+    verifyFields({"repeat"}, wanted);
 }
 
 void Client::run(int runningOption) {
@@ -388,11 +443,14 @@ void Client::run(int runningOption) {
     // return) to the settings just sent, which would otherwise reach the
     // run's counting and end it before it began.
     if (runningOption != 0) status();
+    ControllerSettings wanted;
     act([&](PanelState& s) {
+        continuousByName(s);
         s.runningOption = runningOption;
         m_panel->onRunningOption(s, runningOption);
+        wanted = s;
     });
-    if (m_options.verify && runningOption == 0) verifyFields({"running_option"}, m_state);
+    if (m_options.verify && runningOption == 0) verifyFields({"running_option"}, wanted);
 }
 
 void Client::stop() { act([this](PanelState& s) { m_panel->onStop(s); }); }
@@ -403,13 +461,15 @@ void Client::power(bool on) {
 
 void Client::reset() {
     // The controller's carriage return when it is back brings a status reply.
-    const int before = m_events->statuses;
+    int before = 0;
+    here([&] { before = m_events->statuses; });
     act([this](PanelState& s) { m_panel->onReset(s); });
     waitUntil([&] { return m_events->statuses > before; }, m_options.timeoutMs, "controller back after reset");
 }
 
 void Client::restoreDefaults() {
-    const int before = m_events->statuses;
+    int before = 0;
+    here([&] { before = m_events->statuses; });
     act([this](PanelState& s) { m_panel->onRestoreDefault(s); });
     waitUntil([&] { return m_events->statuses > before; }, m_options.timeoutMs, "status after restore default");
 }
@@ -419,69 +479,142 @@ void Client::saveToController() { act([this](PanelState& s) { m_panel->onSaveCon
 // ---- the download ---------------------------------------------------------------------------
 
 void Client::apply(ControllerSettings a) {
+    int writesBefore = 0;
+    unsigned lostBefore = 0;
+    here([&] {
+        writesBefore = m_sink->writes;
+        lostBefore = m_lost;
+    });
+    int steps = 0;
+    for (int k = 0; k < kApplyStepCount; ++k)
+        if (applyStepCommand(static_cast<ApplyStep>(k), a)) ++steps;
     act([&](PanelState& s) {
         static_cast<ControllerSettings&>(s) = a;
         s.leftCycleText = a.repeatText;
         m_panel->onApply(s);
     });
-    // Each step has the timeout for its answer.
-    while (m_panel->decoder().applyInProgress()) {
-        const int writes = m_sink->writes;
-        const std::string step = std::string("answer to the ") + applyStepName(m_panel->decoder().applyAwaiting()) +
-                                 " command of the download";
-        waitUntil([&] { return !m_panel->decoder().applyInProgress() || m_sink->writes != writes; },
-                  m_options.timeoutMs, step);
+    // Each step has the timeout for its answer. A device that goes away
+    // ends the download's flow; that is the download's failure, not its end.
+    const auto wentAway = [&] {
+        int sent = 0;
+        here([&] { sent = m_sink->writes - writesBefore; });
+        throw PortError(PortError::Reason::Closed, "the device went away during the download, after step " +
+                                                       std::to_string(std::min(sent, steps)) + " of " +
+                                                       std::to_string(steps) + " (" + m_options.device.toStdString() +
+                                                       ")");
+    };
+    for (;;) {
+        bool inProgress = false;
+        int writes = 0;
+        std::string step;
+        unsigned lost = 0;
+        here([&] {
+            inProgress = m_panel->decoder().applyInProgress();
+            writes = m_sink->writes;
+            lost = m_lost;
+            step = std::string("answer to the ") + applyStepName(m_panel->decoder().applyAwaiting()) +
+                   " command of the download";
+        });
+        if (lost != lostBefore) wentAway();
+        if (!inProgress) break;
+        try {
+            waitUntil([&] { return !m_panel->decoder().applyInProgress() || m_sink->writes != writes; },
+                      m_options.timeoutMs, step);
+        } catch (const PortError& e) {
+            if (e.reason() == PortError::Reason::Closed) wentAway();
+            throw;
+        }
     }
     if (!m_options.verify) return;
     // A download that started a run leaves it to the controller: the status
     // must be decoded, not counted.
-    if (m_panel->decoder().runMode() > 0) m_panel->followRun(m_state, 0);
+    here([this] {
+        if (m_panel->decoder().runMode() > 0) m_panel->followRun(m_state, 0);
+    });
     const StatusRecord read = status();
     if (auto d = compare(a, read); !d.empty()) throw VerifyError(std::move(d));
 }
 
 void Client::applyFile(const std::string& path) {
-    m_prompts->file = path;
-    act([this](PanelState& s) { m_panel->onLoadConfigFile(s); });
-    apply(m_state);
+    ControllerSettings settings;
+    act([&](PanelState& s) {
+        m_prompts->file = path;
+        m_panel->onLoadConfigFile(s);
+        settings = s;
+    });
+    apply(settings);
 }
 
 StatusRecord Client::readConfig(const std::string& path) {
     const StatusRecord r = status();
-    m_prompts->file = path;
-    act([this](PanelState& s) { m_panel->onSaveConfigFile(s); });
+    act([&](PanelState& s) {
+        m_prompts->file = path;
+        m_panel->onSaveConfigFile(s);
+    });
     return r;
 }
 
 // ---- runs ---------------------------------------------------------------------------------------
 
-void Client::waitRun(const std::function<void(const RunEvent&)>& onReport) {
-    if (m_panel->decoder().runMode() == 0) {
+void Client::beginRun() {
+    int runMode = 0;
+    here([&] { runMode = m_panel->decoder().runMode(); });
+    if (runMode == 0) {
         // Joining a run: its repeat number, position and option from the controller.
         status();
-        const int runMode = m_state.runningOption == 1 ? 1 : 2;
-        m_panel->followRun(m_state, runMode);
+        here([this] {
+            continuousByName(m_state);
+            m_panel->followRun(m_state, m_state.runningOption == 1 ? 1 : 2);
+        });
     }
-    m_events->countEnded = m_events->crEnded = false;
-    m_events->onReport = onReport;
-    struct Reset {
-        Events& e;
-        ~Reset() { e.onReport = nullptr; }
-    } reset{*m_events};
-    // A report is due within one cycle; a trigger-pulse run waits for its pulses.
-    const long long cycleMs = timerTenths(m_state.cycleTime) / 10;
-    const bool onTrigger = m_panel->decoder().runMode() == 1;
-    const int timeout = onTrigger ? -1 : static_cast<int>(std::min<long long>(cycleMs + m_options.timeoutMs, 1LL << 30));
-    while (!m_events->crEnded) {
-        if (m_events->countEnded) {
+    here([this] {
+        Events& e = *m_events;
+        e.pending.clear();
+        e.countEnded = e.crEnded = false;
+        e.counter = e.shownLeft = cyclesValue(m_state.leftCycleText);
+    });
+}
+
+std::optional<RunEvent> Client::nextRunEvent() {
+    // A report is due within one cycle; a trigger-pulse run waits for its
+    // pulses, and no timeout means no time limit at all.
+    long long cycleMs = 0;
+    bool onTrigger = false;
+    here([&] {
+        cycleMs = timerTenths(m_state.cycleTime) / 10;
+        onTrigger = m_panel->decoder().runMode() == 1;
+    });
+    const int timeout = onTrigger || m_options.timeoutMs < 0
+                            ? -1
+                            : static_cast<int>(std::min<long long>(cycleMs + m_options.timeoutMs, 1LL << 30));
+    for (;;) {
+        std::optional<RunEvent> next;
+        bool crEnded = false;
+        bool countEnded = false;
+        here([&] {
+            Events& e = *m_events;
+            if (!e.pending.empty()) {
+                next = e.pending.front();
+                e.pending.pop_front();
+            }
+            crEnded = e.crEnded;
+            countEnded = e.countEnded;
+        });
+        if (next) return next;
+        if (crEnded) return std::nullopt;
+        if (countEnded) {
             // The count is done; the controller closes the run with a carriage return.
-            waitUntil([&] { return m_events->crEnded; }, m_options.timeoutMs, "carriage return that ends the run");
-            return;
+            waitUntil([this] { return m_events->crEnded; }, m_options.timeoutMs, "carriage return that ends the run");
+            continue;
         }
-        const int seen = m_events->reports;
-        waitUntil([&] { return m_events->crEnded || m_events->countEnded || m_events->reports != seen; }, timeout,
+        waitUntil([this] { return m_events->crEnded || m_events->countEnded || !m_events->pending.empty(); }, timeout,
                   "next shutter report of the run");
     }
+}
+
+void Client::waitRun(const std::function<void(const RunEvent&)>& onReport) {
+    beginRun();
+    while (const auto e = nextRunEvent()) onReport(*e);
 }
 
 void Client::monitor(std::chrono::milliseconds duration) {
@@ -509,28 +642,6 @@ std::vector<Difference> Client::compare(const ControllerSettings& w, const Contr
     add("repeat", repeatName(repeatCount(w)), repeatName(repeatCount(r)));
     add("running_option", runningOptionName(w.runningOption), runningOptionName(r.runningOption));
     return d;
-}
-
-// ---- ports ------------------------------------------------------------------------------------------
-
-std::vector<PortInfo> listPorts() {
-    std::vector<PortInfo> out;
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
-        PortInfo p;
-        p.device = serial_platform::listedName(info).toStdString();
-        p.description = info.description().toStdString();
-        if (p.description.empty()) p.description = info.manufacturer().toStdString();
-        for (const QString& name : serial_platform::stableNames(info)) p.byId.push_back(name.toStdString());
-        out.push_back(std::move(p));
-    }
-    // In number order (COM2 before COM10, ttyS2 before ttyS10), as the system may list them in any.
-    const auto key = [](const std::string& name) {
-        std::size_t digits = name.size();
-        while (digits > 0 && name[digits - 1] >= '0' && name[digits - 1] <= '9') --digits;
-        return std::tuple(name.substr(0, digits), name.size() - digits, name.substr(digits));
-    };
-    std::stable_sort(out.begin(), out.end(), [&](const PortInfo& a, const PortInfo& b) { return key(a.device) < key(b.device); });
-    return out;
 }
 
 }  // namespace veltra

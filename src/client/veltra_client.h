@@ -1,5 +1,7 @@
 #pragma once
 
+#include "client/client_errors.h"
+#include "client/client_loop.h"
 #include "model/panel_state.h"
 #include "panel/shutter_panel.h"
 #include "protocol/reply_decoder.h"
@@ -9,6 +11,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -18,80 +21,14 @@ namespace veltra {
 
 class CComPortLink;
 
-// ---- errors -------------------------------------------------------------------
-
-// Every failure of a client call. `what()` is one line that says what to do.
-class ClientError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
-// A value the panel's own checks refuse; nothing was sent.
-class RefusedError : public ClientError {
-public:
-    using ClientError::ClientError;
-};
-
-// The device cannot be opened, or went away.
-class PortError : public ClientError {
-public:
-    enum class Reason { Missing, Permission, Busy, Closed, Other };
-    PortError(Reason reason, const std::string& text) : ClientError(text), m_reason(reason) {}
-    Reason reason() const { return m_reason; }
-    // "missing", "permission", "in use", "closed", "other"
-    const char* reasonName() const;
-
-private:
-    Reason m_reason;
-};
-
-// No answer within the timeout; `step` names what was waited for.
-class TimeoutError : public ClientError {
-public:
-    TimeoutError(std::string step, const std::string& text) : ClientError(text), m_step(std::move(step)) {}
-    const std::string& step() const { return m_step; }
-
-private:
-    std::string m_step;
-};
-
-// One setting as wanted and as the controller reported it.
-struct Difference {
-    std::string field;
-    std::string wanted;
-    std::string read;
-    bool operator==(const Difference&) const = default;
-};
-
-// --verify read the status back and found it different.
-class VerifyError : public ClientError {
-public:
-    explicit VerifyError(std::vector<Difference> differences);
-    const std::vector<Difference>& differences() const { return m_differences; }
-
-private:
-    std::vector<Difference> m_differences;
-};
-
-// A .cfg file that cannot be read or written.
-class ConfigFileError : public ClientError {
-public:
-    using ClientError::ClientError;
-};
-
-// The caller's interrupt check said stop (Ctrl+C).
-class InterruptedError : public ClientError {
-public:
-    InterruptedError() : ClientError("interrupted") {}
-};
-
 // ---- values -------------------------------------------------------------------
 
 struct ClientOptions {
-    QString device;          // a path: /dev/ttyUSB0, /dev/serial/by-id/..., a pseudo-terminal
+    QString device;          // a path (/dev/ttyUSB0, /dev/serial/by-id/..., a pseudo-terminal) or socket://HOST:PORT, rfc2217://HOST:PORT
     int baud = 9600;         // 8N1, as the panel's COM1
     int timeoutMs = 2000;    // for each answer waited for
     bool verify = false;     // read the status back after each setting
+    ClientLoop* loop = nullptr;  // none: the calling thread's (callingThreadLoop)
 };
 
 enum class TimerKind { Delay, Exposure };
@@ -106,7 +43,7 @@ struct RunEvent {
     std::chrono::system_clock::time_point time;
     int shutterPosition = 0;     // 0 opened, 1 closed
     bool counted = false;        // a cycle was counted
-    std::string leftCycleText;   // cycles left as the panel shows them ("Continuous" ...)
+    int cyclesLeft = 0;          // counts down to 0 at the last counted report; kContinuousCount: continuous
 };
 
 // Bytes on the line, as they go out and come in.
@@ -117,8 +54,10 @@ using TrafficHandler = std::function<void(bool transmitted, const std::uint8_t* 
 // One controller on one device, driven the way the panel drives it: every
 // call goes through the panel's own actions, checks, decoder and download
 // pacing, so a script and the panel send the same bytes for the same thing.
-// Calls block, running the Qt event loop until their answer or their timeout;
-// a QCoreApplication must exist. Not thread-safe: use it from one thread.
+// Calls block until their answer or their timeout. The port's objects live in
+// the options' loop; every touch of the client's state runs there, so the
+// caller may be another thread. Calls on one client must not overlap (the
+// caller serialises them).
 class Client {
 public:
     explicit Client(ClientOptions options);
@@ -128,7 +67,10 @@ public:
 
     // Polled while waiting (every 50 ms): true stops the wait with InterruptedError.
     void setInterruptCheck(std::function<bool()> check) { m_interrupted = std::move(check); }
-    void setTrafficHandler(TrafficHandler handler) { m_traffic = std::move(handler); }
+    // Called where the port lives, as bytes go out and come in.
+    void setTrafficHandler(TrafficHandler handler) {
+        here([&] { m_traffic = std::move(handler); });
+    }
     const ClientOptions& options() const { return m_options; }
     // Read back after each setting from now on (or not), as ClientOptions::verify.
     void setVerify(bool on) { m_options.verify = on; }
@@ -166,16 +108,19 @@ public:
     // The settings as a .cfg file, read by a status request (the panel loads it).
     StatusRecord readConfig(const std::string& path);
     // Follows the run under way (or just started) until the controller's
-    // closing carriage return; `onReport` sees each shutter report. A run
-    // joined later is counted from the controller's repeat number.
+    // closing carriage return; `onReport` sees each shutter report as it
+    // arrives. A run joined later is counted from the controller's repeat number.
     void waitRun(const std::function<void(const RunEvent&)>& onReport);
+    // The same a step at a time: beginRun, then nextRunEvent until it gives none.
+    void beginRun();
+    std::optional<RunEvent> nextRunEvent();
     // Receives for `duration` (or until interrupted); the traffic handler sees it all.
     void monitor(std::chrono::milliseconds duration);
 
     // Every field of `wanted` that `read` differs in.
     static std::vector<Difference> compare(const ControllerSettings& wanted, const ControllerSettings& read);
 
-    // For tests: the panel state the client keeps.
+    // For tests: the panel state the client keeps (read it where the port lives).
     const PanelState& state() const { return m_state; }
 
 private:
@@ -189,8 +134,13 @@ private:
     // `wanted` is a copy: reading the status back changes the panel state it came from.
     void verifyFields(const std::vector<std::string>& fields, ControllerSettings wanted);
     void flushReceived();
+    // Runs `f` where the port lives.
+    void here(const std::function<void()>& f) { m_loop->run(f); }
+    bool linkOpen() const;
 
     ClientOptions m_options;
+    ClientLoop* m_loop;
+    unsigned m_lost = 0;  // times the device went away
     std::unique_ptr<Events> m_events;
     std::unique_ptr<Sink> m_sink;
     std::unique_ptr<Prompts> m_prompts;
@@ -201,35 +151,5 @@ private:
     TrafficHandler m_traffic;
     std::vector<std::uint8_t> m_rxChunk;
 };
-
-// Serial ports of this machine: device path, description, /dev/serial/by-id names.
-struct PortInfo {
-    std::string device;
-    std::string description;
-    std::vector<std::string> byId;
-};
-std::vector<PortInfo> listPorts();
-
-}  // namespace veltra
-
-namespace veltra {
-
-// The names scripts use for settings (command line, JSON, Python).
-std::string shutterName(int shutterPosition);       // "open", "close"
-std::string modeName(int shutterMode);              // "fast", "soft", "nd", "none"
-std::string triggerName(int triggerMode);           // "off", "high", "low", "rising", "falling"
-std::string syncName(int syncMode);                 // "off", "high", "low"
-std::string runningOptionName(int runningOption);   // "none", "power-up", "trigger", "go"
-std::string repeatName(int repeat);                 // "3", "continuous" for 65535
-// -2 when the name is none of the above.
-int triggerFromName(const std::string& name);
-int syncFromName(const std::string& name);
-int runningOptionFromName(const std::string& name);
-int modeFromName(const std::string& name);
-// "HH:MM:SS.mmm.t", padded; and back (none when the text has another form).
-std::string timerText(const TimerValue& t);
-std::optional<TimerValue> parseTimerText(const std::string& text);
-// The duration in tenths of a millisecond.
-long long timerTenths(const TimerValue& t);
 
 }  // namespace veltra

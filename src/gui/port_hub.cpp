@@ -37,6 +37,11 @@ void PortHub::setTrafficHandler(const TrafficHandler& handler) {
     }
 }
 
+void PortHub::setEventHandler(const EventHandler& handler) {
+    for (CComPortLink* l : m_links)
+        l->setEventHandler(handler);
+}
+
 void ParkedBytes::park(int port, std::uint8_t byte) {
     Ring& r = m_rings.at(static_cast<std::size_t>(port - 1));
     if (r.size == m_limit) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 class QObject;
+class QString;
 
 namespace veltra {
 
@@ -33,6 +34,9 @@ public:
     // Every write that goes out and every chunk received, on any port, in order.
     using TrafficHandler = std::function<void(int port, bool sent, const std::uint8_t* bytes, std::size_t n)>;
     void setTrafficHandler(const TrafficHandler& handler);
+    // Every link's events (opened, closed and why, reconnect tries, reconnected).
+    using EventHandler = std::function<void(int port, const QString& text)>;
+    void setEventHandler(const EventHandler& handler);
 
 private:
     std::array<CComPortLink*, kPortCount> m_links{};

@@ -118,7 +118,9 @@ private:
 bool takeOverRights(int fd, const struct stat& old) {
     struct stat mine {};
     if (::fstat(fd, &mine) == 0 && (mine.st_uid != old.st_uid || mine.st_gid != old.st_gid)) {
-        if (::fchown(fd, old.st_uid, old.st_gid) != 0) (void)::fchown(fd, static_cast<uid_t>(-1), old.st_gid);
+        if (::fchown(fd, old.st_uid, old.st_gid) != 0 && ::fchown(fd, static_cast<uid_t>(-1), old.st_gid) != 0) {
+            // best effort: the new file keeps this user's group
+        }
     }
     // After the change of owner, which clears set-user-ID and set-group-ID.
     return ::fchmod(fd, old.st_mode & 07777) == 0;

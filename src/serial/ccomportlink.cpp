@@ -1,9 +1,12 @@
 #include "serial/ccomportlink.h"
 
+#include "serial/net_transport.h"
 #include "serial/open_failure.h"
 #include "serial/serial_platform.h"
 
+#include <QEventLoop>
 #include <QMetaObject>
+#include <QHash>
 #include <QTimer>
 #include <QtGlobal>
 
@@ -84,14 +87,17 @@ CComPortLink::~CComPortLink() {
     m_deferredWrites.clear();
     m_reconnectTimer->stop();
     disconnect(m_port, nullptr, this, nullptr);
+    if (m_net)
+        disconnect(m_net, nullptr, this, nullptr);  // it flushes and closes as it goes
     if (m_port->isOpen()) {
         m_port->flush();
         m_port->close();
     }
+    releaseDevice();
 }
 
 bool CComPortLink::isOpen() const {
-    return m_port->isOpen();
+    return m_net ? m_net->isReady() : m_port->isOpen();
 }
 
 bool CComPortLink::isReconnecting() const {
@@ -99,7 +105,7 @@ bool CComPortLink::isReconnecting() const {
 }
 
 qint64 CComPortLink::bytesToWrite() const {
-    qint64 n = m_port->bytesToWrite();
+    qint64 n = m_net ? m_net->bytesToWrite() : m_port->bytesToWrite();
     for (const QByteArray& d : m_deferredWrites) n += d.size();
     return n;
 }
@@ -122,18 +128,43 @@ bool CComPortLink::OpenLink(int portNumber, int baudRate, char parity, int dataB
     m_lastOpenError.clear();
 
     const QString device = deviceName();
+    if (isNetworkDevice(device)) {
+        {
+            ExplicitCall guard(m_explicitCalls);
+            if (m_port->isOpen()) {
+                m_port->close();
+                releaseDevice();
+                event(QStringLiteral("closed: reopening"));
+            }
+            m_port->clearError();
+        }
+        return openNetwork(device, generation);
+    }
+    dropNetwork();
     {
         ExplicitCall guard(m_explicitCalls);
-        if (m_port->isOpen())
+        if (m_port->isOpen()) {
             m_port->close();
+            releaseDevice();
+            event(QStringLiteral("closed: reopening"));
+        }
         m_port->setPortName(device);
+        if (const CComPortLink* other = deviceHolder(device)) {
+            // Two ports on one device would share its replies.
+            m_lastOpenError = QStringLiteral("already open as COM%1 (%2)").arg(other->portNumber()).arg(other->deviceName());
+            event(QStringLiteral("open failed: ") + m_lastOpenError);
+            return false;
+        }
         if (!m_port->open(QIODevice::ReadWrite)) {
             // Opening failures show no box; the caller shows the port as closed.
             m_lastOpenError = describeOpenFailure(device);
             m_port->clearError();
+            event(QStringLiteral("open failed: ") + m_lastOpenError);
             return false;
         }
     }
+    holdDevice(device);
+    event(QStringLiteral("opened ") + lineText());
 
     configure(baudRate, parity, dataBits, stopBits);
     if (generation != m_generation)
@@ -144,6 +175,10 @@ bool CComPortLink::OpenLink(int portNumber, int baudRate, char parity, int dataB
 }
 
 void CComPortLink::purge(QSerialPort::Directions directions) {
+    if (m_net) {
+        m_net->purge(directions.testFlag(QSerialPort::Input), directions.testFlag(QSerialPort::Output));
+        return;
+    }
     QString failure;
     {
         ExplicitCall guard(m_explicitCalls);
@@ -170,21 +205,12 @@ void CComPortLink::configure(int baudRate, char parity, int dataBits, int stopBi
 
     QSerialPort::Parity qtParity = QSerialPort::NoParity;
     std::uint8_t parityCodeValue = kParityNone;
-    QString problem;
-    if (baudRate <= 0)
-        problem = tr("The baud rate %1 is not valid.").arg(baudRate);
-    else if (!toQtParity(parity, qtParity, parityCodeValue))
-        problem = tr("The parity %1 is not one of N, O, E, M, S.")
-                      .arg(parity == '\0' ? QStringLiteral("(none)")
-                                          : QString(QChar::fromLatin1(parity)));
-    else if (dataBits < 5 || dataBits > 8)
-        problem = tr("The number of data bits %1 is not 5 to 8.").arg(dataBits);
-    else if (stopBits != 1 && stopBits != 2)
-        problem = tr("The number of stop bits %1 is not 1 or 2.").arg(stopBits);
+    const QString problem = lineProblem(baudRate, parity, dataBits, stopBits);
     if (!problem.isEmpty()) {
         reportError(QStringLiteral("BuildCommDCB()"), problem);
         return;
     }
+    toQtParity(parity, qtParity, parityCodeValue);
 
     m_lineSettings.baudRate = static_cast<std::uint32_t>(baudRate);
     m_lineSettings.dataBits = static_cast<std::uint8_t>(dataBits);
@@ -221,6 +247,154 @@ void CComPortLink::configure(int baudRate, char parity, int dataBits, int stopBi
         reportError(serial_platform::callName(serial_platform::LineCall::SetLine), failure);
 }
 
+QString CComPortLink::lineProblem(int baudRate, char parity, int dataBits, int stopBits) {
+    QSerialPort::Parity qtParity = QSerialPort::NoParity;
+    std::uint8_t code = kParityNone;
+    if (baudRate <= 0)
+        return tr("The baud rate %1 is not valid.").arg(baudRate);
+    if (!toQtParity(parity, qtParity, code))
+        return tr("The parity %1 is not one of N, O, E, M, S.")
+            .arg(parity == '\0' ? QStringLiteral("(none)") : QString(QChar::fromLatin1(parity)));
+    if (dataBits < 5 || dataBits > 8)
+        return tr("The number of data bits %1 is not 5 to 8.").arg(dataBits);
+    if (stopBits != 1 && stopBits != 2)
+        return tr("The number of stop bits %1 is not 1 or 2.").arg(stopBits);
+    return {};
+}
+
+LineRequest CComPortLink::networkLine() const {
+    LineRequest line;
+    if (!lineProblem(m_requested.baudRate, m_requested.parity, m_requested.dataBits, m_requested.stopBits).isEmpty()) {
+        // Refused settings leave the line as it ran (or the server's defaults).
+        if (m_lineSettings.baudRate > 0) {
+            line.baudRate = static_cast<int>(m_lineSettings.baudRate);
+            line.dataBits = m_lineSettings.dataBits;
+            line.parity = m_lineSettings.parity;
+            line.stopBits = m_lineSettings.stopBits;
+        }
+        return line;
+    }
+    QSerialPort::Parity qtParity = QSerialPort::NoParity;
+    toQtParity(m_requested.parity, qtParity, line.parity);
+    line.baudRate = m_requested.baudRate;
+    line.dataBits = static_cast<std::uint8_t>(m_requested.dataBits);
+    line.stopBits = m_requested.stopBits == 2 ? kStopBitsTwo : kStopBitsOne;
+    return line;
+}
+
+bool CComPortLink::openNetwork(const QString& device, quint64 generation) {
+    QString why;
+    const std::optional<NetworkDevice> parsed = parseNetworkDevice(device, &why);
+    if (!parsed) {
+        dropNetwork();
+        m_lastOpenError = why;
+        return false;
+    }
+    const QString problem = lineProblem(m_requested.baudRate, m_requested.parity, m_requested.dataBits, m_requested.stopBits);
+    const LineRequest line = networkLine();
+    if (m_net && m_net->isReady() && m_netDevice == device) {
+        // The same server, still connected: the line is set anew in place
+        // (a new connection could find the server's port still held by the
+        // one just dropped). What the port held is dropped, as on reopening.
+        if (problem.isEmpty())
+            m_net->reconfigure(line);
+        m_lineSettings = m_net->lineSettings();
+        m_net->purge(true, true);
+        if (!problem.isEmpty())
+            reportError(QStringLiteral("BuildCommDCB()"), problem);
+        return generation == m_generation ? true : isOpen();
+    }
+    dropNetwork();
+    m_net = new NetTransport(*parsed, this);
+    m_netDevice = device;
+    connect(m_net, &NetTransport::ready, this, &CComPortLink::onNetworkReady);
+    connect(m_net, &NetTransport::failed, this, &CComPortLink::onNetworkFailed);
+    connect(m_net, &NetTransport::dataArrived, this, &CComPortLink::onReadyRead);
+    connect(m_net, &NetTransport::lost, this,
+            [this](const QString& text) { deviceGone(QStringLiteral("recv()"), text); });
+    // Told after the handler that reported it has returned.
+    connect(m_net, &NetTransport::settingRefused, this,
+            [this](const QString& text) {
+                if (isOpen())
+                    reportError(QStringLiteral("COM-PORT-OPTION"), text);
+            },
+            Qt::QueuedConnection);
+    if (!problem.isEmpty())
+        reportError(QStringLiteral("BuildCommDCB()"), problem);
+    if (generation != m_generation || !m_net)
+        return isOpen();  // a callback of the report reopened or closed the link
+
+    m_connectPending = true;
+    m_lastOpenError = tr("connecting\u2026");
+    m_inOpen = true;
+    m_net->connectToServer(line);
+    m_inOpen = false;
+    if (!m_net->isConnecting()) {
+        m_connectPending = false;
+        return false;  // failed at once; onNetworkFailed kept the reason
+    }
+    if (!m_waitForConnection)
+        return false;
+    QEventLoop loop;
+    m_openLoop = &loop;
+    loop.exec();
+    m_openLoop = nullptr;
+    return isOpen();
+}
+
+void CComPortLink::dropNetwork() {
+    m_connectPending = false;
+    if (!m_net)
+        return;
+    disconnect(m_net, nullptr, this, nullptr);
+    m_net->close();
+    // Later: this may run inside one of its own signals.
+    m_net->deleteLater();
+    m_net = nullptr;
+    m_netDevice.clear();
+}
+
+void CComPortLink::onNetworkReady() {
+    event(QStringLiteral("connected ") + lineText());
+    m_connectPending = false;
+    m_reconnectTimer->stop();
+    const quint64 generation = ++m_generation;
+    m_readErrorReported = false;
+    m_lastOpenError.clear();
+    m_lineSettings = m_net->lineSettings();
+    m_net->purge(true, true);
+    if (m_openLoop) {
+        m_openLoop->quit();  // OpenLink returns true; delivery starts with StartMonitor
+        return;
+    }
+    // Opened by itself, first time or again: delivered from now on, as a
+    // serial device that came back.
+    m_monitoring = true;
+    if (m_reconnectedHandler)
+        m_reconnectedHandler(m_portNumber);
+    if (generation == m_generation)
+        scheduleDrain();
+}
+
+void CComPortLink::onNetworkFailed(const QString& reason) {
+    m_lastOpenError = reason;
+    if (m_connectPending || m_inOpen || m_openLoop || ++m_failedTries == 1 || m_failedTries % 60 == 0)
+        event(QStringLiteral("connection failed: ") + reason);
+    if (m_inOpen)
+        return;  // OpenLink tells it
+    if (m_openLoop) {
+        m_connectPending = false;
+        m_openLoop->quit();
+        return;
+    }
+    if (!m_connectPending)
+        return;  // a retry of a lost connection: the next one follows in a second
+    m_connectPending = false;
+    ++m_generation;
+    if (m_closedHandler)
+        m_closedHandler(m_portNumber, reason);
+}
+
 bool CComPortLink::StartMonitor() {
     if (!isOpen())
         return false;
@@ -254,6 +428,17 @@ bool CComPortLink::QueueWrite(const quint8* bytes, int length) {
 }
 
 bool CComPortLink::writeNow(const QByteArray& data) {
+    if (m_net) {
+        if (m_dropUnreadOnWrite)
+            m_net->purge(true, false);
+        if (!m_net->write(data)) {
+            reportError(QStringLiteral("send()"), m_net->errorString());
+            return false;
+        }
+        if (m_trafficHandler)
+            m_trafficHandler(m_portNumber, true, data);
+        return true;
+    }
     QString purgeFailure;
     QString writeFailure;
     bool gone = false;
@@ -281,7 +466,7 @@ bool CComPortLink::writeNow(const QByteArray& data) {
         m_port->clearError();
     }
     if (gone || (!purgeFailure.isEmpty() && serial_platform::hungUp(m_port->handle()))) {
-        deviceGone(serial_platform::callName(serial_platform::LineCall::Write));
+        deviceGone(serial_platform::callName(serial_platform::LineCall::Write), disconnectedText());
         return false;
     }
     if (!purgeFailure.isEmpty())
@@ -296,8 +481,15 @@ bool CComPortLink::writeNow(const QByteArray& data) {
 }
 
 bool CComPortLink::canDeliver() const {
-    return m_monitoring && (m_eventMask & kEvRxChar) != 0 && m_port->isOpen() &&
-           m_port->bytesAvailable() > 0;
+    return m_monitoring && (m_eventMask & kEvRxChar) != 0 && isOpen() && available() > 0;
+}
+
+qint64 CComPortLink::available() const {
+    return m_net ? m_net->available() : m_port->bytesAvailable();
+}
+
+QByteArray CComPortLink::takeInput() {
+    return m_net ? m_net->read() : m_port->read(m_port->bytesAvailable());
 }
 
 void CComPortLink::onReadyRead() {
@@ -307,9 +499,9 @@ void CComPortLink::onReadyRead() {
 }
 
 void CComPortLink::drainInput() {
-    if (m_monitoring && (m_eventMask & kEvRxChar) == 0 && m_port->isOpen()) {
+    if (m_monitoring && (m_eventMask & kEvRxChar) == 0 && isOpen()) {
         // Received bytes are not enabled: drop them rather than hoard them.
-        const QByteArray dropped = m_port->readAll();
+        const QByteArray dropped = takeInput();
         if (m_trafficHandler && !dropped.isEmpty())
             m_trafficHandler(m_portNumber, false, dropped);
         return;
@@ -329,7 +521,7 @@ void CComPortLink::drainInput() {
         // What has come is taken at once (one chunk); writes a callback asks
         // for wait until the chunk has been handed over, so none is lost to
         // the purge before a write.
-        const QByteArray chunk = m_port->read(m_port->bytesAvailable());
+        const QByteArray chunk = takeInput();
         if (chunk.isEmpty()) {
             readFailed = true;
             break;
@@ -384,12 +576,12 @@ void CComPortLink::onErrorOccurred(QSerialPort::SerialPortError error) {
     case QSerialPort::ResourceError:
         // The system's own text is often a stale one ("Resource temporarily
         // unavailable"): the device is gone, and that is what is said.
-        deviceGone(serial_platform::callName(serial_platform::LineCall::Read));
+        deviceGone(serial_platform::callName(serial_platform::LineCall::Read), disconnectedText());
         break;
     case QSerialPort::ReadError:
         // A hung-up line reads end-of-file over and over: the device is gone.
         if (serial_platform::hungUp(m_port->handle())) {
-            deviceGone(serial_platform::callName(serial_platform::LineCall::Read));
+            deviceGone(serial_platform::callName(serial_platform::LineCall::Read), disconnectedText());
         } else if (!m_readErrorReported) {
             m_readErrorReported = true;
             reportError(serial_platform::callName(serial_platform::LineCall::Read), text);
@@ -397,7 +589,7 @@ void CComPortLink::onErrorOccurred(QSerialPort::SerialPortError error) {
         break;
     case QSerialPort::WriteError:
         if (serial_platform::hungUp(m_port->handle()))
-            deviceGone(serial_platform::callName(serial_platform::LineCall::Write));
+            deviceGone(serial_platform::callName(serial_platform::LineCall::Write), disconnectedText());
         else
             reportError(serial_platform::callName(serial_platform::LineCall::Write), text);
         break;
@@ -408,38 +600,54 @@ void CComPortLink::onErrorOccurred(QSerialPort::SerialPortError error) {
 
 QString CComPortLink::disconnectedText() { return tr("The device has been disconnected."); }
 
-void CComPortLink::deviceGone(const QString& operation) {
+void CComPortLink::deviceGone(const QString& operation, const QString& text) {
     const quint64 generation = ++m_generation;
     m_monitoring = false;
     m_deferredWrites.clear();
+    if (m_net)
+        m_net->close();
     {
         ExplicitCall guard(m_explicitCalls);
         m_port->close();
         m_port->clearError();
+        releaseDevice();
     }
+    event(QStringLiteral("closed: ") + text);
     // Tried again every second at the same path, from now on: the report
     // below may wait in a box for as long as the operator leaves it.
+    m_failedTries = 0;
     if (m_reconnect)
         m_reconnectTimer->start();
-    reportError(operation, disconnectedText());
+    reportError(operation, text);
     // Unless a callback of the report has opened the link again meanwhile.
     if (generation == m_generation && m_closedHandler)
-        m_closedHandler(m_portNumber, disconnectedText());
+        m_closedHandler(m_portNumber, text);
 }
 
 void CComPortLink::tryReconnect() {
-    if (m_port->isOpen()) {
+    if (isOpen()) {
         m_reconnectTimer->stop();
+        return;
+    }
+    if (m_net) {
+        // Not back until the connection is made (onNetworkReady); a failed
+        // attempt says nothing, and the next follows in a second.
+        if (!m_net->isConnecting())
+            m_net->connectToServer(networkLine());
         return;
     }
     {
         ExplicitCall guard(m_explicitCalls);
         m_port->setPortName(deviceName());
-        const bool opened = m_port->open(QIODevice::ReadWrite);
+        const bool opened = !deviceHolder(deviceName()) && m_port->open(QIODevice::ReadWrite);
+        if (!opened && (++m_failedTries == 1 || m_failedTries % 60 == 0) && m_eventHandler)
+            event(QStringLiteral("reconnect try %1 failed: %2").arg(m_failedTries).arg(describeOpenFailure(deviceName())));
         m_port->clearError();
         if (!opened)
             return;  // not back yet: no report, another try in a second
     }
+    holdDevice(deviceName());
+    event(QStringLiteral("reconnected ") + lineText());
     m_reconnectTimer->stop();
     const quint64 generation = ++m_generation;
     m_readErrorReported = false;
@@ -454,6 +662,50 @@ void CComPortLink::tryReconnect() {
         m_reconnectedHandler(m_portNumber);
     if (generation == m_generation)
         scheduleDrain();
+}
+
+namespace {
+
+// The devices the links of this process hold open, by identity.
+QHash<QString, const CComPortLink*>& heldDevices() {
+    static QHash<QString, const CComPortLink*> held;
+    return held;
+}
+
+}  // namespace
+
+const CComPortLink* CComPortLink::deviceHolder(const QString& device) const {
+    const QString identity = serial_platform::deviceIdentity(device);
+    const CComPortLink* holder = identity.isEmpty() ? nullptr : heldDevices().value(identity);
+    return holder != this ? holder : nullptr;
+}
+
+void CComPortLink::holdDevice(const QString& device) {
+    releaseDevice();
+    m_heldDevice = serial_platform::deviceIdentity(device);
+    if (!m_heldDevice.isEmpty())
+        heldDevices().insert(m_heldDevice, this);
+}
+
+void CComPortLink::releaseDevice() {
+    if (!m_heldDevice.isEmpty() && heldDevices().value(m_heldDevice) == this)
+        heldDevices().remove(m_heldDevice);
+    m_heldDevice.clear();
+}
+
+void CComPortLink::event(const QString& text) {
+    if (m_eventHandler)
+        m_eventHandler(m_portNumber, text);
+}
+
+QString CComPortLink::lineText() const {
+    const Requested& r = m_requested;
+    const char parity = r.parity >= 'a' && r.parity <= 'z' ? static_cast<char>(r.parity - 'a' + 'A') : r.parity;
+    return QStringLiteral("%1 %2%3%4")
+        .arg(r.baudRate)
+        .arg(r.dataBits)
+        .arg(parity > ' ' ? QChar::fromLatin1(parity) : QChar(u'?'))
+        .arg(r.stopBits);
 }
 
 void CComPortLink::reportError(const QString& operation, const QString& systemText) {

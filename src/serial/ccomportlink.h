@@ -10,9 +10,13 @@
 #include <functional>
 #include <vector>
 
+class QEventLoop;
 class QTimer;
 
 namespace veltra {
+
+class NetTransport;
+struct LineRequest;
 
 // Line events a link can be asked to report (the bits of the event mask).
 inline constexpr quint32 kEvRxChar = 0x0001;  // deliver received bytes (else they are dropped)
@@ -34,6 +38,14 @@ QString composeLinkErrorText(const QString& operation, const QString& systemText
 // A link whose device goes away (unplugged, hung up) reports it once, closes,
 // and tries the same device again every second with the same line settings
 // until it is back or OpenLink is called.
+//
+// The device is a serial port, or a port behind a terminal server:
+// socket://HOST:PORT (raw TCP) or rfc2217://HOST:PORT (Telnet, the line
+// settings set on the server's port). Everything above is the same for each;
+// only connecting takes time: OpenLink of a network device returns false at
+// once with isConnecting(), and the link either opens later by itself (the
+// reconnected handler, bytes delivered) or gives up (the closed handler, with
+// the reason) -- unless setWaitForConnection is on.
 class CComPortLink : public QObject {
     Q_OBJECT
 
@@ -97,7 +109,20 @@ public:
     // link is open again with the same line settings and delivers bytes.
     void setReconnectedHandler(ReconnectedHandler handler) { m_reconnectedHandler = std::move(handler); }
     void setTrafficHandler(TrafficHandler handler) { m_trafficHandler = std::move(handler); }
+    // The link's life, one short text each, for a traffic log: "opened 9600
+    // 8N1", "open failed: <reason>", "closed: <why>", "reconnect try 1
+    // failed: <reason>" (the first try and one a minute after it),
+    // "reconnected 9600 8N1"; for a network device "connected 9600 8N1" and
+    // "connection failed: <reason>" (retries as above).
+    using EventHandler = std::function<void(int port, const QString& text)>;
+    void setEventHandler(EventHandler handler) { m_eventHandler = std::move(handler); }
 
+    // An OpenLink of a network device is still connecting.
+    bool isConnecting() const { return m_connectPending; }
+    // On (for callers without a window): OpenLink waits for a network
+    // connection in a local event loop, at most the connect timeout, and
+    // returns as for a serial device.
+    void setWaitForConnection(bool on) { m_waitForConnection = on; }
     // Off: a link whose device went away stays closed.
     void setReconnect(bool on) { m_reconnect = on; }
     bool isReconnecting() const;
@@ -124,10 +149,26 @@ private:
     // Discards what the port holds in `directions`; a failure is reported.
     void purge(QSerialPort::Directions directions);
     void readLineSettings();
-    void deviceGone(const QString& operation);
+    void deviceGone(const QString& operation, const QString& text);
+    // Why the line settings asked for cannot be set, or empty.
+    static QString lineProblem(int baudRate, char parity, int dataBits, int stopBits);
+    bool openNetwork(const QString& device, quint64 generation);
+    LineRequest networkLine() const;
+    void dropNetwork();
+    void onNetworkReady();
+    void onNetworkFailed(const QString& reason);
+    qint64 available() const;
+    QByteArray takeInput();
     void tryReconnect();
     void reportError(const QString& operation, const QString& systemText);
     QString describeOpenFailure(const QString& device) const;
+    void event(const QString& text);
+    // One device, however named, is open on one link of the process at a
+    // time: the link holding it, other than this one, or nullptr.
+    const CComPortLink* deviceHolder(const QString& device) const;
+    void holdDevice(const QString& device);
+    void releaseDevice();
+    QString lineText() const;  // "9600 8N1"
 
     // What OpenLink was asked for, for reopening the same way.
     struct Requested {
@@ -138,6 +179,12 @@ private:
     };
 
     QSerialPort* m_port;  // child; one object for the link's life, reopened in place
+    NetTransport* m_net = nullptr;  // child while the device is a network one
+    QString m_netDevice;            // the device m_net connects to
+    QEventLoop* m_openLoop = nullptr;  // OpenLink waiting for a connection
+    bool m_connectPending = false;  // OpenLink's connection not made yet
+    bool m_waitForConnection = false;
+    bool m_inOpen = false;          // inside the transport's connect call
     QTimer* m_reconnectTimer;
     Requested m_requested;
     bool m_reconnect = true;
@@ -166,6 +213,9 @@ private:
     ClosedHandler m_closedHandler;
     ReconnectedHandler m_reconnectedHandler;
     TrafficHandler m_trafficHandler;
+    EventHandler m_eventHandler;
+    int m_failedTries = 0;  // reconnect tries since the device went away
+    QString m_heldDevice;   // the identity of the device this link holds open
 };
 
 }  // namespace veltra

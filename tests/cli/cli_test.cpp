@@ -16,6 +16,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+
 #include <condition_variable>
 #include <ctime>
 #include <fstream>
@@ -93,6 +95,26 @@ TEST_F(SimTest, verify_confirmsEachSettingThroughAStatusRead) {
     }
 }
 
+TEST(VeltractlHelp, versionAndEachCommandsOwnHelp) {
+    const struct { QStringList args; const char* says; } rows[] = {
+        {{"-V"}, "veltractl " VELTRA_VERSION "\n"},
+        {{"--version"}, "veltractl " VELTRA_VERSION "\n"},
+        {{"mode", "--help"}, "Usage: veltractl mode"},
+        {{"timer", "--help"}, "--tenths"},
+        {{"sync", "--help"}, "high for open"},
+        {{"monitor", "--help"}, "--duration"},
+    };
+    for (const auto& row : rows) {
+        const Result r = ctl(row.args);
+        EXPECT_EQ(r.code, 0) << row.args.join(' ').toStdString();
+        EXPECT_TRUE(r.out.contains(row.says)) << r.out.toStdString();
+        if (row.args.contains("--help")) {  // points to the global options, without their exit-code table
+            EXPECT_TRUE(r.out.contains("See veltractl --help")) << r.out.toStdString();
+            EXPECT_FALSE(r.out.contains("130")) << r.out.toStdString();
+        }
+    }
+}
+
 TEST_F(SimTest, exitCodes_usageRefusalAndBadFileSendNothing) {
     QByteArray truncated = QByteArray::fromStdString(encodeConfig(PanelState{}));
     truncated.chop(3);
@@ -104,10 +126,20 @@ TEST_F(SimTest, exitCodes_usageRefusalAndBadFileSendNothing) {
         {{"--port", "1", "status"}, 2, "excludes"},  // and --device
         {{"--timeout", "0", "status"}, 2, "timeout"},
         {{"mode", "nd"}, 2, "needs the number of steps"},
-        {{"mode", "nd", "145"}, 2, "Steps must be less than 145"},
+        {{"mode", "nd", "145"}, 2, "0 to 144"},
         {{"timer", "delay", "1:2"}, 2, "HH:MM:SS.mmm.t"},
         {{"timer", "delay", "06:00:00.000.0"}, 2, "nothing was sent"},
         {{"repeat", "-3"}, 2, "nothing was sent"},
+        // Whole decimal numbers in range only: no leading-integer reading.
+        {{"repeat", "65001"}, 2, "0 to 65000"},
+        {{"repeat", "650000"}, 2, "0 to 65000"},
+        {{"repeat", "5abc"}, 2, "not a whole number"},
+        {{"repeat", "1e3"}, 2, "not a whole number"},
+        {{"repeat", ""}, 2, "not a whole number"},
+        {{"mode", "nd", "0x10"}, 2, "0 to 144"},
+        {{"mode", "nd", "144x"}, 2, "0 to 144"},
+        {{"timer", "delay", "--minutes", "5abc"}, 2, "--minutes is a whole number from 0 to 59"},
+        {{"timer", "delay", "--hours", "6"}, 2, "--hours is a whole number from 0 to 5"},
         {{"apply", f.fileName()}, 6, "cut.cfg"},
         {{"apply", dir.filePath("none.cfg")}, 6, "none.cfg"},
     };
@@ -127,6 +159,8 @@ TEST_F(SimTest, exitCode3_missingDeviceAndDeviceHeldByAnotherProgram) {
     Result r = ctl({"--device", "/nonexistent/ttyUSB9", "status"});
     EXPECT_EQ(r.code, 3);
     EXPECT_TRUE(r.err.contains("does not exist")) << r.err.toStdString();
+    // A value out of range is a usage error whatever the device.
+    EXPECT_EQ(ctl({"--device", "/nonexistent/ttyUSB9", "repeat", "65001"}).code, 2);
     QSerialPort other;
     other.setPortName(pty);
     ASSERT_TRUE(other.open(QIODevice::ReadWrite));
@@ -166,6 +200,7 @@ TEST_F(SimTest, readConfig_thenThePanelLoadsTheControllersSettings) {
     EXPECT_TRUE(sink.sent.empty());
 }
 
+// The panel refills its field after the last cycle; a script reads 0 there.
 TEST_F(SimTest, runGoWait_reportsThreeCyclesAndEndsAtTheCarriageReturn) {
     for (const QStringList& a : {QStringList{"timer", "delay", "00:00:00.100.0"}, {"timer", "exposure", "00:00:00.100.0"},
                                  {"repeat", "3"}})
@@ -176,7 +211,7 @@ TEST_F(SimTest, runGoWait_reportsThreeCyclesAndEndsAtTheCarriageReturn) {
     QList<QJsonValue> left;
     for (const QByteArray& line : lines)
         if (const QJsonObject o = QJsonDocument::fromJson(line).object(); o["counted"].toBool()) left.append(o["cycles_left"]);
-    EXPECT_EQ(left, (QList<QJsonValue>{2, 1, 3})) << r.out.toStdString();
+    EXPECT_EQ(left, (QList<QJsonValue>{2, 1, 0})) << r.out.toStdString();
     EXPECT_EQ(QJsonDocument::fromJson(lines.back()).object()["event"], "end");
 }
 
@@ -206,6 +241,8 @@ class BareLineTest : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!pty.ok()) GTEST_SKIP() << "no pseudo-terminal available";
+        // veltractl must not hold the master: closing it is the device going away.
+        ::fcntl(pty.masterFd(), F_SETFD, FD_CLOEXEC);
     }
     Result run(const QStringList& args, const std::function<void()>& play = {}) {
         return ctl(QStringList{"--device", pty.slavePath()} + args, play);
@@ -262,6 +299,51 @@ TEST_F(BareLineTest, verifyDifference_exit5NamingEachField) {
     EXPECT_EQ(r.code, 5);
     EXPECT_TRUE(r.err.contains("shutter wanted open, read close")) << r.err.toStdString();
     EXPECT_EQ(r.json(), obj(R"({"verified":false,"differences":[{"field":"shutter","wanted":"open","read":"close"}]})"));
+}
+
+// A device that takes the first byte and goes away: the download failed.
+TEST_F(BareLineTest, deviceGoneAfterTheFirstByteOfApply_exit3NamingTheStep) {
+    PanelState s;
+    s.shutterPosition = 1, s.shutterMode = 0, s.repeatText = "1";
+    const Result r = run({"apply", writeCfg(dir, s)}, [&] {
+        EXPECT_EQ(pty.receive(1).toHex(), "ac");
+        pty.closeMaster();
+    });
+    EXPECT_EQ(r.code, 3) << r.out.toStdString();
+    EXPECT_TRUE(r.err.contains("went away during the download, after step 1 of ")) << r.err.toStdString();
+    EXPECT_FALSE(r.out.contains("done"));
+}
+
+// 19 bytes of 0xFF: every field the controller cannot have is named, nothing is written.
+TEST_F(BareLineTest, statusReplyOutOfRange_exit1NamingTheFields_andNoFileWritten) {
+    const QString cfg = dir.filePath("read.cfg");
+    for (const QStringList& args : {QStringList{"status"}, QStringList{"read-config", cfg}}) {
+        const Result r = run(args, [&] {
+            EXPECT_EQ(pty.receive(1).toHex(), "cc");
+            pty.send(QByteArray("\xCC") + QByteArray(19, '\xFF'));
+        });
+        EXPECT_EQ(r.code, 1) << args.join(' ').toStdString();
+        for (const char* field : {"mode", "trigger", "sync", "delay hours", "delay minutes", "delay seconds",
+                                  "delay milliseconds", "delay tenths", "running_option"})
+            EXPECT_TRUE(r.err.contains(field)) << field << ": " << r.err.toStdString();
+        EXPECT_TRUE(r.out.isEmpty()) << r.out.toStdString();
+    }
+    EXPECT_FALSE(QFile::exists(cfg));
+}
+
+// A relative path is taken from the working folder; a missing one is named whole.
+TEST_F(BareLineTest, relativeDevicePath_isTakenFromTheWorkingFolder) {
+    ASSERT_TRUE(QFile::link(pty.slavePath(), dir.filePath("simrel")));
+    QProcess p;
+    p.setWorkingDirectory(dir.path());
+    p.start(VELTRACTL_PATH, {"--device", "simrel", "stop"});
+    ASSERT_TRUE(p.waitForFinished(kWaitMs));
+    EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+    EXPECT_EQ(pty.receive(1).toHex(), "bf");
+    p.start(VELTRACTL_PATH, {"--device", "nothing", "stop"});
+    ASSERT_TRUE(p.waitForFinished(kWaitMs));
+    EXPECT_EQ(p.exitCode(), 3);
+    EXPECT_TRUE(p.readAllStandardError().contains(QDir(dir.path()).filePath("nothing").toUtf8()));
 }
 
 // The comparison behind every --verify: a difference in any one of the nine

@@ -1,0 +1,44 @@
+"""Builds the native module of the veltra wheel with CMake (see pyproject.toml).
+
+The CMake build goes to build/wheel/ and builds the target _veltra only; its
+package folder (the module and _version.py) is copied into the wheel beside the
+Python files. Environment: VELTRA_WHEEL_BUILD_DIR (another CMake build folder),
+CMAKE_BUILD_PARALLEL_LEVEL (jobs)."""
+
+import os
+import re
+import shutil
+import subprocess
+import sys
+from pathlib import Path
+
+from setuptools import Extension, setup
+from setuptools.command.build_ext import build_ext
+
+ROOT = Path(__file__).resolve().parent
+VERSION = re.search(r"project\(veltra_utility VERSION ([0-9.]+)", (ROOT / "CMakeLists.txt").read_text()).group(1)
+BUILD = Path(os.environ.get("VELTRA_WHEEL_BUILD_DIR", ROOT / "build" / "wheel"))
+
+
+class CMakeBuild(build_ext):
+    def build_extension(self, ext):
+        cmake = BUILD / "cmake"
+        subprocess.run(["cmake", "-S", str(ROOT), "-B", str(cmake), "-G", "Ninja",
+                        "-DCMAKE_BUILD_TYPE=Release", "-DVELTRA_TESTS=OFF", "-DVELTRA_BENCH=OFF",
+                        "-DVELTRA_DATA=OFF", "-DPython3_EXECUTABLE=" + sys.executable], check=True)
+        subprocess.run(["cmake", "--build", str(cmake), "--target", "_veltra"], check=True)
+        built = cmake / "python" / "veltra"
+        target = Path(self.get_ext_fullpath(ext.name)).parent
+        target.mkdir(parents=True, exist_ok=True)
+        for f in [*built.glob("_veltra*.so"), built / "_version.py"]:
+            shutil.copy2(f, target / f.name)
+        subprocess.run(["strip", "--strip-unneeded", str(next(target.glob("_veltra*.so")))], check=True)
+
+
+BUILD.mkdir(parents=True, exist_ok=True)
+setup(
+    version=VERSION,
+    ext_modules=[Extension("veltra._veltra", sources=[])],
+    cmdclass={"build_ext": CMakeBuild},
+    options={"build": {"build_base": str(BUILD / "setuptools")}, "egg_info": {"egg_base": str(BUILD)}},
+)

@@ -1,0 +1,369 @@
+#include "serial/net_transport.h"
+
+#include <QNetworkProxy>
+#include <QTcpSocket>
+#include <QTimer>
+#include <QUrl>
+
+namespace veltra {
+
+namespace {
+
+// Received data held for the link (and the socket's own buffer beyond it):
+// past that the server waits, so memory stays bounded.
+constexpr qint64 kReadLimit = qint64{1} << 20;
+
+const QString kSocketScheme = QStringLiteral("socket");
+const QString kRfc2217Scheme = QStringLiteral("rfc2217");
+
+QByteArray toByteArray(const rfc2217::Bytes& b) {
+    return QByteArray(reinterpret_cast<const char*>(b.data()), static_cast<qsizetype>(b.size()));
+}
+
+const char* const kParityNames[] = {"none", "odd", "even", "mark", "space"};
+
+QString settingName(std::uint8_t command, const rfc2217::Bytes& value) {
+    const int v = value.empty() ? -1 : value[0];
+    switch (command) {
+    case rfc2217::kSetBaudRate: return QStringLiteral("%1 baud").arg(rfc2217::baudRateOf(value));
+    case rfc2217::kSetDataSize: return QStringLiteral("%1 data bits").arg(v);
+    case rfc2217::kSetParity:
+        return v >= 1 && v <= 5 ? QStringLiteral("parity %1").arg(QLatin1String(kParityNames[v - 1]))
+                                : QStringLiteral("parity %1").arg(v);
+    case rfc2217::kSetStopSize:
+        return v == 3 ? QStringLiteral("1.5 stop bits") : QStringLiteral("%1 stop bits").arg(v);
+    default: return QStringLiteral("control %1").arg(v);
+    }
+}
+
+}  // namespace
+
+bool isNetworkDevice(const QString& device) {
+    return device.startsWith(kSocketScheme + QLatin1String("://"), Qt::CaseInsensitive) ||
+           device.startsWith(kRfc2217Scheme + QLatin1String("://"), Qt::CaseInsensitive);
+}
+
+std::optional<NetworkDevice> parseNetworkDevice(const QString& device, QString* why) {
+    const auto bad = [&](const QString& text) -> std::optional<NetworkDevice> {
+        if (why) *why = text;
+        return std::nullopt;
+    };
+    const QUrl url(device, QUrl::StrictMode);
+    const QString form = QStringLiteral(" (socket://HOST:PORT or rfc2217://HOST:PORT; an IPv6 address in brackets)");
+    if (!url.isValid() || url.host().isEmpty())
+        return bad(QStringLiteral("not a valid network address") + form);
+    if (url.port() < 1 || url.port() > 65535)
+        return bad(QStringLiteral("no TCP port (1 to 65535) in the address") + form);
+    if (!url.userInfo().isEmpty() || (!url.path().isEmpty() && url.path() != QLatin1String("/")) ||
+        url.hasQuery() || url.hasFragment())
+        return bad(QStringLiteral("only a host and a port may follow the scheme") + form);
+    NetworkDevice d;
+    d.rfc2217 = url.scheme().compare(kRfc2217Scheme, Qt::CaseInsensitive) == 0;
+    if (!d.rfc2217 && url.scheme().compare(kSocketScheme, Qt::CaseInsensitive) != 0)
+        return bad(QStringLiteral("not a valid network address") + form);
+    d.host = url.host();
+    d.port = static_cast<quint16>(url.port());
+    return d;
+}
+
+QString connectFailureReason(QAbstractSocket::SocketError error, const QString& systemText) {
+    switch (error) {
+    case QAbstractSocket::ConnectionRefusedError:
+        return QStringLiteral("connection refused (nothing listens at that port)");
+    case QAbstractSocket::HostNotFoundError:
+        return QStringLiteral("host name unknown");
+    case QAbstractSocket::SocketTimeoutError:
+        return QStringLiteral("timed out");
+    case QAbstractSocket::RemoteHostClosedError:
+        // ser2net does so when another connection holds its serial device.
+        return QStringLiteral("the server closed the connection at once (is its serial device in use?)");
+    case QAbstractSocket::NetworkError:
+        if (systemText.contains(QLatin1String("timed out"), Qt::CaseInsensitive))
+            return QStringLiteral("timed out");
+        return systemText.isEmpty() ? QStringLiteral("no route to host")
+                                    : QStringLiteral("no route to host (%1)").arg(systemText);
+    default:
+        return systemText.isEmpty() ? QStringLiteral("cannot connect")
+                                    : QStringLiteral("cannot connect: %1").arg(systemText);
+    }
+}
+
+NetTransport::NetTransport(const NetworkDevice& device, QObject* parent)
+    : QObject(parent), m_device(device), m_socket(new QTcpSocket(this)), m_timer(new QTimer(this)) {
+    m_socket->setReadBufferSize(kReadLimit);
+    m_socket->setProxy(QNetworkProxy::NoProxy);  // a terminal server is reached directly
+    m_timer->setSingleShot(true);
+    connect(m_socket, &QTcpSocket::connected, this, &NetTransport::onConnected);
+    connect(m_socket, &QTcpSocket::readyRead, this, &NetTransport::onReadyRead);
+    connect(m_socket, &QTcpSocket::errorOccurred, this, &NetTransport::onSocketError);
+    connect(m_socket, &QTcpSocket::disconnected, this, &NetTransport::onDisconnected);
+    connect(m_timer, &QTimer::timeout, this, &NetTransport::onTimeout);
+}
+
+NetTransport::~NetTransport() {
+    m_phase = Phase::Closed;
+    disconnect(m_socket, nullptr, this, nullptr);
+    close();
+}
+
+void NetTransport::connectToServer(const LineRequest& line, int timeoutMs) {
+    close();
+    m_phase = Phase::Connecting;
+    m_codec = rfc2217::Codec();
+    m_settingsSent = false;
+    m_line = line;
+    m_settings = PortSettings{static_cast<std::uint32_t>(line.baudRate), line.dataBits, line.parity, line.stopBits, 1};
+    m_timeoutMs = timeoutMs;
+    m_timer->start(timeoutMs);
+    m_socket->connectToHost(m_device.host, m_device.port);
+}
+
+void NetTransport::close() {
+    m_phase = Phase::Closed;
+    m_timer->stop();
+    m_pending.clear();
+    m_rx.clear();
+    if (m_socket->state() == QAbstractSocket::ConnectedState) {
+        // One last non-blocking push, as a serial port gets, and an orderly
+        // close: a server told by a reset may still hold its port a while
+        // and turn away the next connection.
+        m_socket->flush();
+        m_socket->disconnectFromHost();
+    }
+    if (m_socket->state() != QAbstractSocket::UnconnectedState)
+        m_socket->abort();
+}
+
+void NetTransport::onConnected() {
+    if (m_phase != Phase::Connecting)
+        return;
+    // Commands are a few bytes each, paced by the controller's answers:
+    // they go out at once rather than gathered.
+    m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    m_socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
+    if (!m_device.rfc2217) {
+        m_timer->stop();
+        m_phase = Phase::Ready;
+        emit ready();
+        return;
+    }
+    m_phase = Phase::Negotiating;
+    m_timer->start(kAnswerTimeoutMs);
+    send(m_codec.start());
+    pump();
+}
+
+void NetTransport::onTimeout() {
+    if (m_phase == Phase::Connecting) {
+        fail(QStringLiteral("timed out after %1 s (the server does not answer)").arg(m_timeoutMs / 1000.0));
+    } else {
+        // Whatever the server has not confirmed by now it never will: go on.
+        m_pending.clear();
+        if (m_phase == Phase::Negotiating) {
+            if (m_codec.comPort() != rfc2217::Codec::Agreement::Agreed)
+                emit settingRefused(QStringLiteral("The server did not agree to set the line (RFC 2217); "
+                                                   "the line runs with the server's own settings."));
+            m_phase = Phase::Ready;
+            emit ready();
+        }
+    }
+}
+
+void NetTransport::onReadyRead() {
+    pump();
+}
+
+void NetTransport::pump() {
+    if (m_phase == Phase::Closed)
+        return;
+    const Phase before = m_phase;
+    readSocket();
+    // Told once the reading is done: a handler may reopen or close.
+    if (before == Phase::Negotiating && m_phase == Phase::Ready)
+        emit ready();
+    else if (m_phase == Phase::Ready && !m_rx.isEmpty())
+        emit dataArrived();
+}
+
+void NetTransport::readSocket() {
+    while (m_rx.size() < kReadLimit && m_socket->bytesAvailable() > 0) {
+        const QByteArray chunk = m_socket->read(qMin<qint64>(m_socket->bytesAvailable(), 65536));
+        if (chunk.isEmpty())
+            break;
+        if (!m_device.rfc2217) {
+            m_rx.append(chunk);
+            continue;
+        }
+        rfc2217::Bytes data;
+        rfc2217::Bytes reply;
+        std::vector<rfc2217::Answer> answers;
+        m_codec.receive(reinterpret_cast<const std::uint8_t*>(chunk.constData()), static_cast<std::size_t>(chunk.size()),
+                        data, reply, answers);
+        m_rx.append(toByteArray(data));
+        if (!reply.empty())
+            send(reply);
+        if (!m_settingsSent && m_codec.comPort() == rfc2217::Codec::Agreement::Agreed)
+            sendSettings();
+        for (const rfc2217::Answer& a : answers)
+            handleAnswer(a);
+        if (m_phase == Phase::Negotiating && m_codec.comPort() == rfc2217::Codec::Agreement::Refused) {
+            emit settingRefused(QStringLiteral("The server refused to set the line (RFC 2217); "
+                                               "the line runs with the server's own settings."));
+            finishNegotiation();
+        }
+    }
+}
+
+void NetTransport::sendSettings() {
+    m_settingsSent = true;
+    using namespace rfc2217;
+    const std::uint8_t stopSize = m_line.stopBits == kStopBitsTwo ? 2 : m_line.stopBits == kStopBitsOneAndHalf ? 3 : 1;
+    m_pending = {
+        {kSetBaudRate, {}},
+        {kSetDataSize, {m_line.dataBits}},
+        {kSetParity, {static_cast<std::uint8_t>(m_line.parity + 1)}},
+        {kSetStopSize, {stopSize}},
+        {kSetControl, {kControlNoFlowControl}},
+    };
+    const Bytes baud = setBaudRate(static_cast<std::uint32_t>(m_line.baudRate));
+    m_pending[0].value.assign(baud.begin() + 4, baud.end() - 2);
+    Bytes out;
+    for (const Pending& p : m_pending) {
+        const Bytes c = comPortCommand(p.command, p.value);
+        out.insert(out.end(), c.begin(), c.end());
+    }
+    // RTS on, as a serial port is opened; not waited for: servers in front
+    // of a pseudo-terminal never confirm it.
+    const Bytes rts = comPortCommand(kSetControl, {kControlRtsOn});
+    out.insert(out.end(), rts.begin(), rts.end());
+    const Bytes purgeBoth = comPortCommand(kPurgeData, {kPurgeBoth});
+    out.insert(out.end(), purgeBoth.begin(), purgeBoth.end());
+    send(out);
+    m_timer->start(kAnswerTimeoutMs);
+}
+
+void NetTransport::reconfigure(const LineRequest& line) {
+    if (!isReady())
+        return;
+    m_line = line;
+    m_settings = PortSettings{static_cast<std::uint32_t>(line.baudRate), line.dataBits, line.parity, line.stopBits, 1};
+    if (m_device.rfc2217 && m_codec.comPort() == rfc2217::Codec::Agreement::Agreed)
+        sendSettings();
+}
+
+void NetTransport::handleAnswer(const rfc2217::Answer& answer) {
+    using namespace rfc2217;
+    for (auto it = m_pending.begin(); it != m_pending.end(); ++it) {
+        if (it->command != answer.command || (answer.command == kSetControl && it->value != answer.value))
+            continue;
+        if (it->value != answer.value) {
+            emit settingRefused(QStringLiteral("The server set %1 instead of %2.")
+                                    .arg(settingName(answer.command, answer.value),
+                                         settingName(answer.command, it->value)));
+            const std::uint8_t v = answer.value.empty() ? 0 : answer.value[0];
+            switch (answer.command) {
+            case kSetBaudRate: m_settings.baudRate = baudRateOf(answer.value); break;
+            case kSetDataSize: m_settings.dataBits = v; break;
+            case kSetParity: if (v >= 1 && v <= 5) m_settings.parity = static_cast<std::uint8_t>(v - 1); break;
+            case kSetStopSize:
+                m_settings.stopBits = v == 2 ? kStopBitsTwo : v == 3 ? kStopBitsOneAndHalf : kStopBitsOne;
+                break;
+            default: break;
+            }
+        }
+        m_pending.erase(it);
+        break;
+    }
+    if (m_pending.empty() && m_settingsSent)
+        finishNegotiation();
+}
+
+void NetTransport::finishNegotiation() {
+    m_timer->stop();
+    m_pending.clear();
+    if (m_phase == Phase::Negotiating)
+        m_phase = Phase::Ready;  // told by pump() once the reading is done
+}
+
+void NetTransport::fail(const QString& reason) {
+    close();
+    emit failed(reason);
+}
+
+void NetTransport::onSocketError(QAbstractSocket::SocketError error) {
+    if (m_phase == Phase::Connecting || m_phase == Phase::Negotiating) {
+        fail(connectFailureReason(error, m_socket->errorString()));
+    } else if (m_phase == Phase::Ready) {
+        const QString text = error == QAbstractSocket::RemoteHostClosedError
+                                 ? QStringLiteral("The server closed the connection.")
+                                 : QStringLiteral("The connection was lost: %1").arg(m_socket->errorString());
+        close();
+        emit lost(text);
+    }
+}
+
+void NetTransport::onDisconnected() {
+    onSocketError(QAbstractSocket::RemoteHostClosedError);
+}
+
+QByteArray NetTransport::read() {
+    QByteArray out;
+    out.swap(m_rx);
+    // What the socket held back while the link was full comes now.
+    if (m_socket->bytesAvailable() > 0)
+        QTimer::singleShot(0, this, &NetTransport::pump);
+    return out;
+}
+
+void NetTransport::purge(bool input, bool output) {
+    if (!isReady())
+        return;
+    if (input) {
+        m_rx.clear();
+        if (m_device.rfc2217) {
+            // The server's negotiation in what is dropped still counts.
+            readSocket();
+            m_rx.clear();
+        } else {
+            m_socket->read(m_socket->bytesAvailable());
+        }
+    }
+    if (m_device.rfc2217 && m_codec.comPort() == rfc2217::Codec::Agreement::Agreed && (input || output))
+        send(rfc2217::comPortCommand(rfc2217::kPurgeData, {input && output ? rfc2217::kPurgeBoth
+                                                           : input         ? rfc2217::kPurgeReceive
+                                                                           : rfc2217::kPurgeTransmit}));
+}
+
+bool NetTransport::write(const QByteArray& data) {
+    if (!isReady())
+        return false;
+    if (!m_device.rfc2217) {
+        if (m_socket->write(data) != data.size())
+            return false;
+    } else {
+        rfc2217::Bytes wire;
+        m_codec.encode(reinterpret_cast<const std::uint8_t*>(data.constData()), static_cast<std::size_t>(data.size()),
+                       wire);
+        if (m_socket->write(toByteArray(wire)) != static_cast<qint64>(wire.size()))
+            return false;
+    }
+    m_socket->flush();
+    return true;
+}
+
+void NetTransport::send(const rfc2217::Bytes& bytes) {
+    if (bytes.empty() || m_socket->state() != QAbstractSocket::ConnectedState)
+        return;
+    m_socket->write(toByteArray(bytes));
+    m_socket->flush();
+}
+
+qint64 NetTransport::bytesToWrite() const {
+    return m_socket->bytesToWrite();
+}
+
+QString NetTransport::errorString() const {
+    return m_socket->errorString();
+}
+
+}  // namespace veltra

@@ -1,0 +1,197 @@
+// Network ports end to end: veltra-sim behind a real ser2net on a loopback
+// port, in each form; a refused port and a listener that never accepts.
+// Every connection stays on 127.0.0.1.
+
+#include "client/veltra_client.h"
+#include "gui/cshutterpaneldlg.h"
+#include "gui/modal_watcher.h"
+#include "gui/panel_controls.h"
+#include "serial/ccomportlink.h"
+
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace veltra::test {
+namespace {
+
+constexpr int kWaitMs = 10000;
+
+quint16 freePort() {
+    QTcpServer s;
+    return s.listen(QHostAddress::LocalHost, 0) ? s.serverPort() : 0;
+}
+
+bool listening(quint16 port) {
+    QFile f("/proc/net/tcp");
+    const QByteArray entry = "0100007F:" + QByteArray::number(port, 16).toUpper().rightJustified(4, '0') + " 00000000:0000 0A";
+    return f.open(QIODevice::ReadOnly) && f.readAll().contains(entry);
+}
+
+// veltra-sim on a pseudo-terminal (at `pty`, a link that follows it), and
+// ser2net in front of it in one form at a time.
+class Ser2netTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        server = QStandardPaths::findExecutable("ser2net");
+        if (server.isEmpty()) server = QStandardPaths::findExecutable("ser2net", {"/usr/sbin", "/sbin", "/usr/local/sbin"});
+        if (server.isEmpty()) GTEST_SKIP() << "ser2net is not installed";
+        pty = dir.filePath("pty");
+        sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        sim.start(VELTRA_SIM_PATH, {"--link", pty});
+        ASSERT_TRUE(QTest::qWaitFor([&] { return sim.canReadLine(); }, kWaitMs));
+    }
+    void TearDown() override {
+        stopServer();
+        sim.terminate(), sim.waitForFinished(kWaitMs);
+    }
+    // The URL ser2net serves, or empty (and the test skipped) where it cannot start.
+    QString startServer(bool rfc2217) {
+        if (port == 0) port = freePort();
+        QFile cfg(dir.filePath("ser2net.yaml"));
+        cfg.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        cfg.write(QString("connection: &veltra\n  accepter: %1tcp,127.0.0.1,%2\n  connector: serialdev,%3,9600n81,local\n")
+                      .arg(rfc2217 ? "telnet(rfc2217)," : "").arg(port).arg(pty).toUtf8());
+        cfg.close();
+        server_.start(server, {"-n", "-c", cfg.fileName(), "-P", dir.filePath("ser2net.pid")});
+        if (!QTest::qWaitFor([&] { return listening(port) || server_.state() == QProcess::NotRunning; }, kWaitMs) ||
+            !listening(port)) {
+            skipReason = "ser2net did not start: " + server_.readAllStandardError().toStdString();
+            return {};
+        }
+        return QString("%1://127.0.0.1:%2").arg(rfc2217 ? "rfc2217" : "socket").arg(port);
+    }
+    void stopServer() {
+        if (server_.state() == QProcess::NotRunning) return;
+        server_.terminate();
+        server_.waitForFinished(kWaitMs);
+    }
+
+    QTemporaryDir dir;
+    QString server, pty;
+    QProcess sim, server_;
+    quint16 port = 0;
+    std::string skipReason;
+};
+
+#define START_SERVER(url, rfc2217)                              \
+    const QString url = startServer(rfc2217);                   \
+    if (url.isEmpty()) GTEST_SKIP() << skipReason
+
+// The same calls through the pseudo-terminal and through each form: the same
+// bytes each way, 0xFF included (a continuous repeat count, its echo and the
+// status reply that carries it).
+TEST_F(Ser2netTest, statusRepeatAndApply_throughEachForm_carryTheBytesOfTheLocalDevice) {
+    const auto run = [&](const QString& device) {
+        QByteArray sent, received;
+        Client c(ClientOptions{device, 9600, 2000, false});
+        c.setTrafficHandler([&](bool tx, const std::uint8_t* b, std::size_t n) {
+            (tx ? sent : received).append(reinterpret_cast<const char*>(b), qsizetype(n));
+        });
+        c.repeat(kContinuousText);
+        c.apply(c.status());
+        return std::pair(sent.toHex(' ').toStdString(), received.toHex(' ').toStdString());
+    };
+    const auto local = run(pty);
+    EXPECT_NE(local.first.find("fa f0 ff ff"), std::string::npos) << local.first << "\n" << local.second;
+    EXPECT_NE(local.second.find("f0 ff ff 00"), std::string::npos);  // the status reply's repeat count
+    for (const bool rfc2217 : {false, true}) {
+        START_SERVER(url, rfc2217);
+        EXPECT_EQ(run(url), local) << url.toStdString();
+        stopServer();
+    }
+}
+
+TEST_F(Ser2netTest, rfc2217_lineSettingsReachThePseudoTerminal_alsoWhenReopenedInPlace) {
+    START_SERVER(url, true);
+    CComPortLink link;
+    link.setDeviceName(url);
+    link.setWaitForConnection(true);
+    QStringList errors;
+    link.setErrorReporter([&](const QString& text) { errors << text; });
+    ASSERT_TRUE(link.OpenLink(1, 19200, 'E', 7, 2, kPanelEventMask, 64)) << link.lastOpenError().toStdString();
+    const auto line = [&] {
+        termios t{};
+        const int fd = ::open(QFile::encodeName(pty).constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+        ::tcgetattr(fd, &t), ::close(fd);
+        return std::pair(cfgetospeed(&t), t.c_cflag & CSTOPB);  // a pseudo-terminal keeps no parity nor data size
+    };
+    EXPECT_EQ(line(), std::pair(speed_t(B19200), tcflag_t(CSTOPB)));
+    EXPECT_EQ(link.GetLineSettings(), (PortSettings{19200, 7, kParityEven, kStopBitsTwo, 1}));
+    ASSERT_TRUE(link.OpenLink(1, 4800, 'N', 8, 1, kPanelEventMask, 64));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return line() == std::pair(speed_t(B4800), tcflag_t(0)); }, kWaitMs));
+    EXPECT_TRUE(errors.isEmpty()) << errors.join("\n").toStdString();
+}
+
+// The panel on rfc2217://: ready; the server stopped: disconnected with the
+// loss's one box; started again: ready within two seconds, no box for the tries.
+TEST_F(Ser2netTest, panelOnRfc2217_serverStoppedAndStartedAgain_isReadyAgainByItself) {
+    START_SERVER(url, true);
+    ModalWatcher watcher;
+    CShutterPanelDlg dlg(PanelOptions{{url, "/nonexistent/com2", "/nonexistent/com3", "/nonexistent/com4"}, nullptr});
+    dlg.startUp(), dlg.show();
+    const auto status = [&] { return dlg.state().ports[0].status; };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return status() == "Ready for Veltra"; }, kWaitMs));
+    EXPECT_EQ(dlg.control(ctl::kStatusCom1)->toolTip(), "COM1: " + url);
+    stopServer();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return status() == "Disconnected"; }, kWaitMs));
+    EXPECT_EQ(dlg.state().ports[0].tooltip, "Reconnecting\u2026");
+    ASSERT_EQ(watcher.boxes.size(), 1u);
+    EXPECT_TRUE(watcher.boxes[0].text.contains("The server closed the connection.")) << watcher.boxes[0].text.toStdString();
+    const QDeadlineTimer twoSeconds(2000);
+    ASSERT_EQ(startServer(true), url);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return status() == "Ready for Veltra"; }, kWaitMs));
+    EXPECT_FALSE(twoSeconds.hasExpired());
+    EXPECT_EQ(watcher.boxes.size(), 1u);
+}
+
+// A refused port and a listener whose accept backlog is full (the kernel
+// drops the attempts): start-up returns at once, the first says so at once,
+// the second gives up after the connect timeout; neither shows a box.
+TEST(NetworkFailureTest, refusedAndNeverAnswered_eachTheirReasonWithoutFreezingThePanel) {
+    const int full = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET, a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ASSERT_EQ(::bind(full, reinterpret_cast<sockaddr*>(&a), len), 0);
+    ASSERT_EQ(::listen(full, 0), 0);
+    ::getsockname(full, reinterpret_cast<sockaddr*>(&a), &len);
+    QTcpSocket filler;  // takes the one place in the queue
+    filler.connectToHost(QHostAddress::LocalHost, ntohs(a.sin_port));
+    ASSERT_TRUE(filler.waitForConnected(kWaitMs));
+
+    ModalWatcher watcher;
+    const QString never = QString("socket://127.0.0.1:%1").arg(ntohs(a.sin_port));
+    const QString refused = QString("rfc2217://127.0.0.1:%1").arg(freePort());
+    CShutterPanelDlg dlg(PanelOptions{{never, refused, "/nonexistent/com3", "/nonexistent/com4"}, nullptr});
+    const QDeadlineTimer soon(1000);
+    dlg.startUp(), dlg.show();
+    EXPECT_FALSE(soon.hasExpired());
+    const auto tip = [&](int i) { return QString::fromStdString(dlg.state().ports[std::size_t(i)].tooltip); };
+    EXPECT_EQ(tip(0), "COM1 (" + never + "): connecting\u2026");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tip(1).contains("refused"); }, kWaitMs)) << tip(1).toStdString();
+    EXPECT_EQ(tip(1), "COM2 (" + refused + "): connection refused (nothing listens at that port)");
+    EXPECT_TRUE(tip(0).endsWith("connecting\u2026"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !tip(0).endsWith("connecting\u2026"); }, kWaitMs));
+    EXPECT_EQ(tip(0), "COM1 (" + never + "): timed out after 5 s (the server does not answer)");
+    EXPECT_EQ(dlg.state().ports[0].status, "Disconnected");
+    EXPECT_TRUE(watcher.boxes.empty());
+    ::close(full);
+}
+
+}  // namespace
+}  // namespace veltra::test

@@ -1,0 +1,202 @@
+// The RFC 2217 codec on bytes alone, and the names and reasons of network ports.
+
+#include "rfc2217/rfc2217_codec.h"
+#include "serial/ccomportlink.h"
+#include "serial/net_transport.h"
+
+#include <QByteArray>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <tuple>
+
+namespace veltra::test {
+namespace {
+
+using rfc2217::Answer;
+using rfc2217::Bytes;
+using rfc2217::Codec;
+
+Bytes hex(const char* text) {
+    const QByteArray b = QByteArray::fromHex(text);
+    return Bytes(b.begin(), b.end());
+}
+
+struct Received {
+    Bytes data, reply;
+    std::vector<Answer> answers;
+    bool operator==(const Received&) const = default;
+};
+
+Received feed(Codec& c, const Bytes& stream, std::vector<std::size_t> cuts) {
+    Received r;
+    cuts.push_back(stream.size());
+    std::size_t from = 0;
+    for (const std::size_t to : cuts) {
+        c.receive(stream.data() + from, to - from, r.data, r.reply, r.answers);
+        from = to;
+    }
+    return r;
+}
+
+// ser2net's greeting, its answers to a baud rate (one with an escaped 0xFF in
+// its value), data with 0xFF, a NOP, and a subnegotiation of another option.
+const Bytes kServerStream = hex(
+    "fffb03 fffd03 fffb01 fffe01 fffd00 fffb00 fffd2c"
+    "fffa2c65 00002580 fff0  fffa2c65 0000ffff00 fff0"
+    "cc ffff 0d 00 fff1 fffa1801fff0 fa");
+
+TEST(Rfc2217CodecTest, serverStreamCutAnywhere_givesTheSameDataRepliesAndAnswers) {
+    Codec whole;
+    whole.start();
+    const Received expected = feed(whole, kServerStream, {});
+    // Echo refused, go-ahead suppression both ways; binary and the COM port
+    // option were asked for by start() and are not answered again.
+    EXPECT_EQ(expected.reply, hex("fffd03 fffb03 fffe01"));
+    EXPECT_EQ(expected.data, hex("ccff0d00fa"));  // binary: a NUL after CR is data
+    EXPECT_EQ(expected.answers, (std::vector<Answer>{{1, hex("00002580")}, {1, hex("0000ff00")}}));
+    EXPECT_EQ(whole.comPort(), Codec::Agreement::Agreed);
+    for (std::size_t cut = 1; cut < kServerStream.size(); ++cut) {
+        Codec c;
+        c.start();
+        EXPECT_EQ(feed(c, kServerStream, {cut}), expected) << "cut at " << cut;
+    }
+    std::vector<std::size_t> everyByte;
+    for (std::size_t i = 1; i < kServerStream.size(); ++i) everyByte.push_back(i);
+    Codec bytewise;
+    bytewise.start();
+    EXPECT_EQ(feed(bytewise, kServerStream, everyByte), expected);
+}
+
+TEST(Rfc2217CodecTest, negotiation_isAnsweredOncePerChange) {
+    struct Row {
+        const char* received;
+        const char* reply;
+        Codec::Agreement comPort;
+    };
+    const Row rows[] = {
+        {"fffd18 fffd18", "fffc18", Codec::Agreement::Pending},       // DO terminal type: WONT, once
+        {"fffb18", "fffe18", Codec::Agreement::Pending},              // WILL terminal type: DONT
+        {"fffd2c fffd2c", "", Codec::Agreement::Agreed},              // asked for, so agreed silently
+        {"fffe2c", "", Codec::Agreement::Refused},                    // refused before agreeing
+        {"fffd2c fffe2c", "fffc2c", Codec::Agreement::Refused},       // withdrawn after agreeing
+        {"fffd03 fffd03 fffe03", "fffb03 fffc03", Codec::Agreement::Pending},
+        {"fffc00 fffb00", "fffd00", Codec::Agreement::Pending},       // binary from the server: refused, offered again
+    };
+    for (const Row& row : rows) {
+        Codec c;
+        EXPECT_EQ(c.start(), hex("fffb2c fffb00 fffd00"));
+        const Received r = feed(c, hex(row.received), {});
+        EXPECT_EQ(r.reply, hex(row.reply)) << row.received;
+        EXPECT_TRUE(r.data.empty()) << row.received;
+        EXPECT_EQ(c.comPort(), row.comPort) << row.received;
+    }
+}
+
+TEST(Rfc2217CodecTest, dataAndCommands_escapeEvery0xFF) {
+    Codec binary;
+    binary.start();
+    feed(binary, hex("fffd00"), {});  // the server takes binary
+    Codec text;                       // it does not (yet): a CR goes out as CR NUL
+    struct Row {
+        const Codec* codec;
+        const char* data;
+        const char* wire;
+    };
+    for (const Row& row : {Row{&binary, "faf0ffff", "faf0ffffffff"}, Row{&binary, "0d", "0d"}, Row{&text, "ee0dff", "ee0d00ffff"}}) {
+        Bytes out;
+        const Bytes data = hex(row.data);
+        row.codec->encode(data.data(), data.size(), out);
+        EXPECT_EQ(out, hex(row.wire)) << row.data;
+    }
+    EXPECT_EQ(rfc2217::setBaudRate(0xFF00), hex("fffa2c01 0000ffff00 fff0"));
+    EXPECT_EQ(rfc2217::comPortCommand(rfc2217::kPurgeData, {3}), hex("fffa2c0c03fff0"));
+    // The server's data with a NUL after CR while not binary: the NUL is padding.
+    Codec c;
+    EXPECT_EQ(feed(c, hex("0d00ee0d0a"), {}).data, hex("0dee0d0a"));
+}
+
+TEST(NetworkDeviceTest, namesOfBothFormsAreParsedAndOthersRefusedWithTheForm) {
+    struct Row {
+        const char* name;
+        bool valid, rfc2217;
+        const char* host;
+        int port;
+    };
+    const Row rows[] = {
+        {"socket://127.0.0.1:7000", true, false, "127.0.0.1", 7000},
+        {"rfc2217://[::1]:4001", true, true, "::1", 4001},
+        {"RFC2217://lab-pc.example:65535/", true, true, "lab-pc.example", 65535},
+        {"socket://::1:7000", false, false, "", 0},
+        {"socket://lab-pc", false, false, "", 0},
+        {"socket://lab-pc:0", false, false, "", 0},
+        {"socket://lab-pc:70000", false, false, "", 0},
+        {"socket://user@lab-pc:7000", false, false, "", 0},
+        {"rfc2217://lab-pc:7000/ttyS0", false, false, "", 0},
+    };
+    for (const Row& row : rows) {
+        EXPECT_TRUE(isNetworkDevice(row.name)) << row.name;
+        QString why;
+        const auto d = parseNetworkDevice(row.name, &why);
+        ASSERT_EQ(d.has_value(), row.valid) << row.name;
+        if (d)
+            EXPECT_EQ(std::tuple(d->rfc2217, d->host, int(d->port)), std::tuple(row.rfc2217, QString(row.host), row.port));
+        else
+            EXPECT_TRUE(why.contains("socket://HOST:PORT or rfc2217://HOST:PORT")) << why.toStdString();
+    }
+    EXPECT_FALSE(isNetworkDevice("/dev/ttyUSB0"));
+    EXPECT_FALSE(isNetworkDevice("/tmp/socket://x"));
+}
+
+// Each cause its own words; the name case is the resolver's error as Qt reports it.
+TEST(NetworkDeviceTest, connectFailures_eachHaveTheirOwnReason) {
+    using E = QAbstractSocket::SocketError;
+    const std::tuple<E, const char*, const char*> rows[] = {
+        {E::ConnectionRefusedError, "Connection refused", "connection refused (nothing listens at that port)"},
+        {E::HostNotFoundError, "Host not found", "host name unknown"},
+        {E::NetworkError, "Network unreachable", "no route to host (Network unreachable)"},
+        {E::NetworkError, "Connection timed out", "timed out"},
+        {E::SocketTimeoutError, "", "timed out"},
+    };
+    for (const auto& [error, text, reason] : rows)
+        EXPECT_EQ(connectFailureReason(error, text).toStdString(), reason);
+}
+
+// A server that agrees to the option and then answers nothing: the link gives
+// the settings up after a while and carries data, 0xFF escaped both ways.
+TEST(Rfc2217LinkTest, unansweredSettings_areGivenUpAndDataFlowsEscaped) {
+    QTcpServer server;
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
+    QTcpSocket* peer = nullptr;
+    QByteArray heard;
+    QObject::connect(&server, &QTcpServer::newConnection, [&] {
+        peer = server.nextPendingConnection();
+        QObject::connect(peer, &QTcpSocket::readyRead, [&] { heard += peer->readAll(); });
+        peer->write(QByteArray::fromHex("fffd2c fffd00 fffb00"));
+    });
+    CComPortLink link;
+    link.setDeviceName(QString("rfc2217://127.0.0.1:%1").arg(server.serverPort()));
+    link.setWaitForConnection(true);
+    QStringList errors;
+    link.setErrorReporter([&](const QString& text) { errors << text; });
+    std::vector<int> received;
+    link.setByteHandler([&](int byte, int) { received.push_back(byte); });
+    ASSERT_TRUE(link.OpenLink(1, 19200, 'N', 8, 1, kPanelEventMask, 64)) << link.lastOpenError().toStdString();
+    ASSERT_TRUE(link.StartMonitor());
+    EXPECT_TRUE(heard.startsWith(QByteArray::fromHex("fffb2c fffb00 fffd00"))) << heard.toHex().toStdString();
+    EXPECT_TRUE(heard.contains(QByteArray::fromHex("fffa2c0100004b00fff0")));  // 19200 baud
+    heard.clear();
+    const quint8 repeatContinuous[] = {0xFA, 0xF0, 0xFF, 0xFF};
+    ASSERT_TRUE(link.QueueWrite(repeatContinuous, 4));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return heard.endsWith(QByteArray::fromHex("faf0ffffffff")); }, 5000))
+        << heard.toHex().toStdString();
+    peer->write(QByteArray::fromHex("faf0ffffffff0d"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return received == std::vector<int>{0xFA, 0xF0, 0xFF, 0xFF, 0x0D}; }, 5000));
+    EXPECT_TRUE(errors.isEmpty()) << errors.join("\n").toStdString();
+}
+
+}  // namespace
+}  // namespace veltra::test
