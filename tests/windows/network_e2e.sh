@@ -1,0 +1,107 @@
+#!/usr/bin/env bash
+# The Windows programs end to end under Wine, through a network port:
+# veltra-sim (the Linux build's) on a pseudo-terminal, ser2net serving it as
+# rfc2217:// on a loopback port. veltractl.exe must print what the Linux
+# veltractl prints and put the same bytes on the line; veltra-utility.exe,
+# under Xvfb, must get the Online answer that makes COM1 "Ready for Veltra"
+# (a screenshot is saved).
+#   network_e2e.sh WINE_RUN PREFIX WINDOWS_BIN LINUX_SIM LINUX_VELTRACTL OUT_DIR
+# Exit 77 (skipped) where ser2net or Xvfb is missing.
+set -uo pipefail
+wine_run=$1 prefix=$2 winbin=$3 sim=$4 ctl=$5 out=$6
+
+for exe in "$sim" "$ctl"; do
+  [ -x "$exe" ] || { echo "$exe is missing: build the Linux programs first (make build)"; exit 1; }
+done
+ser2net=$(PATH=$PATH:/usr/sbin:/sbin command -v ser2net) || { echo "ser2net is not installed"; exit 77; }
+command -v Xvfb >/dev/null || { echo "Xvfb is not installed"; exit 77; }
+
+rm -rf "$out"
+mkdir -p "$out"
+cd "$out" || exit 1
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+  wait 2>/dev/null
+}
+trap cleanup EXIT
+wait_for() {  # wait_for SECONDS COMMAND...: polls a condition with a deadline
+  local deadline=$((SECONDS + $1)); shift
+  until "$@"; do
+    [ $SECONDS -lt $deadline ] || return 1
+    sleep 0.1
+  done
+}
+failed=0
+check() {  # check NAME COMMAND...
+  local name=$1 output
+  shift
+  if output=$("$@" 2>&1); then
+    echo "ok    $name"
+  else
+    failed=$((failed + 1)); echo "FAIL  $name"; [ -n "$output" ] && sed 's/^/      /' <<<"$output"
+  fi
+}
+wine() { "$wine_run" "$prefix" "$@"; }
+
+"$sim" --link "$out/pty" >sim.log 2>&1 &
+pids+=($!)
+wait_for 10 test -e "$out/pty" || { echo "veltra-sim did not start"; cat sim.log; exit 1; }
+port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+printf 'connection: &veltra\n  accepter: telnet(rfc2217),tcp,127.0.0.1,%s\n  connector: serialdev,%s,9600n81,local\n' \
+  "$port" "$out/pty" >ser2net.yaml
+"$ser2net" -n -c ser2net.yaml -P "$out/ser2net.pid" >ser2net.log 2>&1 &
+pids+=($!)
+listening() { ss -Hltn "sport = :$port" | grep -q .; }
+wait_for 10 listening || { echo "ser2net did not listen on 127.0.0.1:$port"; cat ser2net.log; exit 1; }
+url=rfc2217://127.0.0.1:$port
+
+# What each veltractl prints, and the bytes each way without the times.
+linux() { "$ctl" --device "$url" "$@"; }
+windows() { wine "$winbin/veltractl.exe" --device "$url" "$@" | tr -d '\r'; }
+same_output() {  # same_output ARGS...: both print the same and both succeed
+  local l w
+  l=$(linux "$@") || { echo "Linux veltractl failed: $l"; return 1; }
+  w=$(windows "$@") || { echo "veltractl.exe failed: $w"; return 1; }
+  diff <(echo "$l") <(echo "$w")
+}
+traced_bytes() {  # traced_bytes linux|windows ARGS...: the traced lines, times cut off
+  local who=$1
+  shift
+  "$who" --trace "$@" 2>&1 >/dev/null | tr -d '\r' | cut -d' ' -f2-
+}
+
+check "veltractl.exe --version" test "$(wine "$winbin/veltractl.exe" --version | tr -d '\r')" = "$("$ctl" --version)"
+check "veltractl.exe --help names COM ports, not /dev/ttyS" \
+  bash -c "out=\$(\"$wine_run\" \"$prefix\" \"$winbin/veltractl.exe\" --help) && grep -q COM <<<\"\$out\" && ! grep -q /dev/ttyS <<<\"\$out\""
+check "status --json: the same output" same_output status --json
+
+# A rig file with settings other than the start-up ones, read back from the controller.
+linux mode nd 12 >/dev/null && linux timer delay 00:00:01.250.0 >/dev/null && linux repeat 7 >/dev/null &&
+  linux read-config rig.cfg >/dev/null || { echo "could not make rig.cfg"; exit 1; }
+linux restore-defaults >/dev/null
+traced_bytes linux apply rig.cfg --verify >linux.trace
+l=$(linux status --json)
+linux restore-defaults >/dev/null
+traced_bytes windows apply rig.cfg --verify >windows.trace
+check "apply rig.cfg --verify: the same bytes each way" diff linux.trace windows.trace
+check "apply rig.cfg --verify: the controller as the Linux build left it" test "$(linux status --json)" = "$l"
+check "apply rig.cfg --verify: the same output" same_output apply rig.cfg --verify
+
+# The panel under Xvfb, COM1 on the network port.
+display=:$((150 + RANDOM % 100))
+Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >xvfb.log 2>&1 &
+pids+=($!)
+wait_for 10 test -S "/tmp/.X11-unix/X${display#:}" || { echo "Xvfb did not start"; exit 1; }
+DISPLAY=$display "$wine_run" "$prefix" "$winbin/veltra-utility.exe" --port "1=$url" --traffic-log "$out/traffic.log" >utility.log 2>&1 &
+utility=$!
+pids+=($utility)
+# "Ready for Veltra" follows the Online answer on COM1, which the traffic log shows.
+online_answered() { grep -qE " RX COM1( [0-9A-F]{2})* EE( |$)" traffic.log 2>/dev/null; }
+check "veltra-utility.exe: the Online answer on COM1 (\"Ready for Veltra\")" wait_for 60 online_answered
+# The window as it stands once ready; its caption finds it, else the whole screen.
+DISPLAY=$display import -window "Veltra Utility - COM v1.12" panel.png 2>/dev/null ||
+  DISPLAY=$display import -window root panel.png
+check "screenshot saved to $out/panel.png" test -s panel.png
+kill "$utility" 2>/dev/null
+[ "$failed" -eq 0 ]
