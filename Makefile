@@ -65,7 +65,11 @@ windows: deps
 windows-package: windows
 	cpack --preset windows
 
+# The end-to-end test runs the Linux build's veltra-sim and veltractl beside
+# the Windows programs.
 windows-test: windows-package
+	cmake --preset dev
+	cmake --build --preset dev --target veltra-sim veltractl
 	scripts/windows-test
 
 clean:
