@@ -44,6 +44,15 @@ check() {  # check NAME COMMAND...
 }
 wine() { "$wine_run" "$prefix" "$@"; }
 
+# Wine takes its display when its server starts: the server of this prefix
+# starts here, with the display every program of this test gets.
+display=:$((150 + RANDOM % 100))
+Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >xvfb.log 2>&1 &
+pids+=($!)
+wait_for 10 test -S "/tmp/.X11-unix/X${display#:}" || { echo "Xvfb did not start"; exit 1; }
+export DISPLAY=$display
+WINEPREFIX=$prefix wineserver -w
+
 "$sim" --link "$out/pty" >sim.log 2>&1 &
 pids+=($!)
 wait_for 10 test -e "$out/pty" || { echo "veltra-sim did not start"; cat sim.log; exit 1; }
@@ -88,20 +97,22 @@ check "apply rig.cfg --verify: the same bytes each way" diff linux.trace windows
 check "apply rig.cfg --verify: the controller as the Linux build left it" test "$(linux status --json)" = "$l"
 check "apply rig.cfg --verify: the same output" same_output apply rig.cfg --verify
 
-# The panel under Xvfb, COM1 on the network port.
-display=:$((150 + RANDOM % 100))
-Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >xvfb.log 2>&1 &
-pids+=($!)
-wait_for 10 test -S "/tmp/.X11-unix/X${display#:}" || { echo "Xvfb did not start"; exit 1; }
-DISPLAY=$display "$wine_run" "$prefix" "$winbin/veltra-utility.exe" --port "1=$url" --traffic-log "$out/traffic.log" >utility.log 2>&1 &
+# The panel, COM1 on the network port.
+"$wine_run" "$prefix" "$winbin/veltra-utility.exe" --port "1=$url" --traffic-log "$out/traffic.log" >utility.log 2>&1 &
 utility=$!
 pids+=($utility)
 # "Ready for Veltra" follows the Online answer on COM1, which the traffic log shows.
-online_answered() { grep -qE " RX COM1( [0-9A-F]{2})* EE( |$)" traffic.log 2>/dev/null; }
+online_answered() { grep -qE " RX COM1 [^ ]+( [0-9A-F]{2})* EE( |$)" traffic.log 2>/dev/null; }
 check "veltra-utility.exe: the Online answer on COM1 (\"Ready for Veltra\")" wait_for 60 online_answered
-# The window as it stands once ready; its caption finds it, else the whole screen.
-DISPLAY=$display import -window "Veltra Utility - COM v1.12" panel.png 2>/dev/null ||
-  DISPLAY=$display import -window root panel.png
+# The panel's window once it is on the screen (Wine maps it after the ports
+# have opened).
+window_id() { xwininfo -name "Veltra Utility - COM v1.12" 2>/dev/null | sed -n 's/^xwininfo: Window id: \(0x[0-9a-f]*\).*/\1/p'; }
+viewable() { xwininfo -name "Veltra Utility - COM v1.12" 2>/dev/null | grep -q "Map State: IsViewable"; }
+if wait_for 60 viewable; then
+  import -window "$(window_id)" panel.png
+else
+  echo "the windows on the screen:"; xwininfo -root -tree | grep '"'
+fi
 check "screenshot saved to $out/panel.png" test -s panel.png
 kill "$utility" 2>/dev/null
 [ "$failed" -eq 0 ]
