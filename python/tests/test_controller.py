@@ -8,7 +8,6 @@ import json
 import os
 import signal
 import subprocess
-import sys
 import threading
 import time
 
@@ -87,13 +86,10 @@ def test_verify_raises_verify_error_naming_the_field(line):
 
 def test_status_reply_out_of_range_is_a_reply_error_and_writes_no_file(line, tmp_path):
     with veltra.Controller(line.path) as c:
-        for call in (c.status, lambda: c.read_config(tmp_path / "read.cfg")):
-            on_line(line, H("CC"), lambda: line.send(H("CC") + b"\xff" * 19))
-            with pytest.raises(veltra.ReplyError) as e:
-                call()
-            assert isinstance(e.value, veltra.Error)
-            for field in ("mode", "trigger", "sync", "delay hours", "exposure milliseconds", "running_option"):
-                assert field in str(e.value)
+        on_line(line, H("CC"), lambda: line.send(H("CC") + b"\xff" * 19))
+        with pytest.raises(veltra.ReplyError) as e:
+            c.read_config(tmp_path / "read.cfg")
+    assert isinstance(e.value, veltra.Error) and "delay hours" in str(e.value) and "running_option" in str(e.value)
     assert not (tmp_path / "read.cfg").exists()
 
 
@@ -112,17 +108,13 @@ def test_apply_with_verify_round_trips_a_file(sim, tmp_path):
     assert veltra.Config.from_status(status) == veltra.Config(**{**wanted.__dict__, "selected_timer": None})
 
 
-def test_config_file_cut_short_is_refused(tmp_path):
+def test_config_file_cut_short_or_missing_or_with_an_unknown_name_is_refused(tmp_path):
     veltra.Config().save(tmp_path / "a.cfg")
-    data = (tmp_path / "a.cfg").read_bytes()
-    (tmp_path / "short.cfg").write_bytes(data[:-1])
+    (tmp_path / "short.cfg").write_bytes((tmp_path / "a.cfg").read_bytes()[:-1])
     with pytest.raises(veltra.ConfigFileError, match="past its end"):
         veltra.Config.load(tmp_path / "short.cfg")
     with pytest.raises(veltra.ConfigFileError):
         veltra.Config.load(tmp_path / "missing.cfg")
-
-
-def test_config_with_an_unknown_name_is_refused_before_writing(tmp_path):
     with pytest.raises(ValueError, match="Trigger input"):
         veltra.Config(trigger="sideways").save(tmp_path / "x.cfg")
     assert not (tmp_path / "x.cfg").exists()
@@ -169,18 +161,11 @@ def test_silent_line_times_out_also_in_a_worker(line):
     assert in_thread(status_on_silent_line) < 0.2 + 0.5
 
 
-def test_port_held_by_another_program_is_in_use(sim):
-    holder = subprocess.Popen([sys.executable, "-c",
-                               "import sys, veltra; c = veltra.Controller(sys.argv[1]); print('held', flush=True); "
-                               "sys.stdin.read()", sim], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
-    try:
-        assert holder.stdout.readline().strip() == "held"
+def test_port_held_is_in_use(sim):  # by another program: the command-line tests
+    with veltra.Controller(sim):
         with pytest.raises(veltra.PortError) as e:
             veltra.Controller(sim)
-        assert e.value.reason == "in use" and isinstance(e.value, OSError) and e.value.errno == errno.EBUSY
-    finally:
-        holder.stdin.close(), holder.wait(WAIT)
-    veltra.Controller(sim).close()  # free again once the other program left
+    assert e.value.reason == "in use" and isinstance(e.value, OSError) and e.value.errno == errno.EBUSY
 
 
 def test_relative_device_path_is_taken_from_the_working_folder(sim, tmp_path, monkeypatch):
@@ -194,11 +179,9 @@ def test_relative_device_path_is_taken_from_the_working_folder(sim, tmp_path, mo
 
 
 REFUSED = [
-    (lambda c: c.set_timer("delay", "06:00:00.000.0"), ValueError, "Hours number must be less than 6"),
     (lambda c: c.set_timer("delay", td(hours=5, microseconds=100)), ValueError, "5 hours"),
     (lambda c: c.set_timer("exposure", td(microseconds=50)), ValueError, "tenths of a millisecond"),
     (lambda c: c.set_timer("exposure", td(seconds=-1)), ValueError, "negative"),
-    (lambda c: c.set_timer("exposure", "1:2"), ValueError, "HH:MM:SS.mmm.t"),
     (lambda c: c.set_timer("cycle", "00:00:00.000.0"), ValueError, "delay"),
     (lambda c: c.mode("nd", steps=145), ValueError, "0 to 144"),
     (lambda c: c.mode("nd", steps=-1), ValueError, "0 to 144"),
@@ -292,12 +275,7 @@ def test_close_releases_the_port_on_exit_and_on_garbage_collection(sim):
     assert not c.port_open
     with pytest.raises(veltra.PortError, match="closed"):
         c.open_shutter()
-    c = veltra.Controller(sim)
-    c.close()
-    c = veltra.Controller(sim)  # opens: the first released it
-    del c
-    gc.collect()
-    veltra.Controller(sim).close()  # opens: nothing holds it
+    veltra.Controller(sim).close()  # opens: the first released it
 
 
 def test_controller_dropped_in_a_worker_then_a_new_one(sim):
@@ -310,7 +288,7 @@ def test_controller_dropped_in_a_worker_then_a_new_one(sim):
     held = in_thread(lambda: veltra.Controller(sim))  # made in a worker, used and dropped here
     assert held.status().shutter == "close"
     del held
-    gc.collect()
+    gc.collect()  # released: the next one opens
     with veltra.Controller(sim) as c:
         assert c.status().shutter == "close"
         assert in_thread(c.status).shutter == "close"  # made here, used in a worker
@@ -319,11 +297,13 @@ def test_controller_dropped_in_a_worker_then_a_new_one(sim):
 def test_two_threads_on_one_controller_take_turns_while_a_third_uses_another():
     procs = [start_sim() for _ in range(2)]
     try:
-        with veltra.Controller(procs[0][1]) as shared, veltra.Controller(procs[1][1]) as other:
-            results = {0: [], 1: [], 2: []}
-            targets = [shared, shared, other]
-            threads = [threading.Thread(target=lambda i=i: results[i].extend(targets[i].status().mode for _ in range(30)))
-                       for i in range(3)]
+        def reads(c):
+            return [c.status().mode for _ in range(30)]
+
+        with veltra.Controller(procs[0][1]) as shared:
+            work = [lambda: reads(shared)] * 2 + [lambda: reads(veltra.Controller(procs[1][1]))]  # one of its own
+            results = {}
+            threads = [threading.Thread(target=lambda i=i: results.__setitem__(i, work[i]())) for i in range(3)]
             for t in threads:
                 t.start()
             for t in threads:
@@ -338,19 +318,14 @@ def test_a_forked_child_is_told_not_hung(sim):
     with veltra.Controller(sim) as c:
         c.status()
         pid = os.fork()
-        if pid == 0:  # the child: no Qt thread of its own
+        if pid == 0:  # the child: no Qt thread of its own; the alarm ends it should it hang
+            signal.alarm(int(WAIT))
             try:
                 veltra.Controller(sim)
-                code = 1
-            except veltra.PortError as e:
-                code = 0 if "forked" in str(e) else 2
-            os._exit(code)
-        deadline = time.monotonic() + WAIT
-        while (done := os.waitpid(pid, os.WNOHANG))[0] == 0 and time.monotonic() < deadline:
-            time.sleep(0.02)
-        if done[0] == 0:
-            os.kill(pid, signal.SIGKILL), os.waitpid(pid, 0)
-        assert done[0] == pid and os.waitstatus_to_exitcode(done[1]) == 0
+                os._exit(1)
+            except BaseException as e:  # noqa: B036 - the child only reports
+                os._exit(0 if isinstance(e, veltra.PortError) and "forked" in str(e) else 2)
+        assert os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1]) == 0
         assert c.status().shutter == "close"  # the parent's Controller goes on
 
 
