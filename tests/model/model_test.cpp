@@ -161,7 +161,7 @@ TEST(ReceivedLog, KeepsTheNewestLinesDroppingTheOldestInBlocksBehindANotice) {
     }
 }
 
-TEST(ReceivedLog, ClearStartsOverAndALowerLimitDropsAtOnce) {
+TEST(ReceivedLog, ALowerLimitDropsAtOnceAndClearStartsOver) {
     ReceivedLog log(1000);
     for (int i = 0; i < 1000; ++i) log.append("line " + std::to_string(i));
     const auto generation = log.generation();
@@ -173,11 +173,8 @@ TEST(ReceivedLog, ClearStartsOverAndALowerLimitDropsAtOnce) {
     EXPECT_EQ(log.appendedLines(), 1000u);
     EXPECT_EQ(log.generation(), generation);  // dropping is not a clear
     EXPECT_EQ(log.line(log.size()), "");       // a row a view counted before the drop
-    log.clear();
-    EXPECT_TRUE(log.empty());
-    EXPECT_EQ(std::pair(log.droppedLines(), log.generation()), std::pair(std::uint64_t{0}, generation + 1));
-    log.append("x");
-    EXPECT_EQ(std::pair(log.size(), std::string(log.line(0))), std::pair(std::size_t{1}, std::string("x")));
+    log.clear();  // what a view sees of it: the log view's test
+    EXPECT_EQ(std::tuple(log.empty(), log.droppedLines(), log.generation()), std::tuple(true, 0u, generation + 1));
 }
 
 TEST(ReceivedLog, MemoryFollowsTheLinesKeptNotTheLinesSeen) {
