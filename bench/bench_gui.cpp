@@ -15,13 +15,21 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEvent>
+#include <QEventLoop>
+#include <QTimer>
 #include <QScrollBar>
 
 #include <benchmark/benchmark.h>
 
+#include <poll.h>
+#include <pty.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
 #include <cstdint>
 #include <cstdio>
 #include <vector>
@@ -180,6 +188,120 @@ void BM_ReceiveOntoLog(benchmark::State& state) {
         state.SkipWithError("the list does not show the newest line");
 }
 BENCHMARK(BM_ReceiveOntoLog)->ArgName("lines")->Arg(1'000'000)->Arg(0)->MinTime(5.0)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+// Records, at each paint of the list's viewport, when it was and how many
+// lines the log had taken by then: what the operator can see at that moment.
+struct PaintProbe : QObject {
+    const veltra::ReceivedLog* log = nullptr;
+    std::vector<std::pair<std::chrono::steady_clock::time_point, std::uint64_t>> paints;
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::Paint)
+            paints.emplace_back(std::chrono::steady_clock::now(), log->appendedLines());
+        return false;
+    }
+};
+
+// The panel on a pseudo-terminal at full line rate: 19200 baud of status
+// replies (20 bytes each, written as the wire paces them, 1920 bytes a second)
+// for range(0) seconds. Counters: the GUI thread's CPU time per wall second
+// (all the panel's work: reading, decoding, the widgets, painting) and the
+// longest and 99th-percentile time from a reply's write to the first paint
+// of the list that shows its last byte.
+void BM_LineRate(benchmark::State& state) {
+    using clock = std::chrono::steady_clock;
+    int master = -1, slave = -1;
+    if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) {
+        state.SkipWithError("no pseudo-terminal");
+        return;
+    }
+    const PanelOptions o = benchPorts(QString::fromLocal8Bit(::ptsname(master)));
+    const std::uint8_t reply[20] = {0xCC, 0xAA, 0xDC, 0x00, 0xA0, 0xB0, 0x00, 0x00, 0x00, 0x00,
+                                    0x00, 0x21, 0x05, 0x07, 0x45, 0x67, 0xF3, 0x00, 0x0A, 0x0D};
+    const auto seconds = static_cast<int>(state.range(0));
+    const std::size_t replies = static_cast<std::size_t>(seconds) * 1920 / sizeof reply;
+    for (auto _ : state) {
+        CShutterPanelDlg dlg(o);
+        dlg.startUp();
+        dlg.show();
+        const veltra::ReceivedLog& log = dlg.state().log;
+        // Online answered, the status read on becoming ready answered: a quiet panel.
+        char buf[64];
+        const auto readSome = [&] {
+            for (QElapsedTimer t; !t.isValid() || t.elapsed() < 2000;) {
+                if (!t.isValid()) t.start();
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+                pollfd p{master, POLLIN, 0};
+                if (::poll(&p, 1, 1) > 0 && ::read(master, buf, sizeof buf) > 0) return true;
+            }
+            return false;
+        };
+        if (!readSome() || ::write(master, "\xEE", 1) != 1 || !readSome() ||
+            ::write(master, reply, sizeof reply) != sizeof reply) {
+            state.SkipWithError("the panel did not start on the pseudo-terminal");
+            break;
+        }
+        Panel::settle();
+        PaintProbe probe;
+        probe.log = &log;
+        probe.paints.reserve(static_cast<std::size_t>(seconds) * 200);
+        dlg.receivedList()->viewport()->installEventFilter(&probe);
+        const std::uint64_t lines0 = log.appendedLines();
+
+        std::vector<clock::time_point> written(replies);
+        std::atomic<bool> done{false};
+        timespec cpu0{}, cpu1{};
+        ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu0);
+        const clock::time_point start = clock::now();
+        std::thread writer([&] {
+            const auto perReply = std::chrono::nanoseconds(1'000'000'000LL * 10 * sizeof reply / 19200);
+            for (std::size_t i = 0; i < replies; ++i) {
+                std::this_thread::sleep_until(start + perReply * static_cast<long long>(i + 1));
+                written[i] = clock::now();
+                if (::write(master, reply, sizeof reply) != sizeof reply) break;
+            }
+            done = true;
+        });
+        const std::uint64_t want = lines0 + replies * sizeof reply;
+        // The event loop as the application runs it, until every byte is in and shown.
+        QEventLoop loop;
+        QTimer check;
+        QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+            const bool shown = !probe.paints.empty() && probe.paints.back().second >= want;
+            if ((done && shown) || clock::now() - start > std::chrono::seconds(seconds + 10))
+                loop.quit();
+        });
+        check.start(100);
+        loop.exec();
+        const clock::time_point end = clock::now();
+        ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu1);
+        writer.join();
+        dlg.receivedList()->viewport()->removeEventFilter(&probe);
+
+        const double cpu = double(cpu1.tv_sec - cpu0.tv_sec) + double(cpu1.tv_nsec - cpu0.tv_nsec) / 1e9;
+        const double wall = std::chrono::duration<double>(end - start).count();
+        std::vector<double> latencies;
+        std::size_t paint = 0;
+        for (std::size_t i = 0; i < replies; ++i) {
+            const std::uint64_t shown = lines0 + (i + 1) * sizeof reply;
+            while (paint < probe.paints.size() && probe.paints[paint].second < shown) ++paint;
+            if (paint == probe.paints.size()) break;
+            latencies.push_back(std::chrono::duration<double, std::milli>(probe.paints[paint].first - written[i]).count());
+        }
+        if (latencies.size() != replies) {
+            state.SkipWithError("not every reply reached the screen");
+            break;
+        }
+        std::sort(latencies.begin(), latencies.end());
+        state.counters["cpu_percent"] = 100.0 * cpu / wall;
+        state.counters["latency_max_ms"] = latencies.back();
+        state.counters["latency_p99_ms"] = latencies[latencies.size() * 99 / 100];
+        state.counters["paints_per_s"] = static_cast<double>(probe.paints.size()) / wall;
+        state.counters["replies"] = static_cast<double>(replies);
+    }
+    ::close(master);
+    ::close(slave);
+}
+BENCHMARK(BM_LineRate)->ArgName("seconds")->Arg(20)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 

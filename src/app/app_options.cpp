@@ -30,8 +30,8 @@ AppOptions parseAppOptions(const QStringList& arguments) {
     const QCommandLineOption version = parser.addVersionOption();
     const QCommandLineOption port(
         QStringLiteral("port"),
-        QStringLiteral("Open DEVICE as COM port N (1 to 4) instead of its default device: a serial device, "
-                       "socket://HOST:PORT or rfc2217://HOST:PORT. Repeatable."),
+        QStringLiteral("Open DEVICE as COM port N (1 to 4) for this run, instead of the last one Configurate "
+                       "chose or the default: a device, socket://HOST:PORT, rfc2217://HOST:PORT. Repeatable."),
         QStringLiteral("N=DEVICE"));
     parser.addOption(port);
     const QCommandLineOption logLines(
@@ -43,7 +43,7 @@ AppOptions parseAppOptions(const QStringList& arguments) {
     const QCommandLineOption trafficLog(
         QStringLiteral("traffic-log"),
         QStringLiteral("Append every byte sent and received on every port to FILE, one line per write "
-                       "and per received chunk."),
+                       "and per received chunk, and each port's opening, closing and reconnecting."),
         QStringLiteral("FILE"));
     parser.addOption(trafficLog);
 

@@ -4,9 +4,12 @@
 #include "gui/cshutterpaneldlg.h"
 #include "gui/qt_prompter.h"
 #include "gui/resources.h"
+#include "quit_signals.h"
+#include "serial/ccomportlink.h"
 #include "traffic_log.h"
 
 #include <QApplication>
+#include <QSettings>
 #include <QTimer>
 
 #include <cstdio>
@@ -54,13 +57,35 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "veltra-utility: %s\n", line.toLocal8Bit().constData());
         std::fflush(stderr);
     };
+    // What "Configurate" chose, per COM port: the user's configuration folder
+    // (~/.config/Veltra/veltra-utility.conf) on Linux, the registry on Windows.
+    QSettings portMemory;
+    panelOptions.portMemory = &portMemory;
     veltra::CShutterPanelDlg panel(panelOptions);
-    if (traffic.isOpen())
+    if (traffic.isOpen()) {
         traffic.attach(panel.ports());
+        // A log that stops (a full disk, its reader gone) is told once; the panel runs on.
+        traffic.setFailureHandler([&panel](const QString& text) {
+            std::fprintf(stderr, "veltra-utility: %s\n", text.toLocal8Bit().constData());
+            std::fflush(stderr);
+            QTimer::singleShot(0, &panel, [&panel, text] {
+                panel.act([&panel, text](veltra::PanelState&) {
+                    veltra::showErrorBox(&panel, QStringLiteral("Warning"), text);
+                });
+            });
+        });
+    }
+    // A logout, kill or Ctrl+C ends the panel as "Exit" does, without asking:
+    // the ports close (their lock files go with them) and the status is 0.
+    veltra::onQuitSignals(&panel, [&panel](int) { panel.quit(0); });
     panel.startUp();
     if (!trafficFailure.isEmpty())
         QTimer::singleShot(0, &panel, [&] { veltra::showErrorBox(&panel, QStringLiteral("Warning"), trafficFailure); });
     panel.exec();
-    // -1 after "Exit" or the close button, 0 after Escape.
+    for (int port = 1; port <= veltra::kPortCount; ++port) {
+        if (const veltra::CComPortLink& link = panel.ports().link(port); link.isOpen())
+            traffic.writeEvent(port, link.deviceName(), QStringLiteral("closed: Veltra Utility ends"));
+    }
+    // -1 after "Exit" or the close button, 0 after a termination signal.
     return panel.exitStatus();
 }

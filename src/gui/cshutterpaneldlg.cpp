@@ -1,6 +1,7 @@
 #include "gui/cshutterpaneldlg.h"
 
 #include "gui/panel_controls.h"
+#include "gui/port_memory.h"
 #include "gui/cportsettingsdlg.h"
 #include "gui/qt_prompter.h"
 #include "gui/log_view.h"
@@ -13,6 +14,8 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QCoreApplication>
+#include <QKeyEvent>
 #include <QAbstractSlider>
 #include <QComboBox>
 #include <QLabel>
@@ -71,15 +74,17 @@ CShutterPanelDlg::CShutterPanelDlg(PanelOptions options, QWidget* parent)
     resize(size);
 
     m_state.log.setMaxLines(m_options.logLines);
+    m_panel.setObserver(&m_readyWatcher);
     setUpControls();
     connectActions();
     connectLinks();
     watchOperatorInput();
-    // Received bytes reach the widgets at most at display rate (about 60 a
-    // second), however fast they come.
+    // Received bytes reach the widgets about 30 times a second however fast
+    // they come: one redraw for all that came within 33 ms, so every byte is
+    // on screen within 50 ms at a fraction of the cost of drawing each batch.
     m_showTimer = new QTimer(this);
     m_showTimer->setSingleShot(true);
-    m_showTimer->setInterval(16);
+    m_showTimer->setInterval(33);
     connect(m_showTimer, &QTimer::timeout, this, &CShutterPanelDlg::flushShow);
 }
 
@@ -236,8 +241,13 @@ void CShutterPanelDlg::connectLinks() {
         CComPortLink& link = m_ports.link(port);
         link.setByteHandler([this](int byte, int from) { receiveByte(byte, from); });
         link.setBatchHandler([](int) {});  // announces received bytes; nothing to do
-        link.setErrorReporter(
-            [this](const QString& text) { showErrorBox(this, QStringLiteral("Application Error"), text); });
+        link.setErrorReporter([this, &link, port](const QString& text) {
+            // A device gone is reported with the port closed already: the
+            // field says so before the box comes up.
+            if (!link.isOpen())
+                showPortClosed(port, link.isReconnecting() ? QString::fromUtf8("Reconnecting\u2026") : QString());
+            showErrorBox(this, QStringLiteral("Application Error"), text);
+        });
         // Each of these may wait behind a box; by then the link may have been
         // reopened, and only what still holds is shown.
         link.setClosedHandler([this, &link](int from, const QString& reason) {
@@ -246,6 +256,7 @@ void CShutterPanelDlg::connectLinks() {
             // an opening that failed.
             if (!link.isReconnecting() && !link.lastOpenError().isEmpty())
                 why = portFailure(from);
+            showPortClosed(from, QString::fromStdString(why));
             const quint64 generation = link.generation();
             act([this, &link, from, why, generation](PanelState& s) {
                 if (link.generation() == generation)
@@ -262,6 +273,28 @@ void CShutterPanelDlg::connectLinks() {
     }
 }
 
+void CShutterPanelDlg::ReadyWatcher::onlineReply(int) {
+    // The answering port is the active one now: Status goes to it, as the
+    // "Status" button sends it.
+    m_dlg.m_panel.onStatus(m_dlg.m_state);
+}
+
+void CShutterPanelDlg::showPortClosed(int port, const QString& tooltip) {
+    // At once, even while an action waits in a box: the status field is the
+    // program's own, so the state and the widget change together.
+    const auto i = static_cast<std::size_t>(port - 1);
+    PortView& view = m_state.ports[i];
+    view.status = "Disconnected";
+    view.enabled = false;
+    if (!tooltip.isEmpty())
+        view.tooltip = tooltip.toStdString();
+    QLineEdit* e = m_statusEdits[i];
+    setText(e, view.status);
+    e->setEnabled(false);
+    e->setToolTip(qs(view.tooltip));
+    m_shown.ports[i] = view;
+}
+
 void CShutterPanelDlg::startUp() {
     if (m_started)
         return;
@@ -270,9 +303,17 @@ void CShutterPanelDlg::startUp() {
         m_panel.initialise(s);
         for (int port = 1; port <= kPortCount; ++port) {
             CComPortLink& link = m_ports.link(port);
-            link.setDeviceName(m_options.devices[static_cast<std::size_t>(port - 1)]);
-            if (link.OpenLink(port, startupBaud(port), kStartupParity, kStartupDataBits, kStartupStopBits,
-                              kPanelEventMask, kStartupSendBuffer)) {
+            // A device given for this run wins; else what "Configurate" chose last time; else the default.
+            RememberedPort start{m_options.devices[static_cast<std::size_t>(port - 1)],
+                                 {startupBaud(port), kStartupParity, kStartupDataBits, kStartupStopBits,
+                                  kStartupSendBuffer}};
+            if (start.device.isEmpty() && m_options.portMemory) {
+                if (const auto remembered = rememberedPort(*m_options.portMemory, port))
+                    start = *remembered;
+            }
+            const PortSettingsRequest& r = start.line;
+            link.setDeviceName(start.device);
+            if (link.OpenLink(port, r.baudRate, r.parity, r.dataBits, r.stopBits, kPanelEventMask, r.sendBufferSize)) {
                 link.StartMonitor();
                 m_panel.portOpenedAtStartup(s, port);
             } else if (link.isConnecting()) {
@@ -300,6 +341,8 @@ void CShutterPanelDlg::configurate(int port) {
             link.setDeviceName(device);
         const PortSettingsRequest r = convertDialogTexts(dlg.baudText(), dlg.parityText(), dlg.dataBitsText(),
                                                          dlg.stopBitsText(), dlg.sendBufferText());
+        if (m_options.portMemory)
+            rememberPort(*m_options.portMemory, port, {device, r});
         // What the port received while the dialog was open came before the reopening.
         decodeParked(s, port, m_parked.marks()[static_cast<std::size_t>(port - 1)]);
         const bool opened =
@@ -374,11 +417,14 @@ void CShutterPanelDlg::runParked(const std::array<std::uint64_t, kPortCount>& ma
 }
 
 void CShutterPanelDlg::decodeParked(PanelState& s, int port, std::uint64_t mark) {
-    if (const std::uint64_t dropped = m_parked.takeDropped(port))
-        s.log.append("--- COM" + std::to_string(port) + ": " + std::to_string(dropped) +
-                     " received bytes dropped while a box was open ---");
+    const std::uint64_t dropped = m_parked.takeDropped(port);
     for (const std::uint8_t byte : m_parked.take(port, mark))
         m_panel.onPortRxChar(s, byte, port);
+    // Told after the batch: a batch longer than the list's line cap would
+    // push out a notice written before it.
+    if (dropped)
+        s.log.append("--- COM" + std::to_string(port) + ": " + std::to_string(dropped) +
+                     " received bytes dropped while a box was open ---");
 }
 
 void CShutterPanelDlg::runAction(const std::function<void(PanelState&)>& action, bool showNow) {
@@ -466,14 +512,9 @@ void CShutterPanelDlg::read(PanelState& s) {
 
     // The widgets show what was just read: the shadow follows, so the next
     // show() puts back whatever the action changes.
-    m_shown.shutterPosition = s.shutterPosition;
-    m_shown.shutterMode = s.shutterMode;
-    m_shown.triggerMode = s.triggerMode;
-    m_shown.syncMode = s.syncMode;
-    m_shown.runningOption = s.runningOption;
+    static_cast<ControllerSettings&>(m_shown) = s;
     m_shown.triggerPulseChecked = s.triggerPulseChecked;
     m_shown.syncPulseChecked = s.syncPulseChecked;
-    m_shown.repeatText = s.repeatText;
     m_shown.editedTime = s.editedTime;
     m_shown.sliders = s.sliders;
     m_shown.timerSelectIndex = s.timerSelectIndex;
@@ -593,24 +634,53 @@ void CShutterPanelDlg::showPorts(const PanelState& s, bool all) {
 LogView* CShutterPanelDlg::receivedList() const { return m_list; }
 
 void CShutterPanelDlg::accept() {
-    // "Exit" (also Enter) and the window's close button end the program with
-    // status -1, after the controls were read once more.
+    // "Exit" and the window's close button end the program with status -1,
+    // after the controls were read once more; a running download is not
+    // cut off without the operator's word.
+    if (m_panel.decoder().applyInProgress()) {
+        Prompter& prompter = m_options.prompter ? *m_options.prompter : *m_ownPrompter;
+        if (!prompter.confirm("An Apply download is in progress. Exit anyway?") || !isVisible())
+            return;
+    }
     flushShow();
     read(m_state);
     m_exitStatus = -1;
     QDialog::accept();
 }
 
-void CShutterPanelDlg::reject() {
-    // Escape ends the panel normally.
-    m_exitStatus = 0;
-    QDialog::reject();
+void CShutterPanelDlg::reject() {}
+
+void CShutterPanelDlg::quit(int exitStatus) {
+    m_exitStatus = exitStatus;
+    QDialog::done(QDialog::Accepted);
+    // Leaves the panel's loop and every box's nested one; a box opened after
+    // this returns at once.
+    QCoreApplication::exit(exitStatus);
+}
+
+void CShutterPanelDlg::keyPressEvent(QKeyEvent* event) {
+    switch (event->key()) {
+    case Qt::Key_Escape:
+        event->accept();
+        return;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        // A push button with the focus has pressed itself already; Enter
+        // anywhere else (a text field) presses no default button.
+        event->accept();
+        return;
+    default:
+        TableDialog::keyPressEvent(event);
+    }
 }
 
 void CShutterPanelDlg::closeEvent(QCloseEvent* event) {
     if (isVisible())
         accept();
-    event->accept();
+    if (isVisible())
+        event->ignore();
+    else
+        event->accept();
 }
 
 }  // namespace veltra

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "gui/parked_bytes.h"
 #include "gui/port_hub.h"
 #include "gui/table_dialog.h"
 #include "model/panel_state.h"
@@ -24,6 +25,7 @@ class QLineEdit;
 class QAbstractItemView;
 class QTableView;
 class QRadioButton;
+class QSettings;
 class QTimer;
 
 namespace veltra {
@@ -43,6 +45,10 @@ struct PanelOptions {
     // Told one line per port that does not open, at start-up and after a
     // "Configurate": "COM1 (/dev/ttyUSB0): does not exist". May be empty.
     std::function<void(const QString&)> portFailureReporter = {};
+    // Where the device and line settings chosen in "Configurate" are kept per
+    // COM port, and read at start-up for every port without a device above.
+    // nullptr: nothing is remembered.
+    QSettings* portMemory = nullptr;
 };
 
 // The control panel "Veltra Utility - COM v1.12": the view of a PanelState.
@@ -84,14 +90,23 @@ public:
     LogView* receivedList() const;
 
     // The process's exit status once the panel has ended: -1 after "Exit" or
-    // closing the window, 0 after Escape.
+    // closing the window, as given to quit() otherwise.
     int exitStatus() const { return m_exitStatus; }
 
+    // "Exit" and the close button: the panel ends, after asking while an
+    // Apply download is running.
     void accept() override;
+    // Escape never ends the panel.
     void reject() override;
+    // Ends the panel at once, from any box or dialog open over it (the
+    // termination signals): every event loop returns, no question is asked.
+    void quit(int exitStatus);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    // Enter and Escape never end the panel; Enter on a focused push button
+    // still presses it.
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     // The parts of show(), each for one kind of control.
@@ -109,6 +124,9 @@ private:
     void connectActions();
     void connectLinks();
     void configurate(int port);
+    // The port's link has closed: its field reads "Disconnected" now, with
+    // `tooltip` (unless empty), before any box or waiting action.
+    void showPortClosed(int port, const QString& tooltip);
     // The reason a port did not open, for its status tooltip and the reporter.
     std::string portFailure(int port);
     // "COMn (DEVICE): connecting…" for a network port still connecting.
@@ -124,10 +142,23 @@ private:
     void flushShow();
     void watchOperatorInput();
 
+    // A port that becomes "Ready for Veltra" has its status read at once, so
+    // the panel shows what the controller holds rather than its template.
+    class ReadyWatcher : public DecoderListener {
+    public:
+        explicit ReadyWatcher(CShutterPanelDlg& dlg) : m_dlg(dlg) {}
+        void logLine(std::string_view) override {}
+        void onlineReply(int port) override;
+
+    private:
+        CShutterPanelDlg& m_dlg;
+    };
+
     PanelOptions m_options;
     std::unique_ptr<Prompter> m_ownPrompter;
     PortHub m_ports;
     ShutterPanel m_panel;
+    ReadyWatcher m_readyWatcher{*this};
     PanelState m_state;
 
     // What the widgets showed after the last show() (or read()); the log

@@ -31,8 +31,12 @@ EchoMatch EchoTracker::match(std::uint8_t byte) {
     const Command& head = m_queue.front();
     if (byte == head.bytes[static_cast<std::size_t>(m_pos)]) {
         if (startsReply(head)) {
-            // A reply follows whose bytes are no echo of anything.
-            clear();
+            // A reply follows whose bytes are no echo of anything (the decoder
+            // takes them without asking here); what was sent behind this
+            // command is echoed after them.
+            m_queue.pop_front();
+            m_pos = 0;
+            m_afterEcho = false;
             return EchoMatch::Starter;
         }
         m_afterEcho = false;

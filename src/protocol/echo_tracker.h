@@ -21,6 +21,9 @@ enum class EchoMatch : std::uint8_t {
 // not echo is unaffected); only the carriage return that closes an echoed
 // command is let through without ending the echo of a command queued after it,
 // and an unanswered Status, Get Controller Info or Online is passed over.
+// The echo of Status or Get Controller Info starts a reply (19 or 12 bytes)
+// that the decoder takes whole without asking here; the commands queued
+// behind it stay expected after those bytes.
 class EchoTracker {
 public:
     void sent(const Command& command);

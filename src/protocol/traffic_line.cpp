@@ -6,8 +6,10 @@
 
 namespace veltra {
 
-std::string trafficLine(std::chrono::system_clock::time_point time, bool tx, std::string_view portName,
-                        const std::uint8_t* bytes, std::size_t n) {
+namespace {
+
+// The time, what the line is (TX, RX, --) and the port: the start of every line.
+std::string lineStart(std::chrono::system_clock::time_point time, std::string_view what, std::string_view portName) {
     using namespace std::chrono;
     const auto sinceEpoch = time.time_since_epoch();
     auto secs = duration_cast<seconds>(sinceEpoch);
@@ -29,8 +31,18 @@ std::string trafficLine(std::chrono::system_clock::time_point time, bool tx, std
     std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02dT%02d:%02d:%02d.%03d", local.tm_year + 1900, local.tm_mon + 1,
                   local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, static_cast<int>(millis));
     std::string line = stamp;
-    line += tx ? " TX " : " RX ";
+    line += ' ';
+    line += what;
+    line += ' ';
     line += portName;
+    return line;
+}
+
+}  // namespace
+
+std::string trafficLine(std::chrono::system_clock::time_point time, bool tx, std::string_view portName,
+                        const std::uint8_t* bytes, std::size_t n) {
+    std::string line = lineStart(time, tx ? "TX" : "RX", portName);
     static constexpr char kHex[] = "0123456789ABCDEF";
     line.reserve(line.size() + 3 * n);
     for (std::size_t i = 0; i < n; ++i) {
@@ -38,6 +50,14 @@ std::string trafficLine(std::chrono::system_clock::time_point time, bool tx, std
         line += kHex[bytes[i] >> 4];
         line += kHex[bytes[i] & 0x0F];
     }
+    return line;
+}
+
+std::string trafficEventLine(std::chrono::system_clock::time_point time, std::string_view portName,
+                             std::string_view text) {
+    std::string line = lineStart(time, "--", portName);
+    line += ' ';
+    line += text;
     return line;
 }
 

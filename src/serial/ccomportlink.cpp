@@ -6,6 +6,7 @@
 
 #include <QEventLoop>
 #include <QMetaObject>
+#include <QHash>
 #include <QTimer>
 #include <QtGlobal>
 
@@ -92,6 +93,7 @@ CComPortLink::~CComPortLink() {
         m_port->flush();
         m_port->close();
     }
+    releaseDevice();
 }
 
 bool CComPortLink::isOpen() const {
@@ -129,8 +131,11 @@ bool CComPortLink::OpenLink(int portNumber, int baudRate, char parity, int dataB
     if (isNetworkDevice(device)) {
         {
             ExplicitCall guard(m_explicitCalls);
-            if (m_port->isOpen())
+            if (m_port->isOpen()) {
                 m_port->close();
+                releaseDevice();
+                event(QStringLiteral("closed: reopening"));
+            }
             m_port->clearError();
         }
         return openNetwork(device, generation);
@@ -138,16 +143,28 @@ bool CComPortLink::OpenLink(int portNumber, int baudRate, char parity, int dataB
     dropNetwork();
     {
         ExplicitCall guard(m_explicitCalls);
-        if (m_port->isOpen())
+        if (m_port->isOpen()) {
             m_port->close();
+            releaseDevice();
+            event(QStringLiteral("closed: reopening"));
+        }
         m_port->setPortName(device);
+        if (const CComPortLink* other = deviceHolder(device)) {
+            // Two ports on one device would share its replies.
+            m_lastOpenError = QStringLiteral("already open as COM%1 (%2)").arg(other->portNumber()).arg(other->deviceName());
+            event(QStringLiteral("open failed: ") + m_lastOpenError);
+            return false;
+        }
         if (!m_port->open(QIODevice::ReadWrite)) {
             // Opening failures show no box; the caller shows the port as closed.
             m_lastOpenError = describeOpenFailure(device);
             m_port->clearError();
+            event(QStringLiteral("open failed: ") + m_lastOpenError);
             return false;
         }
     }
+    holdDevice(device);
+    event(QStringLiteral("opened ") + lineText());
 
     configure(baudRate, parity, dataBits, stopBits);
     if (generation != m_generation)
@@ -338,6 +355,7 @@ void CComPortLink::dropNetwork() {
 }
 
 void CComPortLink::onNetworkReady() {
+    event(QStringLiteral("connected ") + lineText());
     m_connectPending = false;
     m_reconnectTimer->stop();
     const quint64 generation = ++m_generation;
@@ -360,6 +378,8 @@ void CComPortLink::onNetworkReady() {
 
 void CComPortLink::onNetworkFailed(const QString& reason) {
     m_lastOpenError = reason;
+    if (m_connectPending || m_inOpen || m_openLoop || ++m_failedTries == 1 || m_failedTries % 60 == 0)
+        event(QStringLiteral("connection failed: ") + reason);
     if (m_inOpen)
         return;  // OpenLink tells it
     if (m_openLoop) {
@@ -590,9 +610,12 @@ void CComPortLink::deviceGone(const QString& operation, const QString& text) {
         ExplicitCall guard(m_explicitCalls);
         m_port->close();
         m_port->clearError();
+        releaseDevice();
     }
+    event(QStringLiteral("closed: ") + text);
     // Tried again every second at the same path, from now on: the report
     // below may wait in a box for as long as the operator leaves it.
+    m_failedTries = 0;
     if (m_reconnect)
         m_reconnectTimer->start();
     reportError(operation, text);
@@ -616,11 +639,15 @@ void CComPortLink::tryReconnect() {
     {
         ExplicitCall guard(m_explicitCalls);
         m_port->setPortName(deviceName());
-        const bool opened = m_port->open(QIODevice::ReadWrite);
+        const bool opened = !deviceHolder(deviceName()) && m_port->open(QIODevice::ReadWrite);
+        if (!opened && (++m_failedTries == 1 || m_failedTries % 60 == 0) && m_eventHandler)
+            event(QStringLiteral("reconnect try %1 failed: %2").arg(m_failedTries).arg(describeOpenFailure(deviceName())));
         m_port->clearError();
         if (!opened)
             return;  // not back yet: no report, another try in a second
     }
+    holdDevice(deviceName());
+    event(QStringLiteral("reconnected ") + lineText());
     m_reconnectTimer->stop();
     const quint64 generation = ++m_generation;
     m_readErrorReported = false;
@@ -635,6 +662,50 @@ void CComPortLink::tryReconnect() {
         m_reconnectedHandler(m_portNumber);
     if (generation == m_generation)
         scheduleDrain();
+}
+
+namespace {
+
+// The devices the links of this process hold open, by identity.
+QHash<QString, const CComPortLink*>& heldDevices() {
+    static QHash<QString, const CComPortLink*> held;
+    return held;
+}
+
+}  // namespace
+
+const CComPortLink* CComPortLink::deviceHolder(const QString& device) const {
+    const QString identity = serial_platform::deviceIdentity(device);
+    const CComPortLink* holder = identity.isEmpty() ? nullptr : heldDevices().value(identity);
+    return holder != this ? holder : nullptr;
+}
+
+void CComPortLink::holdDevice(const QString& device) {
+    releaseDevice();
+    m_heldDevice = serial_platform::deviceIdentity(device);
+    if (!m_heldDevice.isEmpty())
+        heldDevices().insert(m_heldDevice, this);
+}
+
+void CComPortLink::releaseDevice() {
+    if (!m_heldDevice.isEmpty() && heldDevices().value(m_heldDevice) == this)
+        heldDevices().remove(m_heldDevice);
+    m_heldDevice.clear();
+}
+
+void CComPortLink::event(const QString& text) {
+    if (m_eventHandler)
+        m_eventHandler(m_portNumber, text);
+}
+
+QString CComPortLink::lineText() const {
+    const Requested& r = m_requested;
+    const char parity = r.parity >= 'a' && r.parity <= 'z' ? static_cast<char>(r.parity - 'a' + 'A') : r.parity;
+    return QStringLiteral("%1 %2%3%4")
+        .arg(r.baudRate)
+        .arg(r.dataBits)
+        .arg(parity > ' ' ? QChar::fromLatin1(parity) : QChar(u'?'))
+        .arg(r.stopBits);
 }
 
 void CComPortLink::reportError(const QString& operation, const QString& systemText) {

@@ -109,6 +109,13 @@ public:
     // link is open again with the same line settings and delivers bytes.
     void setReconnectedHandler(ReconnectedHandler handler) { m_reconnectedHandler = std::move(handler); }
     void setTrafficHandler(TrafficHandler handler) { m_trafficHandler = std::move(handler); }
+    // The link's life, one short text each, for a traffic log: "opened 9600
+    // 8N1", "open failed: <reason>", "closed: <why>", "reconnect try 1
+    // failed: <reason>" (the first try and one a minute after it),
+    // "reconnected 9600 8N1"; for a network device "connected 9600 8N1" and
+    // "connection failed: <reason>" (retries as above).
+    using EventHandler = std::function<void(int port, const QString& text)>;
+    void setEventHandler(EventHandler handler) { m_eventHandler = std::move(handler); }
 
     // An OpenLink of a network device is still connecting.
     bool isConnecting() const { return m_connectPending; }
@@ -155,6 +162,13 @@ private:
     void tryReconnect();
     void reportError(const QString& operation, const QString& systemText);
     QString describeOpenFailure(const QString& device) const;
+    void event(const QString& text);
+    // One device, however named, is open on one link of the process at a
+    // time: the link holding it, other than this one, or nullptr.
+    const CComPortLink* deviceHolder(const QString& device) const;
+    void holdDevice(const QString& device);
+    void releaseDevice();
+    QString lineText() const;  // "9600 8N1"
 
     // What OpenLink was asked for, for reopening the same way.
     struct Requested {
@@ -199,6 +213,9 @@ private:
     ClosedHandler m_closedHandler;
     ReconnectedHandler m_reconnectedHandler;
     TrafficHandler m_trafficHandler;
+    EventHandler m_eventHandler;
+    int m_failedTries = 0;  // reconnect tries since the device went away
+    QString m_heldDevice;   // the identity of the device this link holds open
 };
 
 }  // namespace veltra

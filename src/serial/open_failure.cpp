@@ -11,6 +11,10 @@ QString openFailureReason(const DeviceNode& node, QSerialPort::SerialPortError e
     if (error == QSerialPort::PermissionError || !node.readWritable) {
         // A device the user may open, refused all the same, is held by
         // another program (its lock file or exclusive open).
+        if (node.readWritable && !node.staleLock.isEmpty())
+            return QStringLiteral("locked by the stale lock file %1 of a program that has ended, which cannot be "
+                                  "removed \u2014 remove that file (as its owner or with sudo)")
+                .arg(node.staleLock);
         if (node.readWritable)
             return QStringLiteral("in use by another program");
         if (node.kind == Kind::CharDevice && node.group == QLatin1String("dialout"))

@@ -24,6 +24,10 @@ bool hungUp(NativeHandle handle);
 // Opening was refused because the user may not use the device at all (as
 // opposed to another program holding it); `hint` then says what to do.
 bool lacksPermission(const QString& device, QString* hint);
+// What tells one device from another whatever path names it (a symbolic
+// link, /dev/serial/by-id/...): equal for two names of one device; empty
+// where the platform cannot tell.
+QString deviceIdentity(const QString& device);
 
 // What the link asks of the system, for the error box: "<call> Failed with
 // the following error". Each platform names the call it really makes.

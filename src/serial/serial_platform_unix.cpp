@@ -6,6 +6,7 @@
 #include <QObject>
 
 #include <cerrno>
+#include <csignal>
 #include <grp.h>
 #include <poll.h>
 #include <sys/stat.h>
@@ -69,6 +70,15 @@ bool lacksPermission(const QString& device, QString* hint) {
     return true;
 }
 
+QString deviceIdentity(const QString& device) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(device).constData(), &st) != 0)
+        return {};
+    if (S_ISCHR(st.st_mode))
+        return QStringLiteral("c%1").arg(static_cast<qulonglong>(st.st_rdev));
+    return QStringLiteral("f%1:%2").arg(static_cast<qulonglong>(st.st_dev)).arg(static_cast<qulonglong>(st.st_ino));
+}
+
 }  // namespace veltra::serial_platform
 
 namespace veltra {
@@ -101,7 +111,41 @@ DeviceNode inspectDeviceNode(const QString& path) {
     if (const struct group* g = ::getgrgid(st.st_gid))
         node.group = QString::fromLocal8Bit(g->gr_name);
     node.readWritable = ::access(native.constData(), R_OK | W_OK) == 0;
+    if (const QString lock = deviceLockFile(path); !lock.isEmpty() && lockFileIsStale(lock))
+        node.staleLock = lock;
     return node;
+}
+
+QString deviceLockFile(const QString& device) {
+    // As the serial port library names and places them: the device without
+    // "/dev/", slashes made underscores, in the first of these folders that
+    // holds that file or may be written.
+    QString name = device.startsWith(QLatin1String("/dev/")) ? device.mid(5) : device;
+    name.replace(QLatin1Char('/'), QLatin1Char('_'));
+    for (const char* folder : {"/var/lock", "/etc/locks", "/var/spool/locks", "/var/spool/uucp", "/tmp", "/var/tmp",
+                               "/var/lock/lockdev", "/run/lock"}) {
+        const QString dir = QString::fromLatin1(folder);
+        const QByteArray nativeDir = QFile::encodeName(dir);
+        if (::access(nativeDir.constData(), R_OK) != 0)
+            continue;
+        const QString file = dir + QStringLiteral("/LCK..") + name;
+        if (QFile::exists(file) || ::access(nativeDir.constData(), W_OK) == 0)
+            return QFile::exists(file) ? file : QString();
+    }
+    return {};
+}
+
+bool lockFileIsStale(const QString& lockFile) {
+    QFile f(lockFile);
+    if (!f.open(QIODevice::ReadOnly))
+        return false;
+    // The process number comes first, as text (or as a binary int in old lock files).
+    const QByteArray head = f.read(64);
+    bool ok = false;
+    const long pid = head.left(head.indexOf('\n')).trimmed().toLong(&ok);
+    if (!ok || pid <= 0)
+        return false;
+    return ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
 }
 
 }  // namespace veltra

@@ -22,6 +22,13 @@ QString callName(LineCall call) {
 }
 
 bool lacksPermission(const QString&, QString*) { return false; }
+QString deviceIdentity(const QString& device) {
+    // COM3, com3 and \\.\COM3 name one port.
+    QString name = device.toUpper();
+    if (name.startsWith(QLatin1String("\\\\.\\")))
+        name = name.mid(4);
+    return name;
+}
 
 }  // namespace veltra::serial_platform
 
@@ -34,5 +41,9 @@ DeviceNode inspectDeviceNode(const QString& path) {
         node.kind = DeviceNode::Kind::Missing;
     return node;
 }
+
+// Windows ports are held by their open handle alone: no lock files.
+QString deviceLockFile(const QString&) { return {}; }
+bool lockFileIsStale(const QString&) { return false; }
 
 }  // namespace veltra

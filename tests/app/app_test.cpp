@@ -1,15 +1,21 @@
 #include "app/app_options.h"
 #include "app/traffic_log.h"
-#include "gui/port_hub.h"
+#include "gui/parked_bytes.h"
 #include "protocol/traffic_line.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
 #include <ctime>
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace veltra {
 namespace {
@@ -43,13 +49,15 @@ TEST(TrafficLine, localTimeWithMillisecondsDirectionPortAndHexBytes) {
     const auto at = std::chrono::system_clock::from_time_t(std::mktime(&tm));
     const std::uint8_t reply[] = {0xCC, 0xAA, 0xDC, 0x00, 0x0F};
     struct Row { std::chrono::milliseconds ms; bool tx; const char* port; std::size_t n; const char* line; } rows[] = {
-        {std::chrono::milliseconds(123), true, "COM1", 1, "2026-12-06T22:15:03.123 TX COM1 CC"},
+        {std::chrono::milliseconds(123), true, "COM1 /dev/ttyUSB0", 1, "2026-12-06T22:15:03.123 TX COM1 /dev/ttyUSB0 CC"},
         {std::chrono::milliseconds(7), false, "COM4", 5, "2026-12-06T22:15:03.007 RX COM4 CC AA DC 00 0F"},
         {std::chrono::milliseconds(999), false, "/dev/ttyUSB0", 0, "2026-12-06T22:15:03.999 RX /dev/ttyUSB0"},
         {std::chrono::milliseconds(1000), true, "COM2", 2, "2026-12-06T22:15:04.000 TX COM2 CC AA"},
     };
     for (const Row& r : rows)
         EXPECT_EQ(trafficLine(at + r.ms, r.tx, r.port, reply, r.n), r.line);
+    EXPECT_EQ(trafficEventLine(at, "COM1 /dev/ttyUSB0", "opened 9600 8N1"),
+              "2026-12-06T22:15:03.000 -- COM1 /dev/ttyUSB0 opened 9600 8N1");
 }
 
 // An unopenable file is told and the utility runs on: the end-to-end suite's
@@ -65,14 +73,69 @@ TEST(TrafficLogTest, appendsFlushedLines) {
     TrafficLog log;
     ASSERT_TRUE(log.open(path, nullptr));
     const std::uint8_t bytes[] = {0xFA, 0x10};
-    log.write(3, true, bytes, 2);
+    log.write(3, "/dev/ttyUSB0", true, bytes, 2);
+    log.writeEvent(3, "/dev/ttyUSB0", "closed: The device has been disconnected.");
     QFile f(path);  // read while the log is still open: every line is on disk already
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     const QList<QByteArray> lines = f.readAll().split('\n');
-    ASSERT_EQ(lines.size(), 3);
+    ASSERT_EQ(lines.size(), 4);
     EXPECT_EQ(lines[0], "earlier");
-    EXPECT_TRUE(lines[1].endsWith(" TX COM3 FA 10")) << lines[1].toStdString();
+    EXPECT_TRUE(lines[1].endsWith(" TX COM3 /dev/ttyUSB0 FA 10")) << lines[1].toStdString();
+    EXPECT_TRUE(lines[2].endsWith(" -- COM3 /dev/ttyUSB0 closed: The device has been disconnected."));
 }
+
+#ifndef _WIN32  // pipes, FIFOs and /dev/full
+// The panel never waits for its log and never dies of it: a full device, a
+// reader gone or one that does not keep up stop the log with one message; a
+// reader that is only slow gets every line.
+TEST(TrafficLogTest, neverBlocksNorKillsAndAFailedWriteIsToldOnce) {
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath("fifo");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    QString reason;
+    EXPECT_FALSE(TrafficLog().open(fifo, &reason));  // nobody reads it: refused, not waited on
+    EXPECT_EQ(reason, QStringLiteral("no program reads from this pipe"));
+
+    const std::uint8_t byte = 0xCC;
+    struct Row { const char* name; std::size_t lines; bool readerGone; const char* told; } rows[] = {
+        {"full device", 2, false, "Traffic log stopped: No space left on device"},
+        {"reader gone", 2, true, "Traffic log stopped: Broken pipe"},
+        {"reader does not keep up", 100'000, false, "Traffic log stopped: its reader does not keep up"},
+        {"slow reader", 5'000, false, nullptr},  // more than the pipe holds
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        int fds[2] = {-1, -1};
+        ASSERT_EQ(::pipe(fds), 0);
+        if (r.readerGone)
+            ::close(std::exchange(fds[0], -1));
+        else
+            ::fcntl(fds[0], F_SETFL, O_NONBLOCK);
+        TrafficLog log;
+        QStringList told;
+        log.setFailureHandler([&](const QString& text) { told << text; });
+        const bool full = std::string(r.name) == "full device";
+        ASSERT_TRUE(log.open(full ? QStringLiteral("/dev/full") : QStringLiteral("/dev/fd/%1").arg(fds[1]), nullptr));
+        for (std::size_t i = 0; i < r.lines; ++i)
+            log.write(1, "/dev/ttyS0", true, &byte, 1);
+        if (r.told) {
+            EXPECT_EQ(told, QStringList{QString::fromUtf8(r.told)});
+            EXPECT_FALSE(log.isOpen());
+        } else {
+            QByteArray got;
+            char buf[65536];
+            EXPECT_TRUE(QTest::qWaitFor([&] {
+                for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0 && got.count('\n') < qsizetype(r.lines);)
+                    got.append(buf, n);
+                return got.count('\n') == qsizetype(r.lines);
+            }, 5000));
+            EXPECT_TRUE(told.isEmpty());
+        }
+        for (int fd : fds)
+            ::close(fd);
+    }
+}
+#endif
 
 TEST(ParkedBytesTest, keepsTheNewestBytesPerPortAndCountsTheDropped) {
     ParkedBytes parked(4);

@@ -170,6 +170,7 @@ def checks(com1):
     panel = wait_for("the panel on the accessibility bus", lambda: named(None, "Veltra Utility - COM v1.12"))[0]
     wait_for("COM1 ready", lambda: find_all(lambda n: n.name == "COM1 status"
                                             and "Ready for Veltra" in n.queryText().getText(0, -1), panel))
+    check("Status on becoming ready", receive(com1, 1), b"\xcc")
     for role, names in ((pyatspi.ROLE_RADIO_BUTTON, RADIOS), (pyatspi.ROLE_CHECK_BOX, CHECK_BOXES)):
         check(f"controls of role {role}", sorted(n.name for n in find_all(lambda n: n.getRole() == role, panel)),
               sorted(names))

@@ -4,16 +4,25 @@
 
 #include "gui/cshutterpaneldlg.h"
 #include "gui/modal_watcher.h"
+#include "gui/panel_controls.h"
+#include "serial/device_node.h"
 #include "serial/pty_pair.h"
 #include "support/fakes.h"
 
+#include <QAbstractButton>
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
 #include <tuple>
+
+#include <csignal>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace veltra::test {
 namespace {
@@ -31,6 +40,13 @@ std::unique_ptr<CShutterPanelDlg> panelOn(const QString& device, Prompter* promp
 
 bool ready(CShutterPanelDlg& dlg) {
     return QTest::qWaitFor([&] { return dlg.state().ports[0].status == "Ready for Veltra"; }, kWaitMs);
+}
+
+// Ready, and the status read on becoming ready (Online's echo and 20 bytes) decoded.
+bool readyAndRead(CShutterPanelDlg& dlg) {
+    return ready(dlg) && QTest::qWaitFor([&] {
+        return dlg.state().log.size() == 21 && !dlg.panel().decoder().statusReplyInProgress();
+    }, kWaitMs);
 }
 
 // "Status" with every field it shows scrambled first, so a panel that did not
@@ -53,12 +69,12 @@ TEST(Repeat204Test, thenStatusTwice_readsTheStatusOfVeltraSim) {
     ScriptedPrompter prompter;
     ModalWatcher watcher;  // answers unexpected boxes, so they fail the test instead of hanging it
     auto dlg = panelOn(QString::fromLocal8Bit(sim.readLine()).trimmed(), &prompter);
-    ASSERT_TRUE(ready(*dlg));
+    ASSERT_TRUE(readyAndRead(*dlg));
     dlg->act([&](S& s) { s.repeatText = "204", dlg->panel().onSendRepeat(s); });
-    ASSERT_TRUE(QTest::qWaitFor([&] { return dlg->state().log.size() == 6; }, kWaitMs));  // Online's echo and FA F0 00 CC 0D
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dlg->state().log.size() == 26; }, kWaitMs));  // and FA F0 00 CC 0D
     for (int i = 0; i < 2; ++i) {
         askStatus(*dlg);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return dlg->state().log.size() == std::size_t(6 + 20 * (i + 1)); }, kWaitMs)) << i;
+        ASSERT_TRUE(QTest::qWaitFor([&] { return dlg->state().log.size() == std::size_t(26 + 20 * (i + 1)); }, kWaitMs)) << i;
         EXPECT_FALSE(dlg->panel().decoder().statusReplyInProgress());
         EXPECT_EQ(std::tie(dlg->state().repeatText, dlg->state().shutterMode, dlg->state().runningOption),
                   std::tuple("204", 0, -1)) << i;
@@ -69,8 +85,10 @@ TEST(Repeat204Test, thenStatusTwice_readsTheStatusOfVeltraSim) {
     sim.terminate(), sim.waitForFinished(5000);
 }
 
-// The same against a bare line that echoes and answers as a controller would.
-TEST(Repeat204Test, thenStatusTwice_readsTheStatusSentOnABareLine) {
+// Against a bare line that echoes and answers as a controller would: Status,
+// then a repeat of 204 before the reply; the repeat's echo after the reply
+// starts no phantom reply, and a second Status reads the same.
+TEST(Repeat204Test, statusThenRepeat204BeforeTheReply_readsTheStatusSentOnABareLine) {
     PtyPair pty;
     if (!pty.ok()) GTEST_SKIP() << "no pseudo-terminal available";
     ScriptedPrompter prompter;
@@ -79,20 +97,49 @@ TEST(Repeat204Test, thenStatusTwice_readsTheStatusSentOnABareLine) {
     ASSERT_EQ(pty.receive(1), QByteArray("\xEE", 1));
     pty.send(QByteArray("\xEE", 1));
     ASSERT_TRUE(ready(*dlg));
-    dlg->act([&](S& s) { s.repeatText = "204", dlg->panel().onSendRepeat(s); });
-    ASSERT_EQ(pty.receive(4), QByteArray("\xFA\xF0\x00\xCC", 4));
-    pty.send(QByteArray("\xFA\xF0\x00\xCC\x0D", 5));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return dlg->state().log.size() == 6; }, kWaitMs));
+    ASSERT_EQ(pty.receive(1), QByteArray("\xCC", 1));  // read on becoming ready
     const QByteArray reply("\xCC\xAC\xDE\x48\x00\xA2\xB1\x10\x00\x05\x00\x00\x00\x00\x00\x00\x00\xF2\x00\x03", 20);
+    const QByteArray repeatEcho("\xFA\xF0\x00\xCC\x0D", 5);
+    pty.send(reply);
+    ASSERT_TRUE(readyAndRead(*dlg));
     for (int i = 0; i < 2; ++i) {
+        const std::size_t lines = dlg->state().log.size();
         askStatus(*dlg);
-        ASSERT_EQ(pty.receive(1), QByteArray("\xCC", 1));
-        pty.send(reply);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return dlg->state().repeatText == "3"; }, kWaitMs)) << i;
-        EXPECT_EQ(dlg->state().ndCaption, "Neutral Density - 72");
-        EXPECT_EQ(dlg->state().delayLabel, "00 : 00 : 05 : 000 : 0");
+        if (i == 0)
+            dlg->act([&](S& s) { s.repeatText = "204", dlg->panel().onSendRepeat(s); });
+        ASSERT_EQ(pty.receive(i == 0 ? 5 : 1), i == 0 ? QByteArray("\xCC\xFA\xF0\x00\xCC", 5) : QByteArray("\xCC", 1));
+        pty.send(i == 0 ? reply + repeatEcho : reply);
+        const std::size_t want = lines + 20 + (i == 0 ? 5 : 0);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return dlg->state().log.size() == want; }, kWaitMs)) << i;
+        EXPECT_EQ(std::tie(dlg->state().repeatText, dlg->state().ndCaption, dlg->state().delayLabel),
+                  std::tuple("3", "Neutral Density - 72", "00 : 00 : 05 : 000 : 0")) << i;
         EXPECT_FALSE(dlg->panel().decoder().statusReplyInProgress());
     }
+    EXPECT_EQ(watcher.boxes.size(), 0u);
+}
+
+// A port that becomes ready has its status read without "Status": the
+// panel shows the controller's settings, not its template's (trigger "Enable
+// on High" and SYNC "Low for Open" checked).
+TEST(ReadyTest, aReadyPortHasItsStatusReadAndThePanelShowsTheController) {
+    PtyPair pty;
+    if (!pty.ok()) GTEST_SKIP() << "no pseudo-terminal available";
+    ScriptedPrompter prompter;
+    ModalWatcher watcher;
+    auto dlg = panelOn(pty.slavePath(), &prompter);
+    ASSERT_EQ(pty.receive(1), QByteArray("\xEE", 1));
+    EXPECT_TRUE(dlg->control<QAbstractButton>(ctl::kEnableOnHigh)->isChecked());  // the template's
+    pty.send(QByteArray("\xEE", 1));
+    ASSERT_EQ(pty.receive(1), QByteArray("\xCC", 1));
+    // Close, Fast, trigger off, sync off, no times, running option none, repeat 1.
+    pty.send(QByteArray("\xCC\xAC\xDC\x00\xA0\xB0\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\xF0\x00\x01\x0D", 20));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dlg->state().log.size() == 21; }, kWaitMs));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !dlg->control<QAbstractButton>(ctl::kTriggerPulse)->isChecked(); }, kWaitMs));
+    for (const int id : {ctl::kEnableOnHigh, ctl::kEnableOnLow, ctl::kRisingEdge, ctl::kFallingEdge, ctl::kSyncPulse,
+                         ctl::kHighForOpen, ctl::kLowForOpen})
+        EXPECT_FALSE(dlg->control<QAbstractButton>(id)->isChecked()) << id;
+    EXPECT_TRUE(dlg->control<QAbstractButton>(ctl::kClose)->isChecked());
+    EXPECT_EQ(pty.receive(1, 100), QByteArray());  // read once
     EXPECT_EQ(watcher.boxes.size(), 0u);
 }
 
@@ -126,12 +173,60 @@ TEST(UtilityProcessTest, onlineOnEachPortAtItsLineSettings_andAnUnwritableTraffi
     EXPECT_TRUE(utility.waitForFinished(5000));
 }
 
+// A traffic log that takes no lines neither holds up nor ends the panel: a
+// pipe nobody reads is refused at once, a full device and a reader gone are
+// told once. Each run ends by a termination signal as "Exit" ends it: status
+// 0 and the port's lock file gone.
+TEST(UtilityProcessTest, aTrafficLogThatTakesNoLinesIsToldOnceAndASignalEndsThePanelCleanly) {
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath("fifo");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const std::tuple<QString, int, QByteArray> rows[] = {
+        {fifo, SIGTERM, "The traffic log " + fifo.toUtf8() + " cannot be opened: no program reads from this pipe"},
+        {"/dev/full", SIGINT, "Traffic log stopped: No space left on device"},
+        {"/dev/stdout", SIGHUP, "Traffic log stopped: Broken pipe"},  // as `| head -1`
+    };
+    for (const auto& [log, signal, told] : rows) {
+        SCOPED_TRACE(log.toStdString());
+        PtyPair pty;
+        if (!pty.ok())
+            GTEST_SKIP() << "no pseudo-terminal available";
+        QProcess utility;
+        int out[2] = {-1, -1};  // the utility's standard output, read as `head -1` reads it
+        ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);  // the child keeps only the end dup2 gives it
+        utility.setChildProcessModifier([&out] { ::dup2(out[1], STDOUT_FILENO); });
+        utility.start(VELTRA_UTILITY_PATH, {"--traffic-log", log, "--port", "1=" + pty.slavePath()});
+        ::close(out[1]);
+        ASSERT_EQ(pty.receive(1, 2000).toHex(), "ee");  // up and running within 2 s
+        const QString lock = deviceLockFile(pty.slavePath());
+        EXPECT_TRUE(QFile::exists(lock));
+        if (log == "/dev/stdout") {
+            char c = 0;
+            while (::read(out[0], &c, 1) == 1 && c != '\n') {}
+            EXPECT_EQ(c, '\n');
+        }
+        ::close(out[0]);
+        pty.send(QByteArray("\xEE", 1));  // a line to log; the port is ready then
+        QByteArray err;
+        EXPECT_TRUE(QTest::qWaitFor([&] { return (err += utility.readAllStandardError()).contains(told); }, kWaitMs));
+        pty.send(QByteArray("\xEE", 1));
+        EXPECT_EQ(utility.state(), QProcess::Running);
+        ::kill(static_cast<pid_t>(utility.processId()), signal);
+        ASSERT_TRUE(utility.waitForFinished(kWaitMs));
+        EXPECT_EQ(std::pair(utility.exitStatus(), utility.exitCode()), std::pair(QProcess::NormalExit, 0));
+        EXPECT_EQ((err + utility.readAllStandardError()).count("Traffic log stopped"), log == fifo ? 0 : 1);
+        EXPECT_FALSE(QFile::exists(lock)) << lock.toStdString();
+    }
+}
+
 }  // namespace
 }  // namespace veltra::test
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     qputenv("QT_QPA_PLATFORM", "offscreen");  // also for the utility, and when started by hand
+    QTemporaryDir config;  // the utility remembers no ports of the user's own
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
     QApplication app(argc, argv);
     return RUN_ALL_TESTS();
 }

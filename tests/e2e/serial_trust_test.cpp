@@ -42,6 +42,7 @@ TEST(ParkedBytesPanelTest, aFloodBehindABoxStaysBoundedAndIsHandledInOneBatchWhe
         GTEST_SKIP() << "no pseudo-terminal available";
     PanelOptions options = onCom1(pty.slavePath());
     options.parkLimit = 64 * 1024;
+    options.logLines = 16 * 1024;  // the batch alone overflows the list
     CShutterPanelDlg dlg(options);
     dlg.startUp(), dlg.show();
     ASSERT_EQ(pty.receive(1).toHex(), "ee");
@@ -76,7 +77,7 @@ TEST(ParkedBytesPanelTest, aFloodBehindABoxStaysBoundedAndIsHandledInOneBatchWhe
     EXPECT_EQ(static_cast<std::size_t>(log.appendedLines()) - linesBefore - 1, options.parkLimit);
     const std::string dropped = "--- COM1: " + std::to_string(written - options.parkLimit) +
                                 " received bytes dropped while a box was open ---";
-    EXPECT_EQ(log.line(log.size() - options.parkLimit - 1), dropped);
+    EXPECT_EQ(log.back(), dropped);  // still there after its batch
     EXPECT_TRUE(QTest::qWaitFor([&] { return dlg.receivedList()->rowCount() == int(log.size()); }, kWaitMs));
 }
 
@@ -110,6 +111,8 @@ TEST(UnplugTest, unplugUnderThePortSettingsDialogThenOkShowsTheRealState) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return com1Status(dlg) == "Ready for Veltra"; }, kWaitMs));
 
     PtyPair back;
+    QStringList whileBoxUp;  // COM1's field and tooltip: the box comes after the field says so
+    watcher.onBox = [&] { whileBoxUp << com1Status(dlg) << dlg.control(ctl::kStatusCom1)->toolTip(); };
     watcher.dialogs.append([&](QDialog* d) {
         ASSERT_NE(qobject_cast<CPortSettingsDlg*>(d), nullptr);
         pty->closeMaster();  // unplugged under the dialog: one box, answered by the watcher
@@ -121,6 +124,7 @@ TEST(UnplugTest, unplugUnderThePortSettingsDialogThenOkShowsTheRealState) {
     dlg.control<QPushButton>(ctl::kConfigurateCom1)->click();
     ASSERT_TRUE(watcher.dialogs.empty());
     ASSERT_EQ(watcher.boxes.size(), 1u);
+    EXPECT_EQ(whileBoxUp, (QStringList{"Disconnected", "Reconnecting\u2026"}));
     EXPECT_TRUE(watcher.boxes[0].text.endsWith("The device has been disconnected.\nPort: 1\n"))
         << watcher.boxes[0].text.toStdString();
     QCoreApplication::processEvents();
@@ -157,6 +161,8 @@ protected:
             before(*dlg);
         dlg->startUp(), dlg->show();
         ASSERT_TRUE(QTest::qWaitFor([this] { return state().ports[0].status == "Ready for Veltra"; }, kWaitMs));
+        // and the status read on becoming ready has come in
+        ASSERT_TRUE(QTest::qWaitFor([this] { return state().log.size() >= 21 && !dlg->panel().decoder().statusReplyInProgress(); }, kWaitMs));
     }
     PanelState& state() { return dlg->state(); }
 
@@ -172,7 +178,9 @@ protected:
 // none of the old download reaches it, and Status decodes its settings.
 TEST_F(SimLinkTest, applyCutByAnUnplug_theControllerBackAtTheSamePathIsReadySoonAndGetsNothingOfIt) {
     QProcess& first = startSim({"--pace-baud", "600"});
-    ASSERT_NO_FATAL_FAILURE(openPanel());
+    TrafficLog traffic;
+    ASSERT_TRUE(traffic.open(dir.filePath("traffic.log"), nullptr));
+    ASSERT_NO_FATAL_FAILURE(openPanel(nullptr, [&](CShutterPanelDlg& d) { traffic.attach(d.ports()); }));
     const std::size_t before = state().log.size();
     dlg->act([&](PanelState& s) { s.repeatText = "3", s.runningOption = 2, dlg->panel().onApply(s); });
     // Position and mode answered with two bytes each: the trigger step, the third, has gone out.
@@ -194,14 +202,13 @@ TEST_F(SimLinkTest, applyCutByAnUnplug_theControllerBackAtTheSamePathIsReadySoon
     QProcess& second = startSim({"--verbose"});  // what it receives, on standard error
     ASSERT_TRUE(QTest::qWaitFor([this] { return state().ports[0].status == "Ready for Veltra"; }, kWaitMs));
     EXPECT_FALSE(twoSeconds.hasExpired());
-    EXPECT_EQ(state().log.size(), lines + 1);
-    EXPECT_EQ(state().log.back(), "238       0xEE");  // the echo of the Online byte sent on reconnecting
     EXPECT_EQ(std::pair(state().ports[0].tooltip, state().ports[0].enabled), std::pair(std::string(), true));
     EXPECT_EQ(watcher.boxes.size(), 1u);  // none for the failed tries
     EXPECT_EQ(dlg->panel().activePort(), 1);
 
-    dlg->act([&](PanelState& s) { s.repeatText = "?", dlg->panel().onStatus(s); });
+    // Ready again, the panel reads the new controller's status by itself.
     ASSERT_TRUE(QTest::qWaitFor([&] { return state().log.size() >= lines + 21 && state().repeatText == "1"; }, kWaitMs));
+    EXPECT_EQ(state().log.line(lines), "238       0xEE");  // the echo of the Online byte sent on reconnecting
     EXPECT_EQ(state().shutterMode, 0);  // the new controller's factory settings, decoded
     second.terminate();
     ASSERT_TRUE(second.waitForFinished(kWaitMs));
@@ -209,6 +216,21 @@ TEST_F(SimLinkTest, applyCutByAnUnplug_theControllerBackAtTheSamePathIsReadySoon
     for (const QByteArray& l : second.readAllStandardError().split('\n'))
         if (const qsizetype at = l.indexOf("] rx "); at >= 0) received << QString::fromLatin1(l.mid(at + 5));
     EXPECT_EQ(received, (QStringList{"EE", "CC"}));
+    // The traffic log tells the link's life: opened, closed and why, the first failed try, back.
+    QFile file(dir.filePath("traffic.log"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    QStringList events;
+    for (const QByteArray& line : file.readAll().split('\n'))
+        if (const qsizetype at = line.indexOf(" -- COM1 " + link.toUtf8() + " "); at >= 0)
+            events << QString::fromUtf8(line.mid(at + 10 + link.toUtf8().size()));
+    ASSERT_GE(events.size(), 3) << events.join('|').toStdString();
+    EXPECT_EQ(events[0], "opened 9600 8N1");
+    EXPECT_EQ(events[1], "closed: The device has been disconnected.");
+    if (events.size() == 4) {  // the device was not back by the first try
+        EXPECT_TRUE(events[2].startsWith("reconnect try 1 failed: ")) << events[2].toStdString();
+    }
+    EXPECT_LE(events.size(), 4);
+    EXPECT_EQ(events.back(), "reconnected 9600 8N1");
 }
 
 TEST_F(SimLinkTest, trafficLogHoldsEveryByteBothWaysInOrderWithRisingTimes) {
@@ -218,9 +240,7 @@ TEST_F(SimLinkTest, trafficLogHoldsEveryByteBothWaysInOrderWithRisingTimes) {
     ASSERT_TRUE(traffic.open(logPath, nullptr));
     ScriptedPrompter prompter;
     ASSERT_NO_FATAL_FAILURE(openPanel(&prompter, [&](CShutterPanelDlg& d) { traffic.attach(d.ports()); }));
-    ShutterPanel& p = dlg->panel();
-    dlg->act([&](PanelState& s) { p.onStatus(s); });
-    ASSERT_TRUE(QTest::qWaitFor([&] { return state().log.size() >= 21 && !p.decoder().statusReplyInProgress(); }, kWaitMs));
+    ShutterPanel& p = dlg->panel();  // the status was read on becoming ready
     dlg->act([&](PanelState& s) { s.repeatText = "2", p.onApply(s); });
     ASSERT_TRUE(QTest::qWaitFor([&] { return !p.decoder().applyInProgress(); }, kWaitMs));
 
@@ -229,28 +249,34 @@ TEST_F(SimLinkTest, trafficLogHoldsEveryByteBothWaysInOrderWithRisingTimes) {
     for (std::size_t i = 0; i < state().log.size(); ++i)
         if (const std::string_view l = state().log.line(i); l.size() > 4 && l.substr(l.size() - 4, 2) == "0x")
             decoded.append(char(std::stoi(std::string(l.substr(l.size() - 2)), nullptr, 16)));
-    QList<QByteArray> writes;
+    QList<QByteArray> writes, events;
     QDateTime last;
     QFile file(logPath);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     for (const QByteArray& line : file.readAll().trimmed().split('\n')) {
         SCOPED_TRACE(line.toStdString());
         const QList<QByteArray> f = line.split(' ');
-        ASSERT_GE(f.size(), 4);
+        ASSERT_GE(f.size(), 5);
+        if (f[1] == "--" && f[2] != "COM1")
+            continue;  // COM2 to COM4 did not open
         const QDateTime at = QDateTime::fromString(QString::fromLatin1(f[0]), "yyyy-MM-ddTHH:mm:ss.zzz");
         EXPECT_TRUE(at.isValid() && (!last.isValid() || at >= last));
         last = at;
         EXPECT_EQ(f[2], "COM1");
-        const QByteArray bytes = QByteArray::fromHex(f.mid(3).join());
-        if (f[1] == "TX")
+        EXPECT_EQ(f[3], link.toUtf8());
+        const QByteArray bytes = QByteArray::fromHex(f.mid(4).join());
+        if (f[1] == "--")
+            events.append(f.mid(4).join(' '));
+        else if (f[1] == "TX")
             writes.append(bytes);
         else
             rx += bytes;
-        EXPECT_TRUE(f[1] == "TX" || f[1] == "RX");
+        EXPECT_TRUE(f[1] == "TX" || f[1] == "RX" || f[1] == "--");
     }
+    EXPECT_EQ(events, QList<QByteArray>{"opened 9600 8N1"});
     EXPECT_EQ(rx.toHex(' '), decoded.toHex(' '));
     ASSERT_GE(writes.size(), 3);
-    EXPECT_EQ(writes.mid(0, 2), (QList<QByteArray>{"\xEE", "\xCC"}));  // Online at start-up, Status
+    EXPECT_EQ(writes.mid(0, 2), (QList<QByteArray>{"\xEE", "\xCC"}));  // Online at start-up, Status when ready
     EXPECT_TRUE(rx.startsWith("\xEE\xCC"));
     // Every command of the download went out whole, and its echo came back in order.
     qsizetype at = -1;

@@ -13,10 +13,14 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace veltra {
 namespace {
@@ -78,19 +82,46 @@ TEST(PortFailureTest, reasonTellsMissingPlainFileBusyAndPermissionApart) {
     using K = DeviceNode::Kind;
     using E = QSerialPort::SerialPortError;
     const std::tuple<DeviceNode, E, const char*> rows[] = {
-        {{K::Missing, "", "", false}, E::DeviceNotFoundError, "does not exist"},
-        {{K::Missing, "", "", false}, E::OpenError, "does not exist"},
-        {{K::Other, "a regular file", "users", true}, E::OpenError, "not a serial device (a regular file)"},
-        {{K::Other, "a regular file", "dialout", false}, E::PermissionError, "not a serial device (a regular file)"},
-        {{K::CharDevice, "", "dialout", false}, E::PermissionError,
+        {{K::Missing, "", "", false, ""}, E::DeviceNotFoundError, "does not exist"},
+        {{K::Missing, "", "", false, ""}, E::OpenError, "does not exist"},
+        {{K::Other, "a regular file", "users", true, ""}, E::OpenError, "not a serial device (a regular file)"},
+        {{K::Other, "a regular file", "dialout", false, ""}, E::PermissionError, "not a serial device (a regular file)"},
+        {{K::CharDevice, "", "dialout", false, ""}, E::PermissionError,
          "permission denied \u2014 add your user to the dialout group (sudo usermod -aG dialout $USER, then log in again)"},
-        {{K::CharDevice, "", "tty", false}, E::PermissionError, "permission denied (group tty)"},
-        {{K::CharDevice, "", "dialout", true}, E::PermissionError, "in use by another program"},
-        {{K::CharDevice, "", "dialout", true}, E::OpenError, "cannot be opened: busy"},
+        {{K::CharDevice, "", "tty", false, ""}, E::PermissionError, "permission denied (group tty)"},
+        {{K::CharDevice, "", "dialout", true, ""}, E::PermissionError, "in use by another program"},
+        {{K::CharDevice, "", "dialout", true, ""}, E::OpenError, "cannot be opened: busy"},
+        {{K::CharDevice, "", "dialout", true, "/run/lock/LCK..ttyS0"}, E::PermissionError,
+         "locked by the stale lock file /run/lock/LCK..ttyS0 of a program that has ended, which cannot be removed "
+         "\u2014 remove that file (as its owner or with sudo)"},
     };
     for (const auto& [node, error, want] : rows)
         EXPECT_EQ(openFailureReason(node, error, "busy"), QString::fromUtf8(want)) << want;
     EXPECT_EQ(portFailureLine(1, "/dev/ttyUSB0", "does not exist"), QStringLiteral("COM1 (/dev/ttyUSB0): does not exist"));
+}
+
+// A lock file whose process has ended is stale; one of a running process or
+// one that names none is not.
+TEST(PortFailureTest, aLockFileIsStaleWhenItsProcessHasEnded) {
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(0);
+    ASSERT_GT(child, 0);
+    ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+    QTemporaryDir dir;
+    const std::pair<QByteArray, bool> rows[] = {
+        {QByteArray::number(child) + "\nveltra-utility\nhost\n", true},
+        {QByteArray::number(::getpid()) + "\nveltra-utility\nhost\n", false},
+        {"      " + QByteArray::number(child) + "\n", true},  // the old ten-column text
+        {"garbage\n", false},
+    };
+    for (const auto& [content, stale] : rows) {
+        QFile f(dir.filePath("LCK..ttyS0"));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(content), f.close();
+        EXPECT_EQ(lockFileIsStale(f.fileName()), stale) << content.toStdString();
+    }
+    EXPECT_FALSE(lockFileIsStale(dir.filePath("none")));
 }
 
 // COM1 a plain file, the others missing: a line each at start-up and after a failed

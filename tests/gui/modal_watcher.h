@@ -23,6 +23,7 @@ public:
     std::vector<Box> boxes;
     QList<QMessageBox::StandardButton> answers;    // Ok once none is left
     QList<std::function<void(QDialog*)>> dialogs;  // one handler per dialog, in order; none: rejected
+    std::function<void()> onBox;                   // runs while each box is up, before it is answered
     ModalWatcher() { startTimer(0); }
 
 private:
@@ -34,6 +35,8 @@ private:
         auto* dlg = qobject_cast<QDialog*>(w);
         if (auto* box = qobject_cast<QMessageBox*>(w)) {
             boxes.push_back({box->windowTitle(), box->text(), box->icon(), box->standardButtons()});
+            if (onBox)
+                onBox();
             box->button(answers.isEmpty() ? QMessageBox::Ok : answers.takeFirst())->click();
         } else if (dlg && dialogs.isEmpty()) {
             dlg->reject();

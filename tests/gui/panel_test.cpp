@@ -9,6 +9,7 @@
 #include "gui/panel_controls.h"
 #include "model/received_log.h"
 #include "modal_watcher.h"
+#include "serial/ccomportlink.h"
 #include "serial/pty_pair.h"
 #include "support/fakes.h"
 
@@ -20,7 +21,10 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -224,17 +228,57 @@ TEST(AccessibleActionTest, timerChoiceRunsOnceWhateverWayItIsMade) {
     EXPECT_EQ(dlg.state().editedTime.seconds, "07");
 }
 
-TEST(PanelEndTest, exitAndCloseEndWithMinusOneEscapeWithZero) {
-    const std::pair<std::function<void(CShutterPanelDlg&)>, int> rows[] = {
-        {[](CShutterPanelDlg& d) { QTest::mouseClick(d.control<QPushButton>(ctl::kExit), Qt::LeftButton); }, -1},
-        {[](CShutterPanelDlg& d) { d.close(); }, -1},
-        {[](CShutterPanelDlg& d) { QTest::keyClick(&d, Qt::Key_Escape); }, 0},
+// Enter and Escape never end the panel; "Exit" and the close button do
+// (status -1), and so does quit(), the termination signals' way.
+TEST(PanelEndTest, exitCloseAndQuitEndThePanelEnterAndEscapeNever) {
+    const std::tuple<const char*, std::function<void(CShutterPanelDlg&)>, bool, int> rows[] = {
+        {"Exit", [](CShutterPanelDlg& d) { QTest::mouseClick(d.control<QPushButton>(ctl::kExit), Qt::LeftButton); }, false, -1},
+        {"close button", [](CShutterPanelDlg& d) { d.close(); }, false, -1},
+        {"quit", [](CShutterPanelDlg& d) { d.quit(0); }, false, 0},
+        {"Escape", [](CShutterPanelDlg& d) { QTest::keyClick(&d, Qt::Key_Escape); }, true, 0},
+        {"Enter in the repeat field", [](CShutterPanelDlg& d) {
+             QTest::keyClicks(d.control(ctl::kRepeatEdit), "5");
+             QTest::keyClick(d.control(ctl::kRepeatEdit), Qt::Key_Return);
+             QTest::keyClick(d.control(ctl::kRepeatEdit), Qt::Key_Enter);
+         }, true, 0},
+        {"Enter on a focused button", [](CShutterPanelDlg& d) {  // presses it: Status, which has no port to go to
+             d.control(ctl::kStatus)->setFocus();
+             QTest::keyClick(d.control(ctl::kStatus), Qt::Key_Return);
+         }, true, 0},
     };
-    for (const auto& [end, status] : rows) {
-        CShutterPanelDlg dlg(ports());
+    for (const auto& [name, end, stays, status] : rows) {
+        SCOPED_TRACE(name);
+        test::ScriptedPrompter prompter;
+        CShutterPanelDlg dlg(ports("/nonexistent/veltra-com1", &prompter));
         dlg.startUp(), dlg.show(), end(dlg);
-        EXPECT_EQ(std::pair(dlg.isVisible(), dlg.exitStatus()), std::pair(false, status));
+        EXPECT_EQ(std::pair(dlg.isVisible(), dlg.exitStatus()), std::pair(stays, status));
+        EXPECT_TRUE(prompter.confirms.empty());
+        EXPECT_EQ(prompter.warnings.size(), std::string(name) == "Enter on a focused button" ? 1u : 0u);
     }
+    // quit() left every event loop for good; the application's own loop lets the next tests have theirs again.
+    QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
+    QCoreApplication::exec();
+}
+
+TEST(PanelEndTest, exitAsksWhileAnApplyDownloadRuns) {
+    test::PtyPair pty;
+    if (!pty.ok())
+        GTEST_SKIP() << "no pseudo-terminal available";
+    test::ScriptedPrompter prompter;
+    prompter.confirmAnswer = false;
+    CShutterPanelDlg dlg(ports(pty.slavePath(), &prompter));
+    dlg.startUp(), dlg.show();
+    ASSERT_EQ(pty.receive(1), QByteArray("\xEE"));
+    dlg.state().repeatText = "1", dlg.show(dlg.state());
+    button(dlg, ctl::kApply)->click();
+    ASSERT_TRUE(dlg.panel().decoder().applyInProgress());
+    for (const bool answer : {false, true}) {
+        prompter.confirmAnswer = answer;
+        dlg.close();
+        EXPECT_EQ(dlg.isVisible(), !answer);
+    }
+    EXPECT_EQ(prompter.confirms, (std::vector<std::string>(2, "An Apply download is in progress. Exit anyway?")));
+    EXPECT_EQ(dlg.exitStatus(), -1);
 }
 
 // COM1 is a pseudo-terminal: "Configurate" offers its settings and reopens it with the chosen ones.
@@ -268,6 +312,50 @@ TEST(PanelOnPtyTest, configurateOffersTheSettingsAndReopensWithTheChosenOnes) {
     EXPECT_EQ(std::pair(cfgetospeed(&cancelled), cancelled.c_cflag), std::pair(speed_t{B2400}, chosen.c_cflag));
     dlg.control<QPushButton>(ctl::kStatus)->click();  // still open and monitored
     EXPECT_EQ(pty.receive(1), QByteArray("\xCC"));
+}
+
+// What "Configurate" chose is where COM1 opens at the next start; a device
+// given for one run (--port) is used then and not remembered.
+TEST(PortMemoryTest, theConfiguratedDeviceAndSpeedOpenAtTheNextStartUnlessADeviceIsGiven) {
+    test::PtyPair pty;
+    if (!pty.ok())
+        GTEST_SKIP() << "no pseudo-terminal available";
+    QTemporaryDir dir;
+    QSettings memory(dir.filePath("veltra-utility.conf"), QSettings::IniFormat);
+    const auto start = [&](const QString& com1) {
+        PanelOptions o = ports(com1);
+        o.portMemory = &memory;
+        auto dlg = std::make_unique<CShutterPanelDlg>(o);
+        dlg->startUp();
+        return dlg;
+    };
+    {
+        auto dlg = start("/nonexistent/veltra-com1");
+        test::ModalWatcher watcher;
+        watcher.dialogs.append([&](QDialog* d) {
+            auto* p = qobject_cast<CPortSettingsDlg*>(d);
+            ASSERT_NE(p, nullptr);
+            p->setDeviceName(pty.slavePath());
+            p->control<QComboBox>(CPortSettingsDlg::kBaudList)->setCurrentText("19200");
+            p->control<QPushButton>(1)->click();
+        });
+        dlg->control<QPushButton>(ctl::kConfigurateCom1)->click();
+        ASSERT_TRUE(watcher.dialogs.empty());
+    }  // Exit
+    for (const QString& given : {QString(), QStringLiteral("/nonexistent/given"), QString()}) {
+        SCOPED_TRACE(given.toStdString());
+        termios t = pty.slaveTermios();
+        cfsetspeed(&t, B300);  // whatever the line was left at
+        ASSERT_EQ(::tcsetattr(pty.slaveFd(), TCSANOW, &t), 0);
+        auto dlg = start(given);
+        const CComPortLink& com1 = dlg->ports().link(1);
+        EXPECT_EQ(std::pair(com1.deviceName(), com1.isOpen()),
+                  std::pair(given.isEmpty() ? pty.slavePath() : given, given.isEmpty()));
+        if (given.isEmpty()) {
+            t = pty.slaveTermios();
+            EXPECT_EQ(cfgetospeed(&t), speed_t{B19200});
+        }
+    }
 }
 
 std::size_t syncThreeLines(ReceivedLog& log, LogView& view) {

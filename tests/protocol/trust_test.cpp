@@ -111,6 +111,34 @@ TEST(Echo, ACarriageReturnClosingAnEarlierAnswerNeitherEndsARunNorAnswersReset) 
     EXPECT_EQ(queued.sink.last(), "CC");
 }
 
+// A reply answers only the head of the queue: what was sent behind the
+// Status or Get Controller Info is still echoed after the reply's own bytes.
+TEST(Echo, CommandsQueuedBehindAReplyStayExpectedAfterIt) {
+    struct Row {
+        const char* name;
+        void (ShutterPanel::*ask)(PanelState&);
+        const char* reply;  // the echo and the reply's own bytes
+    } rows[] = {
+        {"status", &ShutterPanel::onStatus, kFastReply},
+        {"information", &ShutterPanel::onGetControllerInfo, "FD 56 45 4C 54 52 41 20 53 31 2E 31 32"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        Panel t;
+        (t.panel.*r.ask)(t.s);
+        t.repeat("204");
+        t.feed(r.reply);
+        t.feed("FA F0 00 CC 0D");
+        EXPECT_FALSE(t.d().statusReplyInProgress());
+        EXPECT_FALSE(t.d().infoInProgress());
+        for (int i = 0; i < 2; ++i) {
+            t.panel.onStatus(t.s);
+            t.feed(kFastReply);
+            expectFastStatus(t);
+        }
+    }
+}
+
 TEST(Echo, AByteOnAnotherPortOrInsideAReplyIsNoEcho) {
     Panel t;
     t.repeat("204");

@@ -1,4 +1,5 @@
 #include "serial/ccomportlink.h"
+#include "serial/device_node.h"
 #include "serial/pty_pair.h"
 
 #include <QDeadlineTimer>
@@ -110,11 +111,18 @@ TEST_F(LinkTest, closedLinkRefusesAndOpenFailsWithoutReportWhenInUseOrMissing) {
     EXPECT_FALSE(m_link.StartMonitor());
     EXPECT_FALSE(queue(hex("cc")));
     ASSERT_TRUE(open());
+    EXPECT_TRUE(QFile::exists(deviceLockFile(m_pty.slavePath())));  // found where the serial library put it
     CComPortLink second;
     second.setErrorReporter([this](const QString& text) { m_reports << text; });
-    second.setDeviceName(m_pty.slavePath());
-    EXPECT_FALSE(second.OpenLink(2, 9600, 'N', 8, 1, kPanelEventMask, 512));
-    EXPECT_TRUE(second.lastOpenError().contains(QStringLiteral("another program")));
+    // The same device by another name (even to root, whom the exclusive open does not stop).
+    QTemporaryDir dir;
+    const QString alias = dir.filePath("link");
+    ASSERT_TRUE(QFile::link(m_pty.slavePath(), alias));
+    for (const QString& name : {m_pty.slavePath(), alias}) {
+        second.setDeviceName(name);
+        EXPECT_FALSE(second.OpenLink(2, 9600, 'N', 8, 1, kPanelEventMask, 512));
+        EXPECT_EQ(second.lastOpenError(), QStringLiteral("already open as COM1 (%1)").arg(m_pty.slavePath()));
+    }
     second.setDeviceName(QStringLiteral("/dev/veltra-no-such-port"));
     EXPECT_FALSE(second.OpenLink(2, 9600, 'N', 8, 1, kPanelEventMask, 512));
 }
@@ -125,6 +133,8 @@ TEST_F(LinkTest, hangUpReportsTheDisconnectionOnceReconnectsAtTheSamePathAndOpen
     ASSERT_TRUE(QFile::link(m_pty.slavePath(), path));
     m_link.setDeviceName(path);
     m_port = 4;
+    QStringList events;  // for a traffic log
+    m_link.setEventHandler([&](int port, const QString& text) { events << QStringLiteral("%1 %2").arg(port).arg(text); });
     ASSERT_TRUE(m_link.OpenLink(4, 2400, 'N', 8, 2, kPanelEventMask, 512) && m_link.StartMonitor());
     int reconnected = 0;
     m_link.setReconnectedHandler([&](int port) { reconnected += port == 4 ? 1 : 100; });
@@ -170,6 +180,12 @@ TEST_F(LinkTest, hangUpReportsTheDisconnectionOnceReconnectsAtTheSamePathAndOpen
     m_link.setDeviceName(QStringLiteral("/dev/veltra-no-such-port"));
     EXPECT_FALSE(m_link.OpenLink(4, 9600, 'N', 8, 1, kPanelEventMask, 512));
     EXPECT_FALSE(m_link.isReconnecting());
+    // One line for the failed tries (the first; then one a minute), not one a second.
+    ASSERT_EQ(events.size(), 6) << events.join('|').toStdString();
+    EXPECT_TRUE(events[2].startsWith("4 reconnect try 1 failed: ")) << events[2].toStdString();
+    events.removeAt(2);
+    EXPECT_EQ(events, (QStringList{"4 opened 2400 8N2", "4 closed: The device has been disconnected.", "4 reconnected 2400 8N2",
+                                   "4 closed: The device has been disconnected.", "4 open failed: does not exist"}));
 }
 
 // Linux pseudo-terminals keep 8 data bits without parity whatever they are told:

@@ -26,6 +26,7 @@ public:
     bool ok() const { return m_master >= 0 && m_slave >= 0; }
     const QString& slavePath() const { return m_slavePath; }
     int masterFd() const { return m_master; }
+    int slaveFd() const { return m_slave; }
     // The device goes away: the link's side hangs up.
     void closeMaster() { ::close(std::exchange(m_master, -1)); }
     // One write, so the link sees the bytes as one batch.

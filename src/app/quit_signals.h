@@ -1,0 +1,15 @@
+#pragma once
+
+#include <functional>
+
+class QObject;
+
+namespace veltra {
+
+// SIGTERM (a logout, kill), SIGINT (Ctrl+C) and SIGHUP (the terminal gone)
+// end the program as "Exit" does: `quit` runs on the thread of `context`,
+// from its event loop (or any box's nested one), never inside the signal
+// handler. Does nothing where the platform has no such signals.
+void onQuitSignals(QObject* context, std::function<void(int signal)> quit);
+
+}  // namespace veltra
