@@ -1,6 +1,7 @@
 """The Controller against veltra-sim and a bare line: decoding, downloads,
 runs, errors, refusals, interruption and the port's life."""
 
+import concurrent.futures
 import datetime
 import errno
 import gc
@@ -8,6 +9,7 @@ import json
 import os
 import signal
 import subprocess
+import sys
 import threading
 import time
 
@@ -37,22 +39,12 @@ def on_line(line, expect, then):
 
 
 def in_thread(target):
-    """Runs `target` in a worker thread; what it raised is raised here."""
-    out = {}
-
-    def run():
-        try:
-            out["value"] = target()
-        except BaseException as e:  # noqa: B036 - handed to the test
-            out["error"] = e
-
-    t = threading.Thread(target=run)
-    t.start()
-    t.join(WAIT * 2)
-    assert not t.is_alive(), "the worker hangs"
-    if "error" in out:
-        raise out["error"]
-    return out.get("value")
+    """Runs `target` in a worker thread; what it returned or raised comes back here."""
+    pool = concurrent.futures.ThreadPoolExecutor(1)
+    try:
+        return pool.submit(target).result(timeout=WAIT * 2)  # a worker that hangs fails here
+    finally:
+        pool.shutdown(wait=False)
 
 
 # ---- decoding ----------------------------------------------------------------------
@@ -79,15 +71,6 @@ def test_verify_raises_verify_error_naming_the_field(line):
             c.open_shutter(verify=True)
     assert isinstance(e.value, veltra.Error)
     assert e.value.differences == (veltra.Difference("shutter", "open", "close"),)
-
-
-def test_status_reply_out_of_range_is_a_reply_error_and_writes_no_file(line, tmp_path):
-    with veltra.Controller(line.path) as c:
-        on_line(line, H("CC"), lambda: line.send(H("CC") + b"\xff" * 19))
-        with pytest.raises(veltra.ReplyError) as e:
-            c.read_config(tmp_path / "read.cfg")
-    assert isinstance(e.value, veltra.Error) and "delay hours" in str(e.value) and "running_option" in str(e.value)
-    assert not (tmp_path / "read.cfg").exists()
 
 
 # ---- files and downloads -------------------------------------------------------------
@@ -136,8 +119,13 @@ def test_wait_run_hands_out_each_cycle_as_it_ends(sim):
     assert all(a - r.closed < td(milliseconds=100) for a, r in zip(arrived, reports))
 
 
-def test_device_gone_during_apply_is_a_port_error(line):
+def test_reply_out_of_range_writes_no_file_and_device_gone_during_apply_is_a_port_error(line, tmp_path):
     with veltra.Controller(line.path) as c:
+        on_line(line, H("CC"), lambda: line.send(H("CC") + b"\xff" * 19))
+        with pytest.raises(veltra.ReplyError) as e:
+            c.read_config(tmp_path / "read.cfg")
+        assert isinstance(e.value, veltra.Error) and "delay hours" in str(e.value) and "running_option" in str(e.value)
+        assert not (tmp_path / "read.cfg").exists()
         on_line(line, H("AC"), line.hang_up)
         with pytest.raises(veltra.PortError) as e:
             c.apply(veltra.Config())
@@ -158,11 +146,18 @@ def test_silent_line_times_out_also_in_a_worker(line):
     assert in_thread(status_on_silent_line) < 0.2 + 0.5
 
 
-def test_port_held_is_in_use(sim):  # by another program: the command-line tests
-    with veltra.Controller(sim):
+def test_port_held_by_another_program_is_in_use(sim):
+    holder = subprocess.Popen([sys.executable, "-c",
+                               "import sys, veltra; c = veltra.Controller(sys.argv[1]); print('held', flush=True); "
+                               "sys.stdin.read()", sim], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+    try:
+        assert holder.stdout.readline().strip() == "held"
         with pytest.raises(veltra.PortError) as e:
             veltra.Controller(sim)
-    assert e.value.reason == "in use" and isinstance(e.value, OSError) and e.value.errno == errno.EBUSY
+        assert e.value.reason == "in use" and isinstance(e.value, OSError) and e.value.errno == errno.EBUSY
+    finally:
+        holder.stdin.close(), holder.wait(WAIT)
+    veltra.Controller(sim).close()  # free again once the other program left
 
 
 def test_relative_device_path_is_taken_from_the_working_folder(sim, tmp_path, monkeypatch):
