@@ -1,6 +1,7 @@
 """Fixtures: veltra-sim on its pseudo-terminal, and a bare pseudo-terminal
 whose master side the test reads and answers itself."""
 
+import contextlib
 import os
 import pty
 import select
@@ -14,19 +15,22 @@ SIM = os.environ.get("VELTRA_SIM", "veltra-sim")
 WAIT = 10.0  # generous: the suite also runs under the sanitizers
 
 
-def start_sim(*args):
+@contextlib.contextmanager
+def running_sim(*args):
+    """veltra-sim with `args`: its process and the terminal it serves."""
     proc = subprocess.Popen([SIM, *args], stdout=subprocess.PIPE, text=True)
-    path = proc.stdout.readline().strip()  # the first line is the terminal's path
-    assert path.startswith("/"), "veltra-sim printed no terminal path"
-    return proc, path
+    try:
+        path = proc.stdout.readline().strip()  # the first line is the terminal's path
+        assert path.startswith("/"), "veltra-sim printed no terminal path"
+        yield proc, path
+    finally:
+        proc.terminate(), proc.wait(WAIT)
 
 
 @pytest.fixture
 def sim():
-    proc, path = start_sim()
-    yield path
-    proc.terminate()
-    proc.wait(timeout=WAIT)
+    with running_sim() as (_, path):
+        yield path
 
 
 class RawLine:

@@ -5,7 +5,7 @@ import re
 import subprocess
 import sys
 
-from conftest import WAIT, start_sim
+from conftest import running_sim
 
 README = os.environ.get("VELTRA_README", os.path.join(os.path.dirname(__file__), "..", "..", "README.md"))
 
@@ -13,12 +13,9 @@ README = os.environ.get("VELTRA_README", os.path.join(os.path.dirname(__file__),
 def test_readme_example_runs_unchanged():
     text = open(README, encoding="utf-8").read()
     example = re.search(r"```python\n(.*?)```", text, re.S).group(1)
-    proc, path = start_sim()
-    try:
+    with running_sim() as (_, path):
         run = subprocess.run([sys.executable, "-c", example], env={**os.environ, "VELTRA_DEVICE": path},
                              capture_output=True, text=True, timeout=60)
-    finally:
-        proc.terminate(), proc.wait(WAIT)
     assert run.returncode == 0, run.stderr
     lines = run.stdout.splitlines()
     assert lines[:5] == [f"frame {n}: exposed for 20.0 ms" for n in range(1, 6)]

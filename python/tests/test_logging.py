@@ -9,7 +9,7 @@ import sys
 import pytest
 
 import veltra
-from conftest import WAIT, start_sim
+from conftest import WAIT
 
 STAMP = r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}"
 
@@ -50,16 +50,10 @@ def test_timeout_at_warning_and_lost_port_at_info(line, caplog):
         c.status()
     assert ("veltra", "WARNING") in [(n, lvl) for n, lvl, _ in records(caplog)]
     assert not [m for _, lvl, m in records(caplog) if lvl == "DEBUG"]  # not enabled, not logged
-    proc, path = start_sim()
-    try:
-        c = veltra.Controller(path, timeout=WAIT)
-        proc.kill()
-        proc.wait(WAIT)
-        with pytest.raises(veltra.Error):
-            c.status()
-    finally:
-        proc.kill()
-    assert any(lvl == "INFO" and m.startswith(path + " lost: ") for _, lvl, m in records(caplog)), records(caplog)
+    line.hang_up()
+    with pytest.raises(veltra.Error):
+        c.status()
+    assert any(lvl == "INFO" and m.startswith(line.path + " lost: ") for _, lvl, m in records(caplog)), records(caplog)
 
 
 def test_nothing_is_printed_without_logging_configured(line):

@@ -512,14 +512,9 @@ void CShutterPanelDlg::read(PanelState& s) {
 
     // The widgets show what was just read: the shadow follows, so the next
     // show() puts back whatever the action changes.
-    m_shown.shutterPosition = s.shutterPosition;
-    m_shown.shutterMode = s.shutterMode;
-    m_shown.triggerMode = s.triggerMode;
-    m_shown.syncMode = s.syncMode;
-    m_shown.runningOption = s.runningOption;
+    static_cast<ControllerSettings&>(m_shown) = s;
     m_shown.triggerPulseChecked = s.triggerPulseChecked;
     m_shown.syncPulseChecked = s.syncPulseChecked;
-    m_shown.repeatText = s.repeatText;
     m_shown.editedTime = s.editedTime;
     m_shown.sliders = s.sliders;
     m_shown.timerSelectIndex = s.timerSelectIndex;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "gui/parked_bytes.h"
 #include "gui/port_hub.h"
 #include "gui/table_dialog.h"
 #include "model/panel_state.h"

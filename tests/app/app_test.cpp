@@ -1,6 +1,6 @@
 #include "app/app_options.h"
 #include "app/traffic_log.h"
-#include "gui/port_hub.h"
+#include "gui/parked_bytes.h"
 #include "protocol/traffic_line.h"
 
 #include <QCoreApplication>

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <iconv.h>
+
 #include <climits>
 #include <string>
 #include <vector>
@@ -102,29 +104,22 @@ TEST(FormatTimerValue, PadsByValueAndKeepsTheText) {
         << '|' << r.v.seconds << '|' << r.v.milliseconds << '|' << r.v.tenths << (r.cycle ? " cycle" : "");
 }
 
-// Every byte of the code page's 0x80..0x9F block pinned to its character; the
-// five the code page leaves undefined come back as the C1 control of the
-// same value.
-TEST(Cp1252, EverySpecialByteHasItsCharacter) {
-    struct Row { int byte; const char* utf8; } rows[] = {
-        {0x80, "\u20AC"}, {0x81, "\u0081"}, {0x82, "\u201A"}, {0x83, "\u0192"},
-        {0x84, "\u201E"}, {0x85, "\u2026"}, {0x86, "\u2020"}, {0x87, "\u2021"},
-        {0x88, "\u02C6"}, {0x89, "\u2030"}, {0x8A, "\u0160"}, {0x8B, "\u2039"},
-        {0x8C, "\u0152"}, {0x8D, "\u008D"}, {0x8E, "\u017D"}, {0x8F, "\u008F"},
-        {0x90, "\u0090"}, {0x91, "\u2018"}, {0x92, "\u2019"}, {0x93, "\u201C"},
-        {0x94, "\u201D"}, {0x95, "\u2022"}, {0x96, "\u2013"}, {0x97, "\u2014"},
-        {0x98, "\u02DC"}, {0x99, "\u2122"}, {0x9A, "\u0161"}, {0x9B, "\u203A"},
-        {0x9C, "\u0153"}, {0x9D, "\u009D"}, {0x9E, "\u017E"}, {0x9F, "\u0178"},
-        // Latin-1 on either side of the block.
-        {0x7F, "\x7F"}, {0xA0, "\u00A0"}, {0xFF, "\u00FF"},
-    };
-    for (const auto& r : rows) {
-        const std::string one(1, static_cast<char>(r.byte));
-        const std::string text = r.utf8;
-        EXPECT_EQ(cp1252ByteToUtf8(static_cast<unsigned char>(r.byte)), text) << std::hex << r.byte;
-        EXPECT_EQ(cp1252ToUtf8(one), text) << std::hex << r.byte;
-        EXPECT_EQ(utf8ToCp1252(text), one) << std::hex << r.byte;
+// Every byte against the C library's own CP1252 table; the five bytes the code
+// page leaves undefined come back as the C1 control of the same value.
+TEST(Cp1252, EveryByteHasTheCodePagesCharacter) {
+    const iconv_t cd = ::iconv_open("UTF-8", "CP1252");
+    if (cd == reinterpret_cast<iconv_t>(-1)) GTEST_SKIP() << "no CP1252 in this C library";
+    for (int byte = 1; byte < 256; ++byte) {
+        char in[1] = {static_cast<char>(byte)}, out[8] = {};
+        char *from = in, *to = out;
+        std::size_t inLeft = 1, outLeft = sizeof out;
+        const bool defined = ::iconv(cd, &from, &inLeft, &to, &outLeft) != static_cast<std::size_t>(-1);
+        const std::string one(in, 1), text = defined ? std::string(out, to) : "\xC2" + one;
+        EXPECT_EQ(cp1252ByteToUtf8(static_cast<unsigned char>(byte)), text) << std::hex << byte;
+        EXPECT_EQ(cp1252ToUtf8(one), text) << std::hex << byte;
+        EXPECT_EQ(utf8ToCp1252(text), one) << std::hex << byte;
     }
+    ::iconv_close(cd);
 }
 
 TEST(Cp1252, CharactersOutsideTheCodePageBecomeQuestionMarks) {
@@ -166,7 +161,7 @@ TEST(ReceivedLog, KeepsTheNewestLinesDroppingTheOldestInBlocksBehindANotice) {
     }
 }
 
-TEST(ReceivedLog, ClearStartsOverAndALowerLimitDropsAtOnce) {
+TEST(ReceivedLog, ALowerLimitDropsAtOnceAndClearStartsOver) {
     ReceivedLog log(1000);
     for (int i = 0; i < 1000; ++i) log.append("line " + std::to_string(i));
     const auto generation = log.generation();
@@ -178,11 +173,8 @@ TEST(ReceivedLog, ClearStartsOverAndALowerLimitDropsAtOnce) {
     EXPECT_EQ(log.appendedLines(), 1000u);
     EXPECT_EQ(log.generation(), generation);  // dropping is not a clear
     EXPECT_EQ(log.line(log.size()), "");       // a row a view counted before the drop
-    log.clear();
-    EXPECT_TRUE(log.empty());
-    EXPECT_EQ(std::pair(log.droppedLines(), log.generation()), std::pair(std::uint64_t{0}, generation + 1));
-    log.append("x");
-    EXPECT_EQ(std::pair(log.size(), std::string(log.line(0))), std::pair(std::size_t{1}, std::string("x")));
+    log.clear();  // what a view sees of it: the log view's test
+    EXPECT_EQ(std::tuple(log.empty(), log.droppedLines(), log.generation()), std::tuple(true, 0u, generation + 1));
 }
 
 TEST(ReceivedLog, MemoryFollowsTheLinesKeptNotTheLinesSeen) {

@@ -208,10 +208,7 @@ void expectCleanExit(Child& sim, const char* after) {
 }
 
 // A storm of trigger pulses must not swallow the stop that follows it, be the
-// simulator logging each pulse or busy with a run on a fast clock (where it
-// once died of bad_alloc: the bound itself is the controller tests' above).
-// Its clients coming and going is the daily work of the command-line and
-// end-to-end suites.
+// simulator logging each pulse or busy with a run on a fast clock.
 TEST_F(SimHostTest, stopsOnSigtermOrSigintAfterAStormOfTriggers) {
     const std::vector<std::string> logging = {"--power-up-option", "trigger", "--repeat", "continuous",
                                               "--exposure-ms", "0.1", "--verbose"};
