@@ -55,12 +55,8 @@ TEST(ParkedBytesPanelTest, aFloodBehindABoxStaysBoundedAndIsHandledInOneBatchWhe
         linesBefore = static_cast<std::size_t>(log.appendedLines());
         std::thread writer([&] {
             const QByteArray chunk(4096, '\x41');  // plain bytes: each is one log line
-            while (written < kFlood) {
-                const ssize_t n = ::write(pty.masterFd(), chunk.constData(), size_t(chunk.size()));
-                if (n <= 0)
-                    break;
+            for (ssize_t n = 0; written < kFlood && (n = ::write(pty.masterFd(), chunk.constData(), 4096)) > 0;)
                 written += std::size_t(n);
-            }
         });
         EXPECT_TRUE(QTest::qWaitFor([&] { return written >= kFlood && !pty.slaveHasInput(); }, kWaitMs));
         writer.join();
@@ -74,9 +70,8 @@ TEST(ParkedBytesPanelTest, aFloodBehindABoxStaysBoundedAndIsHandledInOneBatchWhe
     ASSERT_TRUE(QTest::qWaitFor([&] { return log.appendedLines() >= linesBefore + options.parkLimit + 1; }, kWaitMs));
     QCoreApplication::processEvents();
     EXPECT_EQ(static_cast<std::size_t>(log.appendedLines()) - linesBefore - 1, options.parkLimit);
-    const std::string dropped = "--- COM1: " + std::to_string(written - options.parkLimit) +
-                                " received bytes dropped while a box was open ---";
-    EXPECT_EQ(log.back(), dropped);  // still there after its batch
+    EXPECT_EQ(log.back(), "--- COM1: " + std::to_string(written - options.parkLimit) +
+                              " received bytes dropped while a box was open ---");  // still there after its batch
     EXPECT_TRUE(QTest::qWaitFor([&] { return dlg.receivedList()->rowCount() == int(log.size()); }, kWaitMs));
 }
 

@@ -312,20 +312,21 @@ TEST(PortMemoryTest, configurateReopensWithTheChosenSettingsWhichOpenAtTheNextSt
     }
 }
 
-std::size_t syncThreeLines(ReceivedLog& log, LogView& view) {
-    for (const char* line : {"238       0xEE", "204       0xCC", "170       0xAA"})
-        log.append(line);
-    return view.sync(log);
-}
-
-// The received-data list as the operator and the accessibility interface see it.
-TEST(LogViewTest, rowsFollowTheNewestLineUnlessTheOperatorLooksUpAndAClearStartsOver) {
+// The received-data list as the operator and the accessibility interface see
+// it; Ctrl+C copies the selected line and "Copy All" every line.
+TEST(LogViewTest, rowsFollowTheNewestLineUnlessTheOperatorLooksUpCopiesAndAClearStartsOver) {
     ReceivedLog log;
     LogView view;
     view.resize(200, 4 * view.rowHeight());
     view.show();
     const QScrollBar* bar = view.verticalScrollBar();
-    EXPECT_EQ(syncThreeLines(log, view), 3u);
+    for (const char* line : {"238       0xEE", "204       0xCC", "170       0xAA"})
+        log.append(line);
+    EXPECT_EQ(view.sync(log), 3u);
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    clipboard->setText("before");
+    QTest::keyClick(&view, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(clipboard->text(), QStringLiteral("before"));  // nothing selected: nothing copied
     QAccessibleInterface* list = acc(&view);
     ASSERT_TRUE(list && list->tableInterface());
     EXPECT_EQ(std::tuple(list->role(), list->childCount(), list->tableInterface()->rowCount()),
@@ -354,6 +355,16 @@ TEST(LogViewTest, rowsFollowTheNewestLineUnlessTheOperatorLooksUpAndAClearStarts
     EXPECT_EQ(view.sync(log), 1u);
     EXPECT_EQ(std::tuple(view.rowCount(), view.lineText(23), view.selectedRow(), bar->value()),
               std::tuple(24, QStringLiteral("170       0xAA"), 2, looking));
+    QTest::keyClick(&view, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(clipboard->text(), QStringLiteral("170       0xAA\n"));
+    std::unique_ptr<QMenu> menu(view.createContextMenu(nullptr));
+    const QList<QAction*> actions = menu->actions();
+    ASSERT_EQ(actions.size(), 2);
+    EXPECT_EQ(std::pair(actions[0]->text(), actions[1]->text()), std::pair(QStringLiteral("Copy"), QStringLiteral("Copy All")));
+    actions[1]->trigger();
+    const QString all = clipboard->text();
+    EXPECT_EQ(std::tuple(all.count('\n'), all.startsWith("238       0xEE\n204       0xCC\n"), all.endsWith("0x0D\n170       0xAA\n")),
+              std::tuple(24, true, true));
 
     const QAccessible::Id oldId = QAccessible::uniqueId(list->child(0));
     log.clear();
@@ -365,26 +376,6 @@ TEST(LogViewTest, rowsFollowTheNewestLineUnlessTheOperatorLooksUpAndAClearStarts
     log.clear();
     view.sync(log);
     EXPECT_EQ(list->childCount(), 0);
-}
-
-TEST(LogViewTest, ctrlCCopiesTheSelectedLineAndCopyAllEveryLine) {
-    ReceivedLog log;
-    LogView view;
-    syncThreeLines(log, view);
-    QClipboard* clipboard = QGuiApplication::clipboard();
-    clipboard->setText("before");
-    QTest::keyClick(&view, Qt::Key_C, Qt::ControlModifier);
-    EXPECT_EQ(clipboard->text(), QStringLiteral("before"));  // nothing selected: nothing copied
-    view.setSelectedRow(1);
-    QTest::keyClick(&view, Qt::Key_C, Qt::ControlModifier);
-    EXPECT_EQ(clipboard->text(), QStringLiteral("204       0xCC\n"));
-
-    std::unique_ptr<QMenu> menu(view.createContextMenu(nullptr));
-    const QList<QAction*> actions = menu->actions();
-    ASSERT_EQ(actions.size(), 2);
-    EXPECT_EQ(std::pair(actions[0]->text(), actions[1]->text()), std::pair(QStringLiteral("Copy"), QStringLiteral("Copy All")));
-    actions[1]->trigger();
-    EXPECT_EQ(clipboard->text(), QStringLiteral("238       0xEE\n204       0xCC\n170       0xAA\n"));
 }
 
 }  // namespace
