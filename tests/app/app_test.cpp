@@ -4,8 +4,6 @@
 #include "protocol/traffic_line.h"
 
 #include <QCoreApplication>
-#include <QFile>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -28,7 +26,6 @@ TEST(CommandLineTest, logLinesAndTrafficLog) {
         {{"--log-lines", "0"}, AppOptions::Action::Error, 1'000'000, ""},
         {{"--log-lines", "1000000001"}, AppOptions::Action::Error, 1'000'000, ""},
         {{"--log-lines", "12x"}, AppOptions::Action::Error, 1'000'000, ""},
-        {{"--log-lines", "-3"}, AppOptions::Action::Error, 1'000'000, ""},
         {{"--traffic-log", ""}, AppOptions::Action::Error, 1'000'000, ""},
     };
     for (const Row& r : rows) {
@@ -57,27 +54,6 @@ TEST(TrafficLine, localTimeWithMillisecondsDirectionPortAndHexBytes) {
         EXPECT_EQ(trafficLine(at + r.ms, r.tx, r.port, reply, r.n), r.line);
     EXPECT_EQ(trafficEventLine(at, "COM1 /dev/ttyUSB0", "opened 9600 8N1"),
               "2026-12-06T22:15:03.000 -- COM1 /dev/ttyUSB0 opened 9600 8N1");
-}
-
-// An unopenable file is told and the utility runs on: the end-to-end suite's
-// traffic log test (a FIFO nobody reads).
-TEST(TrafficLogTest, appendsFlushedLines) {
-    QTemporaryDir dir;
-    const QString path = dir.filePath("traffic.log");
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write("earlier\n"), f.close();
-    TrafficLog log;
-    ASSERT_TRUE(log.open(path, nullptr));
-    const std::uint8_t bytes[] = {0xFA, 0x10};
-    log.write(3, "/dev/ttyUSB0", true, bytes, 2);
-    log.writeEvent(3, "/dev/ttyUSB0", "closed: The device has been disconnected.");
-    ASSERT_TRUE(f.open(QIODevice::ReadOnly));  // while the log is still open: every line is on disk already
-    const QList<QByteArray> lines = f.readAll().split('\n');
-    ASSERT_EQ(lines.size(), 4);
-    EXPECT_EQ(lines[0], "earlier");
-    EXPECT_TRUE(lines[1].endsWith(" TX COM3 /dev/ttyUSB0 FA 10")) << lines[1].toStdString();
-    EXPECT_TRUE(lines[2].endsWith(" -- COM3 /dev/ttyUSB0 closed: The device has been disconnected."));
 }
 
 #ifndef _WIN32  // pipes

@@ -152,8 +152,9 @@ TEST(PanelViewTest, showReadRoundTripTypedHoursAndNamesFollowingTheCaptions) {
 
 // Each command control acted on through its accessible action, as a screen
 // reader does: a click, so its own bytes go out (each wired to its handler),
-// and "Go" without a repeat number is refused with its warning.
-TEST(AccessibleActionTest, everyActionIsTheClickOfItsControl) {
+// and "Go" without a repeat number is refused with its warning. Then Exit
+// while an Apply download runs asks first.
+TEST(AccessibleActionTest, everyActionIsTheClickOfItsControlAndExitAsksWhileAnApplyRuns) {
     test::PtyPair pty;
     if (!pty.ok()) GTEST_SKIP() << "no pseudo-terminal available";
     test::ModalWatcher watcher;
@@ -191,6 +192,17 @@ TEST(AccessibleActionTest, everyActionIsTheClickOfItsControl) {
     }
     EXPECT_EQ(watcher.boxes.size(), 1u);
     EXPECT_EQ(pty.receive(1, 200), QByteArray());  // nothing more went out
+
+    dlg.state().repeatText = "1", dlg.show(dlg.state());
+    button(dlg, ctl::kApply)->click();
+    ASSERT_TRUE(dlg.panel().decoder().applyInProgress());
+    watcher.answers = {QMessageBox::Cancel, QMessageBox::Ok};
+    for (const bool ends : {false, true}) {
+        dlg.close();
+        EXPECT_EQ(dlg.isVisible(), !ends);
+    }
+    EXPECT_EQ(std::tuple(watcher.boxes.size(), watcher.boxes.back().text, dlg.exitStatus()),
+              std::tuple(3ul, QStringLiteral("An Apply download is in progress. Exit anyway?"), -1));
 }
 
 TEST(AccessibleActionTest, timerChoiceRunsOnceWhateverWayItIsMade) {
@@ -236,26 +248,6 @@ TEST(PanelEndTest, exitCloseAndQuitEndThePanelEnterAndEscapeNever) {
     // quit() left every event loop for good; the application's own loop lets the next tests have theirs again.
     QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
     QCoreApplication::exec();
-}
-
-TEST(PanelEndTest, exitAsksWhileAnApplyDownloadRuns) {
-    test::PtyPair pty;
-    if (!pty.ok()) GTEST_SKIP() << "no pseudo-terminal available";
-    test::ScriptedPrompter prompter;
-    prompter.confirmAnswer = false;
-    CShutterPanelDlg dlg(ports(pty.slavePath(), &prompter));
-    dlg.startUp(), dlg.show();
-    ASSERT_EQ(pty.receive(1), QByteArray("\xEE"));
-    dlg.state().repeatText = "1", dlg.show(dlg.state());
-    button(dlg, ctl::kApply)->click();
-    ASSERT_TRUE(dlg.panel().decoder().applyInProgress());
-    for (const bool answer : {false, true}) {
-        prompter.confirmAnswer = answer;
-        dlg.close();
-        EXPECT_EQ(dlg.isVisible(), !answer);
-    }
-    EXPECT_EQ(prompter.confirms, (std::vector<std::string>(2, "An Apply download is in progress. Exit anyway?")));
-    EXPECT_EQ(dlg.exitStatus(), -1);
 }
 
 // "Configurate" offers COM1's settings and reopens it with the chosen ones,

@@ -82,17 +82,6 @@ TEST_F(LinkTest, writesDropUnreadInputButNotTheRestOfTheBatchBeingHandedOver) {
     EXPECT_EQ(m_pty.receive(1).toHex(), "cc");
 }
 
-TEST_F(LinkTest, aLinkThatKeepsUnreadInputHandsItOverAfterTheWrite) {
-    m_link.setDropUnreadInputOnWrite(false);
-    ASSERT_TRUE(open());
-    ASSERT_TRUE(m_pty.send(hex("bf 0d")));  // a STOP's answer, not read yet
-    ASSERT_TRUE(m_pty.slaveHasInput(3000));
-    ASSERT_TRUE(queue(hex("fb")));
-    EXPECT_EQ(m_pty.receive(1).toHex(), "fb");
-    ASSERT_TRUE(waitForReceived(2));
-    EXPECT_EQ(m_received.toHex(), "bf0d");
-}
-
 TEST_F(LinkTest, aDeviceThatTakesNothingForAWhileIsNoDisconnection) {
     ASSERT_TRUE(open(1, 512));
     QByteArray all;  // far more than the line holds while nobody reads it
