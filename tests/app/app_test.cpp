@@ -4,6 +4,7 @@
 #include "protocol/traffic_line.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -36,6 +37,11 @@ TEST(CommandLineTest, logLinesAndTrafficLog) {
             EXPECT_EQ(std::pair(o.logLines, o.trafficLog), std::pair(r.lines, r.traffic));
         }
     }
+    // Port devices keep their names; a relative path is anchored in the working folder.
+    EXPECT_EQ(parseAppOptions({"veltra-utility", "--port", "1=build/demo/com1", "--port", "2=/dev/ttyUSB0", "--port",
+                               "3=rfc2217://[::1]:4001", "--port", "4=ttyS7"}).devices,
+              (std::array<QString, kPortCount>{QDir::current().absoluteFilePath("build/demo/com1"), "/dev/ttyUSB0",
+                                               "rfc2217://[::1]:4001", "ttyS7"}));
 }
 
 TEST(TrafficLine, localTimeWithMillisecondsDirectionPortAndHexBytes) {

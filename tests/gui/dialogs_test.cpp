@@ -1,7 +1,5 @@
-// The small dialogs' OK checks, the prompter's boxes, why a port did not open
-// and the command line's devices.
+// The small dialogs' OK checks, the prompter's boxes and why a port did not open.
 
-#include "app/app_options.h"
 #include "gui/cndstepsdlg.h"
 #include "gui/cportsettingsdlg.h"
 #include "gui/cshutterpaneldlg.h"
@@ -10,7 +8,6 @@
 #include "modal_watcher.h"
 #include "serial/open_failure.h"
 
-#include <QDir>
 #include <QFileDialog>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -132,8 +129,7 @@ TEST(PortFailureTest, devicesOnThisSystemTheLinesAtStartUpAndTheConfigurationDia
     EXPECT_EQ(inspectDeviceNode("/dev/null").kind, DeviceNode::Kind::CharDevice);  // the others by the lines below
 
     QStringList lines;
-    PanelOptions o;
-    o.devices = {plain.fileName(), "/nonexistent/veltra-com2", "/nonexistent/veltra-com3", "/nonexistent/veltra-com4"};
+    PanelOptions o{{plain.fileName(), "/nonexistent/veltra-com2", "/nonexistent/veltra-com3", "/nonexistent/veltra-com4"}};
     o.portFailureReporter = [&lines](const QString& line) { lines << line; };
     CShutterPanelDlg dlg(o);
     dlg.startUp();
@@ -158,15 +154,6 @@ TEST(PortFailureTest, devicesOnThisSystemTheLinesAtStartUpAndTheConfigurationDia
     dlg.control<QPushButton>(ctl::kConfigurateCom1 + 1)->click();
     EXPECT_EQ(std::pair(title, tip), std::pair(QStringLiteral("Port Configuration - COM2"), path));
     EXPECT_EQ(lines.size(), 5);  // the failed reopen is told as well
-}
-
-TEST(CommandLineTest, portDevicesKeepNamesAndAnchorRelativePaths) {
-    const AppOptions o = parseAppOptions(
-        {"veltra-utility", "--port", "1=build/demo/com1", "--port", "2=/dev/ttyUSB0", "--port", "3=rfc2217://[::1]:4001",
-         "--port", "4=ttyS7"});
-    ASSERT_EQ(o.action, AppOptions::Action::Run);
-    EXPECT_EQ(o.devices, (std::array<QString, kPortCount>{QDir::current().absoluteFilePath("build/demo/com1"),
-                                                           "/dev/ttyUSB0", "rfc2217://[::1]:4001", "ttyS7"}));
 }
 
 }  // namespace
