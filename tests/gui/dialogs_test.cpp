@@ -121,8 +121,8 @@ TEST(PortFailureTest, aLockFileIsStaleWhenItsProcessHasEnded) {
     EXPECT_FALSE(lockFileIsStale(dir.filePath("none")));
 }
 
-// COM1 a plain file, the others missing: a line each at start-up and after a failed
-// "Configurate", whose dialog names its port and shows a long device path whole.
+// COM1 a plain file, the others missing: a line each at start-up and after a
+// failed "Configurate". (The dialog itself: the remembered ports' test.)
 TEST(PortFailureTest, devicesOnThisSystemTheLinesAtStartUpAndTheConfigurationDialog) {
     QTemporaryFile plain;
     ASSERT_TRUE(plain.open());
@@ -139,20 +139,8 @@ TEST(PortFailureTest, devicesOnThisSystemTheLinesAtStartUpAndTheConfigurationDia
     EXPECT_EQ(dlg.control(ctl::kStatusCom1 + 1)->toolTip(), lines[1]);
 
     test::ModalWatcher watcher;
-    QString title, tip;
-    const QString path = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
-    watcher.dialogs.append([&](QDialog* d) {
-        auto* p = qobject_cast<CPortSettingsDlg*>(d);
-        ASSERT_NE(p, nullptr);
-        title = p->windowTitle();
-        p->setDeviceName(path);
-        tip = p->control(CPortSettingsDlg::kDeviceList)->toolTip();
-        EXPECT_EQ(p->deviceName(), path);
-        p->setDeviceName("/nonexistent/veltra-com2");
-        p->accept();
-    });
+    watcher.dialogs.append([](QDialog* d) { d->accept(); });  // OK: the same missing device again
     dlg.control<QPushButton>(ctl::kConfigurateCom1 + 1)->click();
-    EXPECT_EQ(std::pair(title, tip), std::pair(QStringLiteral("Port Configuration - COM2"), path));
     EXPECT_EQ(lines.size(), 5);  // the failed reopen is told as well
 }
 

@@ -250,8 +250,8 @@ TEST(PanelEndTest, exitCloseAndQuitEndThePanelEnterAndEscapeNever) {
     QCoreApplication::exec();
 }
 
-// "Configurate" offers COM1's settings and reopens it with the chosen ones,
-// Cancel keeps them. What it chose is where COM1 opens at the next start; a
+// "Configurate" offers COM1's settings (its dialog names the port and shows a
+// long device path whole) and reopens it with the chosen ones; Cancel keeps them. What it chose is where COM1 opens at the next start; a
 // device given for one run (--port) is used then and not remembered.
 TEST(PortMemoryTest, configurateReopensWithTheChosenSettingsWhichOpenAtTheNextStartUnlessADeviceIsGiven) {
     test::PtyPair pty;
@@ -274,6 +274,8 @@ TEST(PortMemoryTest, configurateReopensWithTheChosenSettingsWhichOpenAtTheNextSt
             ASSERT_NE(p, nullptr);
             offered = {p->baudText(), p->parityText(), p->dataBitsText(), p->stopBitsText(), p->sendBufferText()};
             p->setDeviceName(device);
+            EXPECT_EQ(std::tuple(p->windowTitle(), p->deviceName(), p->control(CPortSettingsDlg::kDeviceList)->toolTip()),
+                      std::tuple(QStringLiteral("Port Configuration - COM1"), device, device));
             p->control<QComboBox>(CPortSettingsDlg::kBaudList)->setCurrentText(baud);
             p->control<QComboBox>(CPortSettingsDlg::kParityList)->setCurrentText(button == 1 ? "EVEN" : "ODD");
             p->control<QPushButton>(button)->click();
@@ -294,7 +296,7 @@ TEST(PortMemoryTest, configurateReopensWithTheChosenSettingsWhichOpenAtTheNextSt
         EXPECT_EQ(std::pair(com1.deviceName(), com1.isOpen()),
                   std::pair(given.isEmpty() ? pty.slavePath() : given, given.isEmpty()));
         if (given.isEmpty()) {
-            t = configurate(*dlg, "/nonexistent/other", "300", 2);
+            t = configurate(*dlg, "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0", "300", 2);
             EXPECT_EQ(offered, (QStringList{"19200", "EVEN", "8", "1", "512"}));
             EXPECT_EQ(std::pair(cfgetospeed(&t), t.c_cflag), std::pair(speed_t{B19200}, chosen.c_cflag));
             pty.receive(64, 100);  // Online
