@@ -18,6 +18,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QGuiApplication>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QScrollBar>
@@ -35,17 +36,11 @@ namespace {
 
 QAccessibleInterface* acc(QObject* o) { return QAccessible::queryAccessibleInterface(o); }
 QString name(QAccessibleInterface* i) { return i ? i->text(QAccessible::Name) : QStringLiteral("<none>"); }
-// The text a control shows (a group box: its title); invalid for controls that show none.
-QVariant shown(const QWidget* w) { return w->property(w->inherits("QGroupBox") ? "title" : "text"); }
-QString text(CShutterPanelDlg& dlg, int id) { return shown(dlg.control(id)).toString(); }
 QAbstractButton* button(CShutterPanelDlg& dlg, int id) { return dlg.control<QAbstractButton>(id); }
 
 // COM2 to COM4 (and COM1 unless given) on devices that cannot exist.
 PanelOptions ports(const QString& com1 = "/nonexistent/veltra-com1", Prompter* prompter = nullptr) {
-    PanelOptions o;
-    o.devices = {com1, "/nonexistent/veltra-com2", "/nonexistent/veltra-com3", "/nonexistent/veltra-com4"};
-    o.prompter = prompter;
-    return o;
+    return {{com1, "/nonexistent/veltra-com2", "/nonexistent/veltra-com3", "/nonexistent/veltra-com4"}, prompter};
 }
 
 const std::map<ControlKind, QAccessible::Role> kRoles = {
@@ -131,7 +126,7 @@ TEST(PanelViewTest, showReadRoundTripTypedHoursAndNamesFollowingTheCaptions) {
     QTest::keyClick(dlg.control(ctl::kHourEdit), Qt::Key_Backspace);
     QTest::keyClicks(dlg.control(ctl::kHourEdit), "6");
     EXPECT_EQ(prompter.warnings, std::vector<std::string>{"Hours number must be less than 6! Please retype."});
-    EXPECT_EQ(text(dlg, ctl::kHourEdit), QString());  // the field emptied
+    EXPECT_EQ(dlg.control<QLineEdit>(ctl::kHourEdit)->text(), QString());  // the field emptied
 
     s.shutterMode = 1, dlg.show(s);
     button(dlg, ctl::kNeutralDensity)->click();
