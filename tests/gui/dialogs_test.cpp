@@ -52,17 +52,10 @@ TEST(SmallDialogsTest, okRefusesBadInputWithAWarningAndStaysOpen) {
     }
 }
 
-TEST(QtPrompterTest, boxesAndTheConfigFileDialog) {
+// Its warning and question boxes: the panel's accessible-action test.
+TEST(QtPrompterTest, theConfigFileDialog) {
     test::ModalWatcher watcher;
-    watcher.answers = {QMessageBox::Ok, QMessageBox::Ok, QMessageBox::Cancel};
     QtPrompter prompter(nullptr);
-    prompter.warning("Watch out");
-    EXPECT_TRUE(prompter.confirm("Sure?"));
-    EXPECT_FALSE(prompter.confirm("Sure?"));
-    const test::ModalWatcher::Box warning{"Warning", "Watch out", QMessageBox::Warning, QMessageBox::Ok},
-        confirm{"Warning", "Sure?", QMessageBox::Information, QMessageBox::Ok | QMessageBox::Cancel};
-    EXPECT_EQ(watcher.boxes, (Boxes{warning, confirm, confirm}));
-
     watcher.dialogs.append([](QDialog* d) {
         auto* fd = qobject_cast<QFileDialog*>(d);
         ASSERT_NE(fd, nullptr);
