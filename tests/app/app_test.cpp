@@ -44,6 +44,7 @@ TEST(CommandLineTest, logLinesAndTrafficLog) {
                                                "rfc2217://[::1]:4001", "ttyS7"}));
 }
 
+// Event lines ("--"): the end-to-end traffic log test.
 TEST(TrafficLine, localTimeWithMillisecondsDirectionPortAndHexBytes) {
     std::tm tm{};
     tm.tm_year = 2026 - 1900, tm.tm_mon = 11, tm.tm_mday = 6, tm.tm_hour = 22, tm.tm_min = 15, tm.tm_sec = 3;
@@ -57,8 +58,6 @@ TEST(TrafficLine, localTimeWithMillisecondsDirectionPortAndHexBytes) {
     };
     for (const Row& r : rows)
         EXPECT_EQ(trafficLine(at + r.ms, r.tx, r.port, reply, r.n), r.line);
-    EXPECT_EQ(trafficEventLine(at, "COM1 /dev/ttyUSB0", "opened 9600 8N1"),
-              "2026-12-06T22:15:03.000 -- COM1 /dev/ttyUSB0 opened 9600 8N1");
 }
 
 #ifndef _WIN32  // pipes
