@@ -38,8 +38,7 @@ TEST(SmallDialogsTest, okRefusesBadInputWithAWarningAndStaysOpen) {
     const QString sendBuffer = CPortSettingsDlg::sendBufferMessage();
     const std::tuple<bool, const char*, QString> rows[] = {  // steps dialog?, typed, warning
         {false, "abc", sendBuffer}, {false, "0", sendBuffer}, {false, "5", sendBuffer}, {false, "6", ""},
-        {true, "", "No steps. Please enter the number!"},
-        {true, "145", "Steps must be less than 145. Please try again!"}, {true, "144", ""},
+        {true, "", "No steps. Please enter the number!"}, {true, "144", ""},  // the steps' limits: checkNdSteps's table
     };
     for (const auto& [steps, typed, warning] : rows) {
         CNdStepsDlg stepsDlg;
