@@ -4,8 +4,7 @@
 #include "protocol/traffic_line.h"
 
 #include <QCoreApplication>
-#include <QFile>
-#include <QTemporaryDir>
+#include <QDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -24,7 +23,6 @@ TEST(CommandLineTest, logLinesAndTrafficLog) {
         {{"--log-lines", "0"}, AppOptions::Action::Error, 1'000'000, ""},
         {{"--log-lines", "1000000001"}, AppOptions::Action::Error, 1'000'000, ""},
         {{"--log-lines", "12x"}, AppOptions::Action::Error, 1'000'000, ""},
-        {{"--log-lines", "-3"}, AppOptions::Action::Error, 1'000'000, ""},
         {{"--traffic-log", ""}, AppOptions::Action::Error, 1'000'000, ""},
     };
     for (const Row& r : rows) {
@@ -35,8 +33,14 @@ TEST(CommandLineTest, logLinesAndTrafficLog) {
             EXPECT_EQ(std::pair(o.logLines, o.trafficLog), std::pair(r.lines, r.traffic));
         }
     }
+    // Port devices keep their names; a relative path is anchored in the working folder.
+    EXPECT_EQ(parseAppOptions({"veltra-utility", "--port", "1=build/demo/com1", "--port", "2=/dev/ttyUSB0", "--port",
+                               "3=rfc2217://[::1]:4001", "--port", "4=ttyS7"}).devices,
+              (std::array<QString, kPortCount>{QDir::current().absoluteFilePath("build/demo/com1"), "/dev/ttyUSB0",
+                                               "rfc2217://[::1]:4001", "ttyS7"}));
 }
 
+// Event lines ("--"): the end-to-end traffic log test.
 TEST(TrafficLine, localTimeWithMillisecondsDirectionPortAndHexBytes) {
     std::tm tm{};
     tm.tm_year = 2026 - 1900, tm.tm_mon = 11, tm.tm_mday = 6, tm.tm_hour = 22, tm.tm_min = 15, tm.tm_sec = 3;
@@ -44,39 +48,12 @@ TEST(TrafficLine, localTimeWithMillisecondsDirectionPortAndHexBytes) {
     const auto at = std::chrono::system_clock::from_time_t(std::mktime(&tm));
     const std::uint8_t reply[] = {0xCC, 0xAA, 0xDC, 0x00, 0x0F};
     struct Row { std::chrono::milliseconds ms; bool tx; const char* port; std::size_t n; const char* line; } rows[] = {
-        {std::chrono::milliseconds(123), true, "COM1 /dev/ttyUSB0", 1, "2026-12-06T22:15:03.123 TX COM1 /dev/ttyUSB0 CC"},
         {std::chrono::milliseconds(7), false, "COM4", 5, "2026-12-06T22:15:03.007 RX COM4 CC AA DC 00 0F"},
         {std::chrono::milliseconds(999), false, "/dev/ttyUSB0", 0, "2026-12-06T22:15:03.999 RX /dev/ttyUSB0"},
         {std::chrono::milliseconds(1000), true, "COM2", 2, "2026-12-06T22:15:04.000 TX COM2 CC AA"},
     };
     for (const Row& r : rows)
         EXPECT_EQ(trafficLine(at + r.ms, r.tx, r.port, reply, r.n), r.line);
-    EXPECT_EQ(trafficEventLine(at, "COM1 /dev/ttyUSB0", "opened 9600 8N1"),
-              "2026-12-06T22:15:03.000 -- COM1 /dev/ttyUSB0 opened 9600 8N1");
-}
-
-// An unopenable file is told and the utility runs on: the end-to-end suite's
-// unwritable-traffic-log test.
-TEST(TrafficLogTest, appendsFlushedLines) {
-    QTemporaryDir dir;
-    const QString path = dir.filePath("traffic.log");
-    {
-        QFile old(path);
-        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
-        old.write("earlier\n");
-    }
-    TrafficLog log;
-    ASSERT_TRUE(log.open(path, nullptr));
-    const std::uint8_t bytes[] = {0xFA, 0x10};
-    log.write(3, "/dev/ttyUSB0", true, bytes, 2);
-    log.writeEvent(3, "/dev/ttyUSB0", "closed: The device has been disconnected.");
-    QFile f(path);  // read while the log is still open: every line is on disk already
-    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    const QList<QByteArray> lines = f.readAll().split('\n');
-    ASSERT_EQ(lines.size(), 4);
-    EXPECT_EQ(lines[0], "earlier");
-    EXPECT_TRUE(lines[1].endsWith(" TX COM3 /dev/ttyUSB0 FA 10")) << lines[1].toStdString();
-    EXPECT_TRUE(lines[2].endsWith(" -- COM3 /dev/ttyUSB0 closed: The device has been disconnected."));
 }
 
 TEST(ParkedBytesTest, keepsTheNewestBytesPerPortAndCountsTheDropped) {

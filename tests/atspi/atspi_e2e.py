@@ -24,10 +24,6 @@ except ImportError:
 
 WAIT = 20.0  # seconds any one condition may take
 QUIET = {"stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL}
-RADIOS = ["Open", "Close", "Fast", "Soft", "Neutral Density", "High for Open", "Low for Open", "On Power Up",
-          "On Trigger Pulse --->", "Go ------------------------->", "Enable on High", "Enable on Low",
-          "Trigger on Rising Edge", "Trigger on Falling Edge"]
-CHECK_BOXES = ["Trigger Pulse ->>", "SYNC Pulse ->>"]
 FAILURES = []
 
 
@@ -150,7 +146,7 @@ def find_all(pred, root=None):
 
 
 def named(root, name, role=None):
-    return find_all(lambda n: n.name == name and (role is None or n.getRole() == role), root)
+    return find_all(lambda n: n.name == name and role in (None, n.getRole()), root)
 
 
 def one(root, name, role=None):
@@ -171,15 +167,10 @@ def checks(com1):
     wait_for("COM1 ready", lambda: find_all(lambda n: n.name == "COM1 status"
                                             and "Ready for Veltra" in n.queryText().getText(0, -1), panel))
     check("Status on becoming ready", receive(com1, 1), b"\xcc")
-    for role, names in ((pyatspi.ROLE_RADIO_BUTTON, RADIOS), (pyatspi.ROLE_CHECK_BOX, CHECK_BOXES)):
-        check(f"controls of role {role}", sorted(n.name for n in find_all(lambda n: n.getRole() == role, panel)),
-              sorted(names))
 
-    # Acting through the interface is clicking: the same bytes go out.
-    for name, want in [("Open", b"\xaa"), ("Open", b"\xaa"), ("Close", b"\xac"), ("Enable on Low", b"\xfa\xa2"),
-                       ("Trigger Pulse ->>", b"\xfa\xa0"), ("Trigger Pulse ->>", b"\xfa\xa1"),
-                       ("SYNC Pulse ->>", b"\xfa\xb0"), ("SYNC Pulse ->>", b"\xfa\xb2"),
-                       ("High for Open", b"\xfa\xb1"), ("Soft", b"\xdd"), ("Status", b"\xcc")]:
+    # Acting through the bus is clicking (a radio, a check box, a button; every
+    # control: the in-process accessible action test).
+    for name, want in [("Close", b"\xac"), ("Trigger Pulse ->>", b"\xfa\xa0"), ("Status", b"\xcc")]:
         act(panel, name)
         check(f"action of {name!r}", receive(com1, len(want)).hex(" "), want.hex(" "))
 
@@ -201,12 +192,11 @@ def checks(com1):
 
     # The received-data list: one row per received byte, with the list's texts; "Clear" empties it.
     lst = one(panel, "Data Received from Controller:", pyatspi.ROLE_LIST)
-    wait_for("21 rows", lambda: lst.childCount == 21)
-    check("rows in the table", lst.queryTable().nRows, 21)
-    for row, want in ((0, "238       0xEE"), (1, "204       0xCC")):
-        check(f"row {row}", (lst.getChildAtIndex(row).name, lst.getChildAtIndex(row).getRoleName()), (want, "list item"))
+    wait_for("21 rows", lambda: lst.childCount == 21 and lst.queryTable().nRows == 21)
+    check("row 1", (lst.getChildAtIndex(1).name, lst.getChildAtIndex(1).getRoleName()), ("204       0xCC", "list item"))
     act(panel, "Clear")
     wait_for("an empty list after 'Clear'", lambda: lst.childCount == 0)
+
 
 if __name__ == "__main__":
     sys.exit(main())

@@ -10,7 +10,6 @@
 #include "support/fakes.h"
 
 #include <QAbstractButton>
-#include <QDeadlineTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -28,155 +27,59 @@ namespace veltra::test {
 namespace {
 
 constexpr int kWaitMs = 10000;  // generous: CI runs these under AddressSanitizer
-using S = PanelState;
-
-// A panel on `device` as COM1; COM2 to COM4 on devices that cannot exist.
-std::unique_ptr<CShutterPanelDlg> panelOn(const QString& device, Prompter* prompter) {
-    auto dlg = std::make_unique<CShutterPanelDlg>(
-        PanelOptions{{device, "/nonexistent/com2", "/nonexistent/com3", "/nonexistent/com4"}, prompter});
-    dlg->startUp(), dlg->show();
-    return dlg;
-}
-
-bool ready(CShutterPanelDlg& dlg) {
-    return QTest::qWaitFor([&] { return dlg.state().ports[0].status == "Ready for Veltra"; }, kWaitMs);
-}
-
-// Ready, and the status read on becoming ready (Online's echo and 20 bytes) decoded.
-bool readyAndRead(CShutterPanelDlg& dlg) {
-    return ready(dlg) && QTest::qWaitFor([&] {
-        return dlg.state().log.size() == 21 && !dlg.panel().decoder().statusReplyInProgress();
-    }, kWaitMs);
-}
-
-// "Status" with every field it shows scrambled first, so a panel that did not
-// refresh cannot pass.
-void askStatus(CShutterPanelDlg& dlg) {
-    dlg.act([&](S& s) {
-        s.shutterMode = s.runningOption = -1;
-        s.repeatText = s.ndCaption = s.delayLabel = "?";
-        dlg.panel().onStatus(s);
-    });
-}
-
-// A repeat count of 204 goes out as FA F0 00 CC: its echo is not a status reply.
-TEST(Repeat204Test, thenStatusTwice_readsTheStatusOfVeltraSim) {
-    if (!PtyPair().ok()) GTEST_SKIP() << "no pseudo-terminal available";
-    QProcess sim;
-    sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);  // a failing test shows why
-    sim.start(VELTRA_SIM_PATH);  // prints its terminal's path as the first line
-    ASSERT_TRUE(QTest::qWaitFor([&] { return sim.canReadLine(); }, kWaitMs));
+// Against a bare line that echoes and answers as a controller would. A port
+// that becomes ready has its status read once without "Status", and the
+// widgets show the controller, not the template (trigger "Enable on High"
+// checked). Then Status, with every field it shows scrambled first, and a
+// repeat of 204 (FA F0 00 CC) before the reply: the repeat's echo after the
+// reply starts no phantom reply, and a second Status reads the same.
+TEST(BareLineTest, readOnceWhenReadyThenStatusAndARepeatOf204BeforeTheReply) {
+    PtyPair pty;
+    if (!pty.ok()) GTEST_SKIP() << "no pseudo-terminal available";
     ScriptedPrompter prompter;
     ModalWatcher watcher;  // answers unexpected boxes, so they fail the test instead of hanging it
-    auto dlg = panelOn(QString::fromLocal8Bit(sim.readLine()).trimmed(), &prompter);
-    ASSERT_TRUE(readyAndRead(*dlg));
-    dlg->act([&](S& s) { s.repeatText = "204", dlg->panel().onSendRepeat(s); });
-    ASSERT_TRUE(QTest::qWaitFor([&] { return dlg->state().log.size() == 26; }, kWaitMs));  // and FA F0 00 CC 0D
-    for (int i = 0; i < 2; ++i) {
-        askStatus(*dlg);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return dlg->state().log.size() == std::size_t(26 + 20 * (i + 1)); }, kWaitMs)) << i;
-        EXPECT_FALSE(dlg->panel().decoder().statusReplyInProgress());
-        EXPECT_EQ(std::tie(dlg->state().repeatText, dlg->state().shutterMode, dlg->state().runningOption),
-                  std::tuple("204", 0, -1)) << i;
-        EXPECT_EQ(dlg->state().delayLabel, "00 : 00 : 00 : 000 : 0") << i;
-    }
-    dlg.reset();  // before the simulator goes: a controller leaving under an open panel is an error box
-    EXPECT_EQ(watcher.boxes.size(), 0u);
-    sim.terminate(), sim.waitForFinished(5000);
-}
-
-// Against a bare line that echoes and answers as a controller would: Status,
-// then a repeat of 204 before the reply; the repeat's echo after the reply
-// starts no phantom reply, and a second Status reads the same.
-TEST(Repeat204Test, statusThenRepeat204BeforeTheReply_readsTheStatusSentOnABareLine) {
-    PtyPair pty;
-    if (!pty.ok()) GTEST_SKIP() << "no pseudo-terminal available";
-    ScriptedPrompter prompter;
-    ModalWatcher watcher;
-    auto dlg = panelOn(pty.slavePath(), &prompter);
+    CShutterPanelDlg dlg(PanelOptions{{pty.slavePath(), "/nonexistent/com2", "/nonexistent/com3", "/nonexistent/com4"}, &prompter});
+    dlg.startUp(), dlg.show();
     ASSERT_EQ(pty.receive(1), QByteArray("\xEE", 1));
+    EXPECT_EQ(pty.receive(1, 2000), QByteArray());  // nothing else while the controller does not answer
+    const auto checked = [&](int id) { return dlg.control<QAbstractButton>(id)->isChecked(); };
+    const PanelState& s = dlg.state();
+    EXPECT_TRUE(checked(ctl::kEnableOnHigh));  // the template's
     pty.send(QByteArray("\xEE", 1));
-    ASSERT_TRUE(ready(*dlg));
     ASSERT_EQ(pty.receive(1), QByteArray("\xCC", 1));  // read on becoming ready
+    EXPECT_EQ(s.ports[0].status, "Ready for Veltra");
+    // Close, neutral density 72, trigger on low, sync high for open, delay 5 s, repeat 3.
     const QByteArray reply("\xCC\xAC\xDE\x48\x00\xA2\xB1\x10\x00\x05\x00\x00\x00\x00\x00\x00\x00\xF2\x00\x03", 20);
-    const QByteArray repeatEcho("\xFA\xF0\x00\xCC\x0D", 5);
     pty.send(reply);
-    ASSERT_TRUE(readyAndRead(*dlg));
-    for (int i = 0; i < 2; ++i) {
-        const std::size_t lines = dlg->state().log.size();
-        askStatus(*dlg);
-        if (i == 0)
-            dlg->act([&](S& s) { s.repeatText = "204", dlg->panel().onSendRepeat(s); });
-        ASSERT_EQ(pty.receive(i == 0 ? 5 : 1), i == 0 ? QByteArray("\xCC\xFA\xF0\x00\xCC", 5) : QByteArray("\xCC", 1));
-        pty.send(i == 0 ? reply + repeatEcho : reply);
-        const std::size_t want = lines + 20 + (i == 0 ? 5 : 0);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return dlg->state().log.size() == want; }, kWaitMs)) << i;
-        EXPECT_EQ(std::tie(dlg->state().repeatText, dlg->state().ndCaption, dlg->state().delayLabel),
-                  std::tuple("3", "Neutral Density - 72", "00 : 00 : 05 : 000 : 0")) << i;
-        EXPECT_FALSE(dlg->panel().decoder().statusReplyInProgress());
-    }
-    EXPECT_EQ(watcher.boxes.size(), 0u);
-}
-
-// A port that becomes ready has its status read without "Status": the
-// panel shows the controller's settings, not its template's (trigger "Enable
-// on High" and SYNC "Low for Open" checked).
-TEST(ReadyTest, aReadyPortHasItsStatusReadAndThePanelShowsTheController) {
-    PtyPair pty;
-    if (!pty.ok()) GTEST_SKIP() << "no pseudo-terminal available";
-    ScriptedPrompter prompter;
-    ModalWatcher watcher;
-    auto dlg = panelOn(pty.slavePath(), &prompter);
-    ASSERT_EQ(pty.receive(1), QByteArray("\xEE", 1));
-    EXPECT_TRUE(dlg->control<QAbstractButton>(ctl::kEnableOnHigh)->isChecked());  // the template's
-    pty.send(QByteArray("\xEE", 1));
-    ASSERT_EQ(pty.receive(1), QByteArray("\xCC", 1));
-    // Close, Fast, trigger off, sync off, no times, running option none, repeat 1.
-    pty.send(QByteArray("\xCC\xAC\xDC\x00\xA0\xB0\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\xF0\x00\x01\x0D", 20));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return dlg->state().log.size() == 21; }, kWaitMs));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !dlg->control<QAbstractButton>(ctl::kTriggerPulse)->isChecked(); }, kWaitMs));
-    for (const int id : {ctl::kEnableOnHigh, ctl::kEnableOnLow, ctl::kRisingEdge, ctl::kFallingEdge, ctl::kSyncPulse,
-                         ctl::kHighForOpen, ctl::kLowForOpen})
-        EXPECT_FALSE(dlg->control<QAbstractButton>(id)->isChecked()) << id;
-    EXPECT_TRUE(dlg->control<QAbstractButton>(ctl::kClose)->isChecked());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return s.log.size() == 21 && !dlg.panel().decoder().statusReplyInProgress(); }, kWaitMs));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return checked(ctl::kEnableOnLow); }, kWaitMs));
+    EXPECT_EQ(std::tuple(checked(ctl::kEnableOnHigh), checked(ctl::kClose), checked(ctl::kHighForOpen)),
+              std::tuple(false, true, true));
     EXPECT_EQ(pty.receive(1, 100), QByteArray());  // read once
+    for (int i = 0; i < 2; ++i) {
+        const std::size_t lines = s.log.size();
+        dlg.act([&](PanelState& st) {
+            st.shutterMode = st.runningOption = -1;
+            st.repeatText = st.ndCaption = st.delayLabel = "?";
+            dlg.panel().onStatus(st);
+            if (i == 0)
+                st.repeatText = "204", dlg.panel().onSendRepeat(st);
+        });
+        ASSERT_EQ(pty.receive(i == 0 ? 5 : 1), i == 0 ? QByteArray("\xCC\xFA\xF0\x00\xCC", 5) : QByteArray("\xCC", 1));
+        pty.send(i == 0 ? reply + QByteArray("\xFA\xF0\x00\xCC\x0D", 5) : reply);
+        const std::size_t want = lines + 20 + (i == 0 ? 5 : 0);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return s.log.size() == want; }, kWaitMs)) << i;
+        EXPECT_EQ(std::tie(s.repeatText, s.ndCaption, s.delayLabel), std::tuple("3", "Neutral Density - 72", "00 : 00 : 05 : 000 : 0")) << i;
+        EXPECT_FALSE(dlg.panel().decoder().statusReplyInProgress());
+    }
     EXPECT_EQ(watcher.boxes.size(), 0u);
 }
 
-// The program itself: each port gets Online at its own start-up settings and
-// nothing else in the first 2 s; a traffic log it cannot open is told, and it runs on.
-TEST(UtilityProcessTest, onlineOnEachPortAtItsLineSettings_andAnUnwritableTrafficLogIsToldAndItRunsOn) {
-    PtyPair pty1, pty3;
-    if (!pty1.ok() || !pty3.ok())
-        GTEST_SKIP() << "no pseudo-terminal available";
-    QProcess utility;
-    const QDeadlineTimer twoSeconds(2000);
-    utility.start(VELTRA_UTILITY_PATH, {"--traffic-log", "/nonexistent/folder/traffic.log", "--port",
-                                        "1=" + pty1.slavePath(), "--port", "3=" + pty3.slavePath()});
-    EXPECT_EQ(pty1.receive(1, 2000).toHex(), "ee");
-    EXPECT_EQ(pty3.receive(1, 2000).toHex(), "ee");
-    EXPECT_FALSE(twoSeconds.hasExpired());
-    // COM1 at 9600 baud, COM3 at 19200; 8 data bits, no parity, 1 stop bit.
-    for (const auto& [pty, speed] : {std::pair{&pty1, speed_t(B9600)}, std::pair{&pty3, speed_t(B19200)}}) {
-        const termios t = pty->slaveTermios();
-        EXPECT_EQ(std::tuple(cfgetispeed(&t), cfgetospeed(&t)), std::tuple(speed, speed));
-        EXPECT_EQ(t.c_cflag & (CSIZE | PARENB | CSTOPB), tcflag_t(CS8));
-    }
-    QByteArray err;
-    EXPECT_TRUE(QTest::qWaitFor([&] { return (err += utility.readAllStandardError()).contains("cannot be opened"); },
-                                kWaitMs));
-    EXPECT_TRUE(err.contains("The traffic log /nonexistent/folder/traffic.log cannot be opened: ")) << err.toStdString();
-    EXPECT_EQ(pty1.receive(1, int(qMax(qint64(50), twoSeconds.remainingTime()))).toHex(), "");
-    EXPECT_EQ(pty3.receive(1, 50).toHex(), "");
-    EXPECT_EQ(utility.state(), QProcess::Running);
-    utility.terminate();
-    EXPECT_TRUE(utility.waitForFinished(5000));
-}
-
-// A traffic log that takes no lines neither holds up nor ends the panel: a
-// pipe nobody reads is refused at once, a full device and a reader gone are
-// told once. Each run ends by a termination signal as "Exit" ends it: status
-// 0 and the port's lock file gone.
+// The program itself: each port gets Online at its own start-up settings. A
+// traffic log that takes no lines neither holds up nor ends the panel: a
+// pipe nobody reads is refused at once (told, and it runs on), a full device
+// and a reader gone are told once. Each run ends by a termination signal as
+// "Exit" ends it: status 0 and the port's lock file gone.
 TEST(UtilityProcessTest, aTrafficLogThatTakesNoLinesIsToldOnceAndASignalEndsThePanelCleanly) {
     QTemporaryDir dir;
     const QString fifo = dir.filePath("fifo");
@@ -188,16 +91,23 @@ TEST(UtilityProcessTest, aTrafficLogThatTakesNoLinesIsToldOnceAndASignalEndsTheP
     };
     for (const auto& [log, signal, told] : rows) {
         SCOPED_TRACE(log.toStdString());
-        PtyPair pty;
-        if (!pty.ok())
-            GTEST_SKIP() << "no pseudo-terminal available";
+        PtyPair pty, pty3;
+        if (!pty.ok() || !pty3.ok()) GTEST_SKIP() << "no pseudo-terminal available";
         QProcess utility;
         int out[2] = {-1, -1};  // the utility's standard output, read as `head -1` reads it
         ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);  // the child keeps only the end dup2 gives it
         utility.setChildProcessModifier([&out] { ::dup2(out[1], STDOUT_FILENO); });
-        utility.start(VELTRA_UTILITY_PATH, {"--traffic-log", log, "--port", "1=" + pty.slavePath()});
+        utility.start(VELTRA_UTILITY_PATH,
+                      {"--traffic-log", log, "--port", "1=" + pty.slavePath(), "--port", "3=" + pty3.slavePath()});
         ::close(out[1]);
         ASSERT_EQ(pty.receive(1, 2000).toHex(), "ee");  // up and running within 2 s
+        ASSERT_EQ(pty3.receive(1, 2000).toHex(), "ee");
+        // COM1 at 9600 baud, COM3 at 19200; 8 data bits, no parity, 1 stop bit, no flow control.
+        for (const auto& [p, speed] : {std::pair{&pty, speed_t(B9600)}, std::pair{&pty3, speed_t(B19200)}}) {
+            const termios t = p->slaveTermios();
+            EXPECT_EQ(std::tuple(cfgetispeed(&t), cfgetospeed(&t), t.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS)),
+                      std::tuple(speed, speed, tcflag_t(CS8)));
+        }
         const QString lock = deviceLockFile(pty.slavePath());
         EXPECT_TRUE(QFile::exists(lock));
         if (log == "/dev/stdout") {

@@ -38,8 +38,7 @@ QString com1Status(CShutterPanelDlg& dlg) { return dlg.control(ctl::kStatusCom1)
 
 TEST(ParkedBytesPanelTest, aFloodBehindABoxStaysBoundedAndIsHandledInOneBatchWhenItCloses) {
     PtyPair pty;
-    if (!pty.ok())
-        GTEST_SKIP() << "no pseudo-terminal available";
+    if (!pty.ok()) GTEST_SKIP() << "no pseudo-terminal available";
     PanelOptions options = onCom1(pty.slavePath());
     options.parkLimit = 64 * 1024;
     options.logLines = 16 * 1024;  // the batch alone overflows the list
@@ -56,12 +55,8 @@ TEST(ParkedBytesPanelTest, aFloodBehindABoxStaysBoundedAndIsHandledInOneBatchWhe
         linesBefore = static_cast<std::size_t>(log.appendedLines());
         std::thread writer([&] {
             const QByteArray chunk(4096, '\x41');  // plain bytes: each is one log line
-            while (written < kFlood) {
-                const ssize_t n = ::write(pty.masterFd(), chunk.constData(), size_t(chunk.size()));
-                if (n <= 0)
-                    break;
+            for (ssize_t n = 0; written < kFlood && (n = ::write(pty.masterFd(), chunk.constData(), 4096)) > 0;)
                 written += std::size_t(n);
-            }
         });
         EXPECT_TRUE(QTest::qWaitFor([&] { return written >= kFlood && !pty.slaveHasInput(); }, kWaitMs));
         writer.join();
@@ -75,9 +70,8 @@ TEST(ParkedBytesPanelTest, aFloodBehindABoxStaysBoundedAndIsHandledInOneBatchWhe
     ASSERT_TRUE(QTest::qWaitFor([&] { return log.appendedLines() >= linesBefore + options.parkLimit + 1; }, kWaitMs));
     QCoreApplication::processEvents();
     EXPECT_EQ(static_cast<std::size_t>(log.appendedLines()) - linesBefore - 1, options.parkLimit);
-    const std::string dropped = "--- COM1: " + std::to_string(written - options.parkLimit) +
-                                " received bytes dropped while a box was open ---";
-    EXPECT_EQ(log.back(), dropped);  // still there after its batch
+    EXPECT_EQ(log.back(), "--- COM1: " + std::to_string(written - options.parkLimit) +
+                              " received bytes dropped while a box was open ---");  // still there after its batch
     EXPECT_TRUE(QTest::qWaitFor([&] { return dlg.receivedList()->rowCount() == int(log.size()); }, kWaitMs));
 }
 
@@ -98,8 +92,7 @@ TEST(LogViewDropTest, rowsMoveUpWithTheDroppedLinesAndAStaleRowReadsEmpty) {
 // COM1 is a symbolic link to a pseudo-terminal, as /dev/serial/by-id/... is to a USB adapter.
 TEST(UnplugTest, unplugUnderThePortSettingsDialogThenOkShowsTheRealState) {
     auto pty = std::make_unique<PtyPair>();
-    if (!pty->ok())
-        GTEST_SKIP() << "no pseudo-terminal available";
+    if (!pty->ok()) GTEST_SKIP() << "no pseudo-terminal available";
     QTemporaryDir dir;
     const QString path = dir.filePath("com1");
     ASSERT_TRUE(QFile::link(pty->slavePath(), path));
@@ -122,15 +115,13 @@ TEST(UnplugTest, unplugUnderThePortSettingsDialogThenOkShowsTheRealState) {
         d->accept();
     });
     dlg.control<QPushButton>(ctl::kConfigurateCom1)->click();
-    ASSERT_TRUE(watcher.dialogs.empty());
-    ASSERT_EQ(watcher.boxes.size(), 1u);
+    ASSERT_EQ(std::pair(watcher.dialogs.size(), watcher.boxes.size()), std::pair(qsizetype(0), std::size_t(1)));
     EXPECT_EQ(whileBoxUp, (QStringList{"Disconnected", "Reconnecting\u2026"}));
     EXPECT_TRUE(watcher.boxes[0].text.endsWith("The device has been disconnected.\nPort: 1\n"))
         << watcher.boxes[0].text.toStdString();
     QCoreApplication::processEvents();
-    EXPECT_TRUE(dlg.ports().link(1).isOpen());
-    EXPECT_EQ(com1Status(dlg), QStringLiteral("Connected"));
-    EXPECT_TRUE(dlg.control(ctl::kStatusCom1)->isEnabled());
+    EXPECT_EQ(std::tuple(dlg.ports().link(1).isOpen(), com1Status(dlg), dlg.control(ctl::kStatusCom1)->isEnabled()),
+              std::tuple(true, QStringLiteral("Connected"), true));
     dlg.control<QPushButton>(ctl::kStatus)->click();  // and it answers
     EXPECT_EQ(back.receive(1).toHex(), "cc");
 }
@@ -139,8 +130,7 @@ TEST(UnplugTest, unplugUnderThePortSettingsDialogThenOkShowsTheRealState) {
 class SimLinkTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!PtyPair().ok())
-            GTEST_SKIP() << "no pseudo-terminal available";
+        if (!PtyPair().ok()) GTEST_SKIP() << "no pseudo-terminal available";
         link = dir.filePath("com1");
     }
     void TearDown() override {
@@ -154,11 +144,11 @@ protected:
         EXPECT_TRUE(QTest::qWaitFor([&] { return sim.canReadLine(); }, kWaitMs));
         return sim;
     }
-    // `before` runs on the new panel before its start-up.
-    void openPanel(Prompter* prompter = nullptr, const std::function<void(CShutterPanelDlg&)>& before = {}) {
-        dlg = std::make_unique<CShutterPanelDlg>(onCom1(link, prompter));
-        if (before)
-            before(*dlg);
+    // `traffic`, if given, logs the new panel's ports from its start-up on.
+    void openPanel(TrafficLog* traffic = nullptr) {
+        dlg = std::make_unique<CShutterPanelDlg>(onCom1(link));
+        if (traffic)
+            traffic->attach(dlg->ports());
         dlg->startUp(), dlg->show();
         ASSERT_TRUE(QTest::qWaitFor([this] { return state().ports[0].status == "Ready for Veltra"; }, kWaitMs));
         // and the status read on becoming ready has come in
@@ -175,12 +165,11 @@ protected:
 
 // Apply on a slow line, the controller unplugged after three steps, another
 // one back at the same path: ready again within two seconds without a box,
-// none of the old download reaches it, and Status decodes its settings.
+// none of the old download reaches it, and Status decodes its settings. (The
+// link's events for a traffic log: the link's own hang-up test.)
 TEST_F(SimLinkTest, applyCutByAnUnplug_theControllerBackAtTheSamePathIsReadySoonAndGetsNothingOfIt) {
     QProcess& first = startSim({"--pace-baud", "600"});
-    TrafficLog traffic;
-    ASSERT_TRUE(traffic.open(dir.filePath("traffic.log"), nullptr));
-    ASSERT_NO_FATAL_FAILURE(openPanel(nullptr, [&](CShutterPanelDlg& d) { traffic.attach(d.ports()); }));
+    ASSERT_NO_FATAL_FAILURE(openPanel());
     const std::size_t before = state().log.size();
     dlg->act([&](PanelState& s) { s.repeatText = "3", s.runningOption = 2, dlg->panel().onApply(s); });
     // Position and mode answered with two bytes each: the trigger step, the third, has gone out.
@@ -189,15 +178,12 @@ TEST_F(SimLinkTest, applyCutByAnUnplug_theControllerBackAtTheSamePathIsReadySoon
     ASSERT_TRUE(first.waitForFinished(kWaitMs));
     ASSERT_TRUE(QTest::qWaitFor([this] { return state().ports[0].status == "Disconnected"; }, kWaitMs));
     ASSERT_TRUE(QTest::qWaitFor([this] { return !dlg->panel().decoder().applyInProgress(); }, kWaitMs));
-    EXPECT_EQ(state().ports[0].tooltip, "Reconnecting\u2026");
-    EXPECT_EQ(dlg->control(ctl::kStatusCom1)->toolTip(), QStringLiteral("Reconnecting\u2026"));
     ASSERT_EQ(watcher.boxes.size(), 1u);  // the unplug itself
     bool stopLine = false;
     for (std::size_t i = before; i < state().log.size(); ++i) stopLine |= state().log.line(i) == "Apply stopped: COM1 closed";
     EXPECT_TRUE(stopLine);
 
     const std::size_t lines = state().log.size();
-    QCoreApplication::processEvents();
     QDeadlineTimer twoSeconds(2000);
     QProcess& second = startSim({"--verbose"});  // what it receives, on standard error
     ASSERT_TRUE(QTest::qWaitFor([this] { return state().ports[0].status == "Ready for Veltra"; }, kWaitMs));
@@ -216,30 +202,18 @@ TEST_F(SimLinkTest, applyCutByAnUnplug_theControllerBackAtTheSamePathIsReadySoon
     for (const QByteArray& l : second.readAllStandardError().split('\n'))
         if (const qsizetype at = l.indexOf("] rx "); at >= 0) received << QString::fromLatin1(l.mid(at + 5));
     EXPECT_EQ(received, (QStringList{"EE", "CC"}));
-    // The traffic log tells the link's life: opened, closed and why, the first failed try, back.
-    QFile file(dir.filePath("traffic.log"));
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    QStringList events;
-    for (const QByteArray& line : file.readAll().split('\n'))
-        if (const qsizetype at = line.indexOf(" -- COM1 " + link.toUtf8() + " "); at >= 0)
-            events << QString::fromUtf8(line.mid(at + 10 + link.toUtf8().size()));
-    ASSERT_GE(events.size(), 3) << events.join('|').toStdString();
-    EXPECT_EQ(events[0], "opened 9600 8N1");
-    EXPECT_EQ(events[1], "closed: The device has been disconnected.");
-    if (events.size() == 4) {  // the device was not back by the first try
-        EXPECT_TRUE(events[2].startsWith("reconnect try 1 failed: ")) << events[2].toStdString();
-    }
-    EXPECT_LE(events.size(), 4);
-    EXPECT_EQ(events.back(), "reconnected 9600 8N1");
 }
 
+// A traffic log is appended to, and every line is on disk while it is open.
 TEST_F(SimLinkTest, trafficLogHoldsEveryByteBothWaysInOrderWithRisingTimes) {
     startSim();
     const QString logPath = dir.filePath("traffic.log");
+    QFile file(logPath);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("earlier\n"), file.close();
     TrafficLog traffic;
     ASSERT_TRUE(traffic.open(logPath, nullptr));
-    ScriptedPrompter prompter;
-    ASSERT_NO_FATAL_FAILURE(openPanel(&prompter, [&](CShutterPanelDlg& d) { traffic.attach(d.ports()); }));
+    ASSERT_NO_FATAL_FAILURE(openPanel(&traffic));
     ShutterPanel& p = dlg->panel();  // the status was read on becoming ready
     dlg->act([&](PanelState& s) { s.repeatText = "2", p.onApply(s); });
     ASSERT_TRUE(QTest::qWaitFor([&] { return !p.decoder().applyInProgress(); }, kWaitMs));
@@ -251,9 +225,10 @@ TEST_F(SimLinkTest, trafficLogHoldsEveryByteBothWaysInOrderWithRisingTimes) {
             decoded.append(char(std::stoi(std::string(l.substr(l.size() - 2)), nullptr, 16)));
     QList<QByteArray> writes, events;
     QDateTime last;
-    QFile file(logPath);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    for (const QByteArray& line : file.readAll().trimmed().split('\n')) {
+    const QByteArray all = file.readAll();
+    ASSERT_TRUE(all.startsWith("earlier\n"));
+    for (const QByteArray& line : all.mid(8).trimmed().split('\n')) {
         SCOPED_TRACE(line.toStdString());
         const QList<QByteArray> f = line.split(' ');
         ASSERT_GE(f.size(), 5);
@@ -262,22 +237,15 @@ TEST_F(SimLinkTest, trafficLogHoldsEveryByteBothWaysInOrderWithRisingTimes) {
         const QDateTime at = QDateTime::fromString(QString::fromLatin1(f[0]), "yyyy-MM-ddTHH:mm:ss.zzz");
         EXPECT_TRUE(at.isValid() && (!last.isValid() || at >= last));
         last = at;
-        EXPECT_EQ(f[2], "COM1");
-        EXPECT_EQ(f[3], link.toUtf8());
+        EXPECT_EQ(std::pair(f[2], f[3]), std::pair(QByteArray("COM1"), link.toUtf8()));
         const QByteArray bytes = QByteArray::fromHex(f.mid(4).join());
-        if (f[1] == "--")
-            events.append(f.mid(4).join(' '));
-        else if (f[1] == "TX")
-            writes.append(bytes);
-        else
-            rx += bytes;
         EXPECT_TRUE(f[1] == "TX" || f[1] == "RX" || f[1] == "--");
+        f[1] == "--" ? events.append(f.mid(4).join(' ')) : f[1] == "TX" ? writes.append(bytes) : void(rx += bytes);
     }
     EXPECT_EQ(events, QList<QByteArray>{"opened 9600 8N1"});
     EXPECT_EQ(rx.toHex(' '), decoded.toHex(' '));
     ASSERT_GE(writes.size(), 3);
     EXPECT_EQ(writes.mid(0, 2), (QList<QByteArray>{"\xEE", "\xCC"}));  // Online at start-up, Status when ready
-    EXPECT_TRUE(rx.startsWith("\xEE\xCC"));
     // Every command of the download went out whole, and its echo came back in order.
     qsizetype at = -1;
     for (qsizetype i = 2; i < writes.size(); ++i) {

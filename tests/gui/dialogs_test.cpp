@@ -1,7 +1,5 @@
-// The small dialogs' OK checks, the prompter's boxes, why a port did not open
-// and the command line's devices.
+// The small dialogs' OK checks, the prompter's boxes and why a port did not open.
 
-#include "app/app_options.h"
 #include "gui/cndstepsdlg.h"
 #include "gui/cportsettingsdlg.h"
 #include "gui/cshutterpaneldlg.h"
@@ -10,7 +8,6 @@
 #include "modal_watcher.h"
 #include "serial/open_failure.h"
 
-#include <QDir>
 #include <QFileDialog>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -41,8 +38,7 @@ TEST(SmallDialogsTest, okRefusesBadInputWithAWarningAndStaysOpen) {
     const QString sendBuffer = CPortSettingsDlg::sendBufferMessage();
     const std::tuple<bool, const char*, QString> rows[] = {  // steps dialog?, typed, warning
         {false, "abc", sendBuffer}, {false, "0", sendBuffer}, {false, "5", sendBuffer}, {false, "6", ""},
-        {true, "", "No steps. Please enter the number!"},
-        {true, "145", "Steps must be less than 145. Please try again!"}, {true, "144", ""},
+        {true, "", "No steps. Please enter the number!"}, {true, "144", ""},  // the steps' limits: checkNdSteps's table
     };
     for (const auto& [steps, typed, warning] : rows) {
         CNdStepsDlg stepsDlg;
@@ -55,17 +51,10 @@ TEST(SmallDialogsTest, okRefusesBadInputWithAWarningAndStaysOpen) {
     }
 }
 
-TEST(QtPrompterTest, boxesAndTheConfigFileDialog) {
+// Its warning and question boxes: the panel's accessible-action test.
+TEST(QtPrompterTest, theConfigFileDialog) {
     test::ModalWatcher watcher;
-    watcher.answers = {QMessageBox::Ok, QMessageBox::Ok, QMessageBox::Cancel};
     QtPrompter prompter(nullptr);
-    prompter.warning("Watch out");
-    EXPECT_TRUE(prompter.confirm("Sure?"));
-    EXPECT_FALSE(prompter.confirm("Sure?"));
-    const test::ModalWatcher::Box warning{"Warning", "Watch out", QMessageBox::Warning, QMessageBox::Ok},
-        confirm{"Warning", "Sure?", QMessageBox::Information, QMessageBox::Ok | QMessageBox::Cancel};
-    EXPECT_EQ(watcher.boxes, (Boxes{warning, confirm, confirm}));
-
     watcher.dialogs.append([](QDialog* d) {
         auto* fd = qobject_cast<QFileDialog*>(d);
         ASSERT_NE(fd, nullptr);
@@ -124,16 +113,15 @@ TEST(PortFailureTest, aLockFileIsStaleWhenItsProcessHasEnded) {
     EXPECT_FALSE(lockFileIsStale(dir.filePath("none")));
 }
 
-// COM1 a plain file, the others missing: a line each at start-up and after a failed
-// "Configurate", whose dialog names its port and shows a long device path whole.
+// COM1 a plain file, the others missing: a line each at start-up and after a
+// failed "Configurate". (The dialog itself: the remembered ports' test.)
 TEST(PortFailureTest, devicesOnThisSystemTheLinesAtStartUpAndTheConfigurationDialog) {
     QTemporaryFile plain;
     ASSERT_TRUE(plain.open());
     EXPECT_EQ(inspectDeviceNode("/dev/null").kind, DeviceNode::Kind::CharDevice);  // the others by the lines below
 
     QStringList lines;
-    PanelOptions o;
-    o.devices = {plain.fileName(), "/nonexistent/veltra-com2", "/nonexistent/veltra-com3", "/nonexistent/veltra-com4"};
+    PanelOptions o{{plain.fileName(), "/nonexistent/veltra-com2", "/nonexistent/veltra-com3", "/nonexistent/veltra-com4"}};
     o.portFailureReporter = [&lines](const QString& line) { lines << line; };
     CShutterPanelDlg dlg(o);
     dlg.startUp();
@@ -143,30 +131,9 @@ TEST(PortFailureTest, devicesOnThisSystemTheLinesAtStartUpAndTheConfigurationDia
     EXPECT_EQ(dlg.control(ctl::kStatusCom1 + 1)->toolTip(), lines[1]);
 
     test::ModalWatcher watcher;
-    QString title, tip;
-    const QString path = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
-    watcher.dialogs.append([&](QDialog* d) {
-        auto* p = qobject_cast<CPortSettingsDlg*>(d);
-        ASSERT_NE(p, nullptr);
-        title = p->windowTitle();
-        p->setDeviceName(path);
-        tip = p->control(CPortSettingsDlg::kDeviceList)->toolTip();
-        EXPECT_EQ(p->deviceName(), path);
-        p->setDeviceName("/nonexistent/veltra-com2");
-        p->accept();
-    });
+    watcher.dialogs.append([](QDialog* d) { d->accept(); });  // OK: the same missing device again
     dlg.control<QPushButton>(ctl::kConfigurateCom1 + 1)->click();
-    EXPECT_EQ(std::pair(title, tip), std::pair(QStringLiteral("Port Configuration - COM2"), path));
     EXPECT_EQ(lines.size(), 5);  // the failed reopen is told as well
-}
-
-TEST(CommandLineTest, portDevicesKeepNamesAndAnchorRelativePaths) {
-    const AppOptions o = parseAppOptions(
-        {"veltra-utility", "--port", "1=build/demo/com1", "--port", "2=/dev/ttyUSB0", "--port", "3=rfc2217://[::1]:4001",
-         "--port", "4=ttyS7"});
-    ASSERT_EQ(o.action, AppOptions::Action::Run);
-    EXPECT_EQ(o.devices, (std::array<QString, kPortCount>{QDir::current().absoluteFilePath("build/demo/com1"),
-                                                           "/dev/ttyUSB0", "rfc2217://[::1]:4001", "ttyS7"}));
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "gui/panel_controls.h"
 #include "model/received_log.h"
 #include "modal_watcher.h"
+#include "panel/field_checks.h"
 #include "serial/ccomportlink.h"
 #include "serial/pty_pair.h"
 #include "support/fakes.h"
@@ -18,6 +19,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QGuiApplication>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QScrollBar>
@@ -35,17 +37,11 @@ namespace {
 
 QAccessibleInterface* acc(QObject* o) { return QAccessible::queryAccessibleInterface(o); }
 QString name(QAccessibleInterface* i) { return i ? i->text(QAccessible::Name) : QStringLiteral("<none>"); }
-// The text a control shows (a group box: its title); invalid for controls that show none.
-QVariant shown(const QWidget* w) { return w->property(w->inherits("QGroupBox") ? "title" : "text"); }
-QString text(CShutterPanelDlg& dlg, int id) { return shown(dlg.control(id)).toString(); }
 QAbstractButton* button(CShutterPanelDlg& dlg, int id) { return dlg.control<QAbstractButton>(id); }
 
 // COM2 to COM4 (and COM1 unless given) on devices that cannot exist.
 PanelOptions ports(const QString& com1 = "/nonexistent/veltra-com1", Prompter* prompter = nullptr) {
-    PanelOptions o;
-    o.devices = {com1, "/nonexistent/veltra-com2", "/nonexistent/veltra-com3", "/nonexistent/veltra-com4"};
-    o.prompter = prompter;
-    return o;
+    return {{com1, "/nonexistent/veltra-com2", "/nonexistent/veltra-com3", "/nonexistent/veltra-com4"}, prompter};
 }
 
 const std::map<ControlKind, QAccessible::Role> kRoles = {
@@ -103,16 +99,22 @@ TEST(TemplateTest, everyRowIsBuiltInPlaceWithCaptionRoleAndNameAndThePanelsTabOr
     EXPECT_EQ(chain, stops);
 }
 
-// Port views are checked against veltra-sim (e2e) and with the failure lines.
-TEST(PanelViewTest, showReadRoundTripGroupsWithNoneCheckedAndTypedHours) {
-    test::ModalWatcher watcher;
-    CShutterPanelDlg dlg(ports());
+// What show() puts up, read() gives back; a group shown with none checked
+// takes a choice again; hours shown are not checked, hours typed are.
+// Cancelling the steps dialog leaves the mode group as it was before the
+// click; labels and the button are named by the captions they show now. A
+// timer choice runs once whatever way it is made. (Port views: the
+// end-to-end suites and the failure lines.)
+TEST(PanelViewTest, showReadRoundTripTypedHoursAndNamesFollowingTheCaptions) {
+    test::ScriptedPrompter prompter;
+    prompter.ndAnswers = {std::nullopt, std::string("18")};
+    CShutterPanelDlg dlg(ports("/nonexistent/veltra-com1", &prompter));
     dlg.startUp(), dlg.show();
     PanelState& s = dlg.state();
     s.shutterPosition = 0, s.shutterMode = -1, s.triggerMode = -1, s.syncMode = 0, s.runningOption = 2;
     s.triggerPulseChecked = false, s.syncPulseChecked = true, s.timerSelectIndex = 1, s.sliders[kMinutes] = 7;
     s.repeatText = "300", s.editedTime.minutes = "07", s.editedTime.hours = "6";
-    dlg.show(s);  // shown, not typed: no warning about the hours
+    dlg.show(s);
     const auto editable = [](const PanelState& p) {
         return std::tie(p.shutterPosition, p.shutterMode, p.triggerMode, p.syncMode, p.runningOption, p.sliders,
                         p.triggerPulseChecked, p.syncPulseChecked, p.timerSelectIndex, p.repeatText, p.editedTime);
@@ -120,31 +122,19 @@ TEST(PanelViewTest, showReadRoundTripGroupsWithNoneCheckedAndTypedHours) {
     PanelState back;
     dlg.read(back);
     EXPECT_TRUE(editable(back) == editable(s));
-    s.shutterMode = 2, dlg.show(s), dlg.read(back);  // a group shown with none checked takes a choice again
+    s.shutterMode = 2, dlg.show(s), dlg.read(back);
     QCoreApplication::processEvents();
-    EXPECT_EQ(std::pair(back.shutterMode, watcher.boxes.size()), std::pair(2, 0ul));
-
+    EXPECT_EQ(std::pair(back.shutterMode, prompter.warnings.size()), std::pair(2, 0ul));
     QTest::keyClick(dlg.control(ctl::kHourEdit), Qt::Key_Backspace);
     QTest::keyClicks(dlg.control(ctl::kHourEdit), "6");
-    ASSERT_EQ(watcher.boxes.size(), 1u);  // the one box: its text, and the field emptied
-    EXPECT_EQ(watcher.boxes[0].text, QStringLiteral("Hours number must be less than 6! Please retype."));
-    EXPECT_EQ(text(dlg, ctl::kHourEdit), QString());
-}
+    EXPECT_EQ(prompter.warnings, std::vector<std::string>{"Hours number must be less than 6! Please retype."});
+    EXPECT_EQ(dlg.control<QLineEdit>(ctl::kHourEdit)->text(), QString());  // the field emptied
 
-// Cancelling the steps dialog leaves the mode group as it was before the click;
-// labels and the button are named by the captions they show now.
-TEST(NeutralDensityTest, cancelKeepsTheModeShownAndNamesFollowTheCaptions) {
-    test::ScriptedPrompter prompter;
-    prompter.ndAnswers = {std::nullopt, std::string("18")};
-    CShutterPanelDlg dlg(ports("/nonexistent/veltra-com1", &prompter));
-    dlg.startUp(), dlg.show();
-    PanelState& s = dlg.state();
     s.shutterMode = 1, dlg.show(s);
     button(dlg, ctl::kNeutralDensity)->click();
     EXPECT_TRUE(button(dlg, ctl::kSoft)->isChecked());
     EXPECT_FALSE(button(dlg, ctl::kNeutralDensity)->isChecked());
     EXPECT_EQ(name(acc(dlg.control(ctl::kNeutralDensity))), QStringLiteral("Neutral Density"));
-
     button(dlg, ctl::kNeutralDensity)->click();
     s.delayLabel = "00 : 00 : 01 : 000 : 0", s.cycleLabel = "Cycle Time  -  00 : 00 : 01 : 009 : 6";
     dlg.show(s);
@@ -155,14 +145,22 @@ TEST(NeutralDensityTest, cancelKeepsTheModeShownAndNamesFollowTheCaptions) {
     };
     for (const auto& [id, want] : rows)
         EXPECT_EQ(name(acc(dlg.control(id))), QString::fromUtf8(want)) << id;
+
+    s.timerSelectIndex = 0, s.delayTime.seconds = "07", s.exposureTime.seconds = "09", dlg.show(s);
+    auto* combo = dlg.control<QComboBox>(ctl::kTimerSelect);
+    combo->setCurrentIndex(1);  // as the accessibility interface chooses: no `activated`
+    EXPECT_EQ(dlg.state().editedTime.seconds, "09");
+    QTest::keyClick(combo, Qt::Key_Up);  // the keys: index change and `activated`
+    EXPECT_EQ(dlg.state().editedTime.seconds, "07");
 }
 
-// Each command control, clicked and then acted on through its accessible
-// action from the same state: the same bytes, the same boxes, the same panel.
-TEST(AccessibleActionTest, everyActionHasExactlyTheEffectOfTheClick) {
+// Each command control acted on through its accessible action, as a screen
+// reader does: a click, so its own bytes go out (each wired to its handler),
+// and "Go" without a repeat number is refused with its warning. Then Exit
+// while an Apply download runs asks first.
+TEST(AccessibleActionTest, everyActionIsTheClickOfItsControlAndExitAsksWhileAnApplyRuns) {
     test::PtyPair pty;
-    if (!pty.ok())
-        GTEST_SKIP() << "no pseudo-terminal available";
+    if (!pty.ok()) GTEST_SKIP() << "no pseudo-terminal available";
     test::ModalWatcher watcher;
     CShutterPanelDlg dlg(ports(pty.slavePath()));
     dlg.startUp(), dlg.show();
@@ -178,10 +176,6 @@ TEST(AccessibleActionTest, everyActionHasExactlyTheEffectOfTheClick) {
         {ctl::kOnline, "\xEE"}, {ctl::kStatus, "\xCC"}, {ctl::kReset, "\xFB"}, {ctl::kGetInfo, "\xFD"},
         {ctl::kPowerOff, "\xCF"}, {ctl::kPowerOn, "\xCE"}, {ctl::kStop, "\xBF"},
     };
-    const auto editable = [](const PanelState& p) {
-        return std::tuple(p.shutterPosition, p.shutterMode, p.triggerMode, p.syncMode, p.runningOption,
-                          p.triggerPulseChecked, p.syncPulseChecked, p.repeatText);
-    };
     for (const Row& r : rows) {
         SCOPED_TRACE(testing::Message() << "id " << r.id << " " << r.before);
         const std::string before = r.before;
@@ -192,40 +186,29 @@ TEST(AccessibleActionTest, everyActionHasExactlyTheEffectOfTheClick) {
         if (before == "sync off") s.syncMode = -1, s.syncPulseChecked = false;
         s.repeatText = before == "repeat" ? "5" : "";
         dlg.show(s);
-        const PanelState start = s;
         QAccessibleActionInterface* action = acc(dlg.control(r.id))->actionInterface();
         ASSERT_TRUE(action && !action->actionNames().isEmpty());
-
-        const std::size_t boxes = watcher.boxes.size();
-        button(dlg, r.id)->click();
-        const QByteArray clicked = pty.receive(static_cast<int>(r.bytes.size()));
-        const auto afterClick = editable(dlg.state());
-        const std::size_t clickBoxes = watcher.boxes.size() - boxes;
-        dlg.state() = start, dlg.show(dlg.state());
         action->doAction(action->actionNames().first());
-        EXPECT_EQ(pty.receive(static_cast<int>(r.bytes.size())), clicked);
-        EXPECT_EQ(clicked.toHex(' '), r.bytes.toHex(' '));
-        if (r.bytes.isEmpty()) {  // a refused choice: its warning, once per way
-            EXPECT_TRUE(QTest::qWaitFor([&] { return watcher.boxes.size() == boxes + 2 * clickBoxes; }, 3000));
-        }
-        EXPECT_EQ(editable(dlg.state()), afterClick);
-        EXPECT_EQ(watcher.boxes.size() - boxes, 2 * clickBoxes);
+        if (r.bytes.isEmpty())
+            EXPECT_TRUE(QTest::qWaitFor([&] { return watcher.boxes.size() == 1; }, 3000));
+        else
+            EXPECT_EQ(pty.receive(int(r.bytes.size())).toHex(' '), r.bytes.toHex(' '));
     }
-    EXPECT_EQ(watcher.boxes.size(), 2u);  // "Go" without a repeat number, both ways
+    using Box = test::ModalWatcher::Box;  // the prompter's boxes: a warning, and a question with Cancel
+    EXPECT_EQ(watcher.boxes, (std::vector<Box>{{"Warning", msg::kRepeatFirst, QMessageBox::Warning, QMessageBox::Ok}}));
     EXPECT_EQ(pty.receive(1, 200), QByteArray());  // nothing more went out
-}
 
-TEST(AccessibleActionTest, timerChoiceRunsOnceWhateverWayItIsMade) {
-    CShutterPanelDlg dlg(ports());
-    dlg.startUp(), dlg.show();
-    PanelState& s = dlg.state();
-    s.delayTime.seconds = "07", s.exposureTime.seconds = "09";
-    dlg.show(s);
-    auto* combo = dlg.control<QComboBox>(ctl::kTimerSelect);
-    combo->setCurrentIndex(1);  // as the accessibility interface chooses: no `activated`
-    EXPECT_EQ(dlg.state().editedTime.seconds, "09");
-    QTest::keyClick(combo, Qt::Key_Up);  // the keys: index change and `activated`
-    EXPECT_EQ(dlg.state().editedTime.seconds, "07");
+    dlg.state().repeatText = "1", dlg.show(dlg.state());
+    button(dlg, ctl::kApply)->click();
+    ASSERT_TRUE(dlg.panel().decoder().applyInProgress());
+    watcher.answers = {QMessageBox::Cancel, QMessageBox::Ok};
+    for (const bool ends : {false, true}) {
+        dlg.close();
+        EXPECT_EQ(dlg.isVisible(), !ends);
+    }
+    EXPECT_EQ(std::pair(watcher.boxes.size(), dlg.exitStatus()), std::pair(3ul, -1));
+    EXPECT_EQ(watcher.boxes.back(), (Box{"Warning", "An Apply download is in progress. Exit anyway?",
+                                         QMessageBox::Information, QMessageBox::Ok | QMessageBox::Cancel}));
 }
 
 // Enter and Escape never end the panel; "Exit" and the close button do
@@ -260,66 +243,12 @@ TEST(PanelEndTest, exitCloseAndQuitEndThePanelEnterAndEscapeNever) {
     QCoreApplication::exec();
 }
 
-TEST(PanelEndTest, exitAsksWhileAnApplyDownloadRuns) {
+// "Configurate" offers COM1's settings (its dialog names the port and shows a
+// long device path whole) and reopens it with the chosen ones; Cancel keeps them. What it chose is where COM1 opens at the next start; a
+// device given for one run (--port) is used then and not remembered.
+TEST(PortMemoryTest, configurateReopensWithTheChosenSettingsWhichOpenAtTheNextStartUnlessADeviceIsGiven) {
     test::PtyPair pty;
-    if (!pty.ok())
-        GTEST_SKIP() << "no pseudo-terminal available";
-    test::ScriptedPrompter prompter;
-    prompter.confirmAnswer = false;
-    CShutterPanelDlg dlg(ports(pty.slavePath(), &prompter));
-    dlg.startUp(), dlg.show();
-    ASSERT_EQ(pty.receive(1), QByteArray("\xEE"));
-    dlg.state().repeatText = "1", dlg.show(dlg.state());
-    button(dlg, ctl::kApply)->click();
-    ASSERT_TRUE(dlg.panel().decoder().applyInProgress());
-    for (const bool answer : {false, true}) {
-        prompter.confirmAnswer = answer;
-        dlg.close();
-        EXPECT_EQ(dlg.isVisible(), !answer);
-    }
-    EXPECT_EQ(prompter.confirms, (std::vector<std::string>(2, "An Apply download is in progress. Exit anyway?")));
-    EXPECT_EQ(dlg.exitStatus(), -1);
-}
-
-// COM1 is a pseudo-terminal: "Configurate" offers its settings and reopens it with the chosen ones.
-TEST(PanelOnPtyTest, configurateOffersTheSettingsAndReopensWithTheChosenOnes) {
-    test::PtyPair pty;
-    if (!pty.ok())
-        GTEST_SKIP() << "no pseudo-terminal available";
-    CShutterPanelDlg dlg(ports(pty.slavePath()));
-    dlg.startUp(), dlg.show();
-    ASSERT_EQ(pty.receive(1), QByteArray("\xEE"));
-    test::ModalWatcher watcher;
-    QStringList offered;
-    const auto configurate = [&](const QString& baud, const QString& parity, int button) {
-        watcher.dialogs.append([&offered, baud, parity, button](QDialog* d) {
-            auto* p = qobject_cast<CPortSettingsDlg*>(d);
-            ASSERT_NE(p, nullptr);
-            offered = {p->baudText(), p->parityText(), p->dataBitsText(), p->stopBitsText(), p->sendBufferText()};
-            p->control<QComboBox>(CPortSettingsDlg::kBaudList)->setCurrentText(baud);
-            p->control<QComboBox>(CPortSettingsDlg::kParityList)->setCurrentText(parity);
-            p->control<QPushButton>(button)->click();
-        });
-        dlg.control<QPushButton>(ctl::kConfigurateCom1)->click();
-        EXPECT_TRUE(watcher.dialogs.empty());
-        return pty.slaveTermios();
-    };
-    const termios chosen = configurate("2400", "EVEN", 1);
-    EXPECT_EQ(offered, (QStringList{"9600", "NONE", "8", "1", "512"}));
-    EXPECT_EQ(cfgetospeed(&chosen), speed_t{B2400});
-    const termios cancelled = configurate("300", "ODD", 2);
-    EXPECT_EQ(offered, (QStringList{"2400", "EVEN", "8", "1", "512"}));
-    EXPECT_EQ(std::pair(cfgetospeed(&cancelled), cancelled.c_cflag), std::pair(speed_t{B2400}, chosen.c_cflag));
-    dlg.control<QPushButton>(ctl::kStatus)->click();  // still open and monitored
-    EXPECT_EQ(pty.receive(1), QByteArray("\xCC"));
-}
-
-// What "Configurate" chose is where COM1 opens at the next start; a device
-// given for one run (--port) is used then and not remembered.
-TEST(PortMemoryTest, theConfiguratedDeviceAndSpeedOpenAtTheNextStartUnlessADeviceIsGiven) {
-    test::PtyPair pty;
-    if (!pty.ok())
-        GTEST_SKIP() << "no pseudo-terminal available";
+    if (!pty.ok()) GTEST_SKIP() << "no pseudo-terminal available";
     QTemporaryDir dir;
     QSettings memory(dir.filePath("veltra-utility.conf"), QSettings::IniFormat);
     const auto start = [&](const QString& com1) {
@@ -329,19 +258,27 @@ TEST(PortMemoryTest, theConfiguratedDeviceAndSpeedOpenAtTheNextStartUnlessADevic
         dlg->startUp();
         return dlg;
     };
-    {
-        auto dlg = start("/nonexistent/veltra-com1");
+    QStringList offered;
+    // Chooses in COM1's dialog and clicks OK (1: parity EVEN) or Cancel (2): the line's settings then.
+    const auto configurate = [&](CShutterPanelDlg& dlg, const QString& device, const QString& baud, int button) {
         test::ModalWatcher watcher;
         watcher.dialogs.append([&](QDialog* d) {
             auto* p = qobject_cast<CPortSettingsDlg*>(d);
             ASSERT_NE(p, nullptr);
-            p->setDeviceName(pty.slavePath());
-            p->control<QComboBox>(CPortSettingsDlg::kBaudList)->setCurrentText("19200");
-            p->control<QPushButton>(1)->click();
+            offered = {p->baudText(), p->parityText(), p->dataBitsText(), p->stopBitsText(), p->sendBufferText()};
+            p->setDeviceName(device);
+            EXPECT_EQ(std::tuple(p->windowTitle(), p->deviceName(), p->control(CPortSettingsDlg::kDeviceList)->toolTip()),
+                      std::tuple(QStringLiteral("Port Configuration - COM1"), device, device));
+            p->control<QComboBox>(CPortSettingsDlg::kBaudList)->setCurrentText(baud);
+            p->control<QComboBox>(CPortSettingsDlg::kParityList)->setCurrentText(button == 1 ? "EVEN" : "ODD");
+            p->control<QPushButton>(button)->click();
         });
-        dlg->control<QPushButton>(ctl::kConfigurateCom1)->click();
-        ASSERT_TRUE(watcher.dialogs.empty());
-    }  // Exit
+        dlg.control<QPushButton>(ctl::kConfigurateCom1)->click();
+        EXPECT_TRUE(watcher.dialogs.empty());
+        return pty.slaveTermios();
+    };
+    const termios chosen = configurate(*start("/nonexistent/veltra-com1"), pty.slavePath(), "19200", 1);  // and Exit
+    EXPECT_EQ(cfgetospeed(&chosen), speed_t{B19200});
     for (const QString& given : {QString(), QStringLiteral("/nonexistent/given"), QString()}) {
         SCOPED_TRACE(given.toStdString());
         termios t = pty.slaveTermios();
@@ -352,26 +289,31 @@ TEST(PortMemoryTest, theConfiguratedDeviceAndSpeedOpenAtTheNextStartUnlessADevic
         EXPECT_EQ(std::pair(com1.deviceName(), com1.isOpen()),
                   std::pair(given.isEmpty() ? pty.slavePath() : given, given.isEmpty()));
         if (given.isEmpty()) {
-            t = pty.slaveTermios();
-            EXPECT_EQ(cfgetospeed(&t), speed_t{B19200});
+            t = configurate(*dlg, "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0", "300", 2);
+            EXPECT_EQ(offered, (QStringList{"19200", "EVEN", "8", "1", "512"}));
+            EXPECT_EQ(std::pair(cfgetospeed(&t), t.c_cflag), std::pair(speed_t{B19200}, chosen.c_cflag));
+            pty.receive(64, 100);  // Online
+            dlg->control<QPushButton>(ctl::kStatus)->click();  // still open and monitored
+            EXPECT_EQ(pty.receive(1), QByteArray("\xCC"));
         }
     }
 }
 
-std::size_t syncThreeLines(ReceivedLog& log, LogView& view) {
-    for (const char* line : {"238       0xEE", "204       0xCC", "170       0xAA"})
-        log.append(line);
-    return view.sync(log);
-}
-
-// The received-data list as the operator and the accessibility interface see it.
-TEST(LogViewTest, rowsFollowTheNewestLineUnlessTheOperatorLooksUpAndAClearStartsOver) {
+// The received-data list as the operator and the accessibility interface see
+// it; Ctrl+C copies the selected line and "Copy All" every line.
+TEST(LogViewTest, rowsFollowTheNewestLineUnlessTheOperatorLooksUpCopiesAndAClearStartsOver) {
     ReceivedLog log;
     LogView view;
     view.resize(200, 4 * view.rowHeight());
     view.show();
     const QScrollBar* bar = view.verticalScrollBar();
-    EXPECT_EQ(syncThreeLines(log, view), 3u);
+    for (const char* line : {"238       0xEE", "204       0xCC", "170       0xAA"})
+        log.append(line);
+    EXPECT_EQ(view.sync(log), 3u);
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    clipboard->setText("before");
+    QTest::keyClick(&view, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(clipboard->text(), QStringLiteral("before"));  // nothing selected: nothing copied
     QAccessibleInterface* list = acc(&view);
     ASSERT_TRUE(list && list->tableInterface());
     EXPECT_EQ(std::tuple(list->role(), list->childCount(), list->tableInterface()->rowCount()),
@@ -380,8 +322,6 @@ TEST(LogViewTest, rowsFollowTheNewestLineUnlessTheOperatorLooksUpAndAClearStarts
               std::tuple(QAccessible::ListItem, QStringLiteral("238       0xEE"), QStringLiteral("170       0xAA")));
     EXPECT_EQ(list->indexOfChild(list->child(2)), 2);
     EXPECT_EQ(list->child(3), nullptr);
-
-
     for (int i = 0; i < 20; ++i) log.append("13       0x0D");
     EXPECT_EQ(view.sync(log), 20u);
     EXPECT_EQ(list->childCount(), 23);
@@ -402,6 +342,16 @@ TEST(LogViewTest, rowsFollowTheNewestLineUnlessTheOperatorLooksUpAndAClearStarts
     EXPECT_EQ(view.sync(log), 1u);
     EXPECT_EQ(std::tuple(view.rowCount(), view.lineText(23), view.selectedRow(), bar->value()),
               std::tuple(24, QStringLiteral("170       0xAA"), 2, looking));
+    QTest::keyClick(&view, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(clipboard->text(), QStringLiteral("170       0xAA\n"));
+    std::unique_ptr<QMenu> menu(view.createContextMenu(nullptr));
+    const QList<QAction*> actions = menu->actions();
+    ASSERT_EQ(actions.size(), 2);
+    EXPECT_EQ(std::pair(actions[0]->text(), actions[1]->text()), std::pair(QStringLiteral("Copy"), QStringLiteral("Copy All")));
+    actions[1]->trigger();
+    const QString all = clipboard->text();
+    EXPECT_EQ(std::tuple(all.count('\n'), all.startsWith("238       0xEE\n204       0xCC\n"), all.endsWith("0x0D\n170       0xAA\n")),
+              std::tuple(24, true, true));
 
     const QAccessible::Id oldId = QAccessible::uniqueId(list->child(0));
     log.clear();
@@ -413,26 +363,6 @@ TEST(LogViewTest, rowsFollowTheNewestLineUnlessTheOperatorLooksUpAndAClearStarts
     log.clear();
     view.sync(log);
     EXPECT_EQ(list->childCount(), 0);
-}
-
-TEST(LogViewTest, ctrlCCopiesTheSelectedLineAndCopyAllEveryLine) {
-    ReceivedLog log;
-    LogView view;
-    syncThreeLines(log, view);
-    QClipboard* clipboard = QGuiApplication::clipboard();
-    clipboard->setText("before");
-    QTest::keyClick(&view, Qt::Key_C, Qt::ControlModifier);
-    EXPECT_EQ(clipboard->text(), QStringLiteral("before"));  // nothing selected: nothing copied
-    view.setSelectedRow(1);
-    QTest::keyClick(&view, Qt::Key_C, Qt::ControlModifier);
-    EXPECT_EQ(clipboard->text(), QStringLiteral("204       0xCC\n"));
-
-    std::unique_ptr<QMenu> menu(view.createContextMenu(nullptr));
-    const QList<QAction*> actions = menu->actions();
-    ASSERT_EQ(actions.size(), 2);
-    EXPECT_EQ(std::pair(actions[0]->text(), actions[1]->text()), std::pair(QStringLiteral("Copy"), QStringLiteral("Copy All")));
-    actions[1]->trigger();
-    EXPECT_EQ(clipboard->text(), QStringLiteral("238       0xEE\n204       0xCC\n170       0xAA\n"));
 }
 
 }  // namespace

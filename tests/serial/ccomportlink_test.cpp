@@ -4,11 +4,14 @@
 
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QRegularExpression>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <numeric>
 
 namespace veltra {
 namespace {
@@ -48,20 +51,16 @@ protected:
     CComPortLink m_link;
     QByteArray m_received;
     QStringList m_reports;
-    int m_port = 1;
-    int m_stray = 0;  // byte calls outside 0..255 or with the wrong port number
+    int m_port = 1, m_stray = 0;  // m_stray: byte calls outside 0..255 or with the wrong port number
 };
 
 TEST_F(LinkTest, everyByteValueArrivesInOrderWithThePortNumberAlsoAfterAReopen) {
     ASSERT_TRUE(open(3));
-    QByteArray all;
-    for (int v = 0; v < 256; ++v)
-        all.append(static_cast<char>(v));
-    ASSERT_TRUE(m_pty.send(all));
-    ASSERT_TRUE(waitForReceived(256));
+    QByteArray all(256, 0);
+    std::iota(all.begin(), all.end(), 0);
+    ASSERT_TRUE(m_pty.send(all) && waitForReceived(256));
     ASSERT_TRUE(open(3));  // while open and monitored
-    ASSERT_TRUE(m_pty.send(hex("5a")));
-    ASSERT_TRUE(waitForReceived(257));
+    ASSERT_TRUE(m_pty.send(hex("5a")) && waitForReceived(257));
     EXPECT_EQ(m_received.toHex(), all.toHex() + "5a");
 }
 
@@ -79,30 +78,17 @@ TEST_F(LinkTest, writesDropUnreadInputButNotTheRestOfTheBatchBeingHandedOver) {
         m_received.append(static_cast<char>(byte));
         EXPECT_TRUE(byte != 1 || queue(hex("cc")));  // purging now would lose 02 and 03
     });
-    ASSERT_TRUE(m_pty.send(hex("01 02 03")));
-    ASSERT_TRUE(waitForReceived(3));
+    ASSERT_TRUE(m_pty.send(hex("01 02 03")) && waitForReceived(3));
     EXPECT_EQ(m_received.toHex(), "010203");  // 11 22 went with the first write
     EXPECT_EQ(m_pty.receive(1).toHex(), "cc");
-}
-
-TEST_F(LinkTest, aLinkThatKeepsUnreadInputHandsItOverAfterTheWrite) {
-    m_link.setDropUnreadInputOnWrite(false);
-    ASSERT_TRUE(open());
-    ASSERT_TRUE(m_pty.send(hex("bf 0d")));  // a STOP's answer, not read yet
-    ASSERT_TRUE(m_pty.slaveHasInput(3000));
-    ASSERT_TRUE(queue(hex("fb")));
-    EXPECT_EQ(m_pty.receive(1).toHex(), "fb");
-    ASSERT_TRUE(waitForReceived(2));
-    EXPECT_EQ(m_received.toHex(), "bf0d");
 }
 
 TEST_F(LinkTest, aDeviceThatTakesNothingForAWhileIsNoDisconnection) {
     ASSERT_TRUE(open(1, 512));
     QByteArray all;  // far more than the line holds while nobody reads it
     for (int i = 0; i < 200; ++i) {
-        const QByteArray chunk(500, static_cast<char>('a' + i % 26));
-        ASSERT_TRUE(queue(chunk)) << "write " << i;
-        all += chunk;
+        all += QByteArray(500, static_cast<char>('a' + i % 26));
+        ASSERT_TRUE(queue(all.right(500))) << "write " << i;
     }
     EXPECT_TRUE(m_pty.receive(static_cast<int>(all.size()), 10000) == all);
 }
@@ -138,37 +124,30 @@ TEST_F(LinkTest, hangUpReportsTheDisconnectionOnceReconnectsAtTheSamePathAndOpen
     ASSERT_TRUE(m_link.OpenLink(4, 2400, 'N', 8, 2, kPanelEventMask, 512) && m_link.StartMonitor());
     int reconnected = 0;
     m_link.setReconnectedHandler([&](int port) { reconnected += port == 4 ? 1 : 100; });
-    ASSERT_TRUE(m_pty.send(hex("cc aa")));
-    ASSERT_TRUE(waitForReceived(2));
+    ASSERT_TRUE(m_pty.send(hex("cc aa")) && waitForReceived(2));
     m_pty.closeMaster();
     queue(hex("cc"));  // the failed write may be the first to notice
     ASSERT_TRUE(QTest::qWaitFor([this] { return m_reports.size() >= 2; }, 3000));
-    EXPECT_FALSE(m_link.isOpen());
-    EXPECT_TRUE(m_link.isReconnecting());
+    EXPECT_EQ(std::pair(m_link.isOpen(), m_link.isReconnecting()), std::pair(false, true));
     ASSERT_EQ(m_reports.size(), 2);  // one report, whichever call noticed, and nothing of the system's own text
     // The box names the call this platform made, not another platform's.
     const QString report = m_reports.takeFirst();
-    EXPECT_TRUE(report.startsWith(QStringLiteral("WARNING:  read() Failed")) ||
-                report.startsWith(QStringLiteral("WARNING:  write() Failed")))
+    EXPECT_TRUE(QRegularExpression("^WARNING:  (read|write)\\(\\) Failed with the following error: \n"
+                                   "The device has been disconnected\\.\nPort: 4\n$").match(report).hasMatch())
         << report.toStdString();
-    EXPECT_TRUE(report.endsWith(
-        QStringLiteral("() Failed with the following error: \nThe device has been disconnected.\nPort: 4\n")));
     EXPECT_EQ(m_reports.takeFirst(), QStringLiteral("closed 4"));
 
     // Failed tries say nothing; the device back at the same path is reopened as it was.
     EXPECT_FALSE(QTest::qWaitFor([&] { return reconnected != 0; }, 1500));
     auto back = std::make_unique<test::PtyPair>();
-    ASSERT_TRUE(back->ok());
-    QFile::remove(path);
-    ASSERT_TRUE(QFile::link(back->slavePath(), path));
+    ASSERT_TRUE(back->ok() && QFile::remove(path) && QFile::link(back->slavePath(), path));
     QDeadlineTimer twoSeconds(2000);
     ASSERT_TRUE(QTest::qWaitFor([&] { return reconnected != 0; }, 3000));
     EXPECT_FALSE(twoSeconds.hasExpired());
     EXPECT_EQ(std::pair(reconnected, m_link.isReconnecting()), std::pair(1, false));
     const termios t = back->slaveTermios();
     EXPECT_EQ(std::pair(cfgetospeed(&t), t.c_cflag & CSTOPB), std::pair(speed_t{B2400}, tcflag_t{CSTOPB}));
-    ASSERT_TRUE(back->send(hex("5a")));
-    ASSERT_TRUE(waitForReceived(3));
+    ASSERT_TRUE(back->send(hex("5a")) && waitForReceived(3));
     EXPECT_EQ(m_received.toHex(), "ccaa5a");
     EXPECT_TRUE(queue(hex("ee")));
     EXPECT_EQ(back->receive(1).toHex(), "ee");
@@ -186,21 +165,6 @@ TEST_F(LinkTest, hangUpReportsTheDisconnectionOnceReconnectsAtTheSamePathAndOpen
     events.removeAt(2);
     EXPECT_EQ(events, (QStringList{"4 opened 2400 8N2", "4 closed: The device has been disconnected.", "4 reconnected 2400 8N2",
                                    "4 closed: The device has been disconnected.", "4 open failed: does not exist"}));
-}
-
-// Linux pseudo-terminals keep 8 data bits without parity whatever they are told:
-// the parity shows in the settings the link reports.
-TEST_F(LinkTest, lineSettingsReachTheDevice) {
-    struct Row { int baud; char parity; speed_t speed; PortSettings settings; };
-    for (const Row& r : {Row{9600, 'N', B9600, {9600, 8, kParityNone, kStopBitsOne, 1}},
-                         Row{2400, 'E', B2400, {2400, 8, kParityEven, kStopBitsOne, 1}}}) {
-        SCOPED_TRACE(r.baud);
-        ASSERT_TRUE(m_link.OpenLink(1, r.baud, r.parity, 8, 1, kPanelEventMask, 512));
-        const termios t = m_pty.slaveTermios();
-        EXPECT_EQ(cfgetospeed(&t), r.speed);
-        EXPECT_EQ(t.c_cflag & (CSIZE | CSTOPB | CRTSCTS), tcflag_t(CS8));  // 1 stop bit, no flow control
-        EXPECT_EQ(m_link.GetLineSettings(), r.settings);
-    }
 }
 
 TEST(ConvertDialogTexts, eachTextByItself) {

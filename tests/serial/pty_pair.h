@@ -43,11 +43,7 @@ public:
         return got;
     }
     bool slaveHasInput(int timeoutMs = 0) const { return readable(m_slave, timeoutMs); }
-    termios slaveTermios() const {
-        termios t{};
-        ::tcgetattr(m_slave, &t);
-        return t;
-    }
+    termios slaveTermios() const { termios t{}; return ::tcgetattr(m_slave, &t), t; }
 
 private:
     static bool readable(int fd, int timeoutMs) {
@@ -55,8 +51,7 @@ private:
         return ::poll(&p, 1, timeoutMs) > 0 && (p.revents & POLLIN) != 0;
     }
 
-    int m_master = -1;
-    int m_slave = -1;
+    int m_master = -1, m_slave = -1;
     QString m_slavePath;
 };
 

@@ -23,10 +23,7 @@ inline std::vector<int> bytes(const std::string& hex) {
 
 // Records every command with its port; ports in `closed` refuse.
 struct RecordingSink : CommandSink {
-    struct Sent {
-        int port;
-        std::string hex;
-    };
+    struct Sent { int port; std::string hex; };
     std::vector<Sent> sent;
     std::set<int> closed;
 
@@ -45,23 +42,17 @@ struct RecordingSink : CommandSink {
 
 // Answers the panel's questions from a script and records what it was told.
 struct ScriptedPrompter : Prompter {
-    std::vector<std::string> warnings;
-    std::vector<std::string> confirms;
-    std::vector<std::string> errors;
+    std::vector<std::string> warnings, confirms, errors;
     bool confirmAnswer = true;
     std::deque<std::optional<std::string>> ndAnswers;
     std::optional<std::string> file;
 
     void warning(const std::string& text) override { warnings.push_back(text); }
-    bool confirm(const std::string& text) override {
-        confirms.push_back(text);
-        return confirmAnswer;
-    }
+    bool confirm(const std::string& text) override { return confirms.push_back(text), confirmAnswer; }
     std::optional<std::string> askNdSteps() override {
         if (ndAnswers.empty()) return std::nullopt;
-        auto a = ndAnswers.front();
-        ndAnswers.pop_front();
-        return a;
+        const auto a = ndAnswers.front();
+        return ndAnswers.pop_front(), a;
     }
     std::optional<std::string> chooseConfigFile(bool) override { return file; }
     void error(const std::string&, const std::string& text) override { errors.push_back(text); }
