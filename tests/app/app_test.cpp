@@ -34,9 +34,10 @@ TEST(CommandLineTest, logLinesAndTrafficLog) {
         }
     }
     // Port devices keep their names; a relative path is anchored in the working folder.
-    EXPECT_EQ(parseAppOptions({"veltra-utility", "--port", "1=build/demo/com1", "--port", "2=/dev/ttyUSB0", "--port",
+    const QString absolute = QDir::current().absoluteFilePath("com2");  // /dev/ttyUSB0 is drive-relative on Windows
+    EXPECT_EQ(parseAppOptions({"veltra-utility", "--port", "1=build/demo/com1", "--port", "2=" + absolute, "--port",
                                "3=rfc2217://[::1]:4001", "--port", "4=ttyS7"}).devices,
-              (std::array<QString, kPortCount>{QDir::current().absoluteFilePath("build/demo/com1"), "/dev/ttyUSB0",
+              (std::array<QString, kPortCount>{QDir::current().absoluteFilePath("build/demo/com1"), absolute,
                                                "rfc2217://[::1]:4001", "ttyS7"}));
 }
 
