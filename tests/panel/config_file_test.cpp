@@ -1,4 +1,5 @@
 #include "panel/config_file.h"
+#include "support/temp_file.h"
 
 #include <gtest/gtest.h>
 
@@ -157,6 +158,19 @@ TEST(ConfigFile, SelectedTimerFillsEditsAndSliders) {
         EXPECT_EQ(s.cycleLabel, "Cycle Time  -  03 : 32 : 49 : 529 : 2");
         EXPECT_EQ(s.leftCycleText, "Continuous");
     }
+}
+
+// Reading refuses a folder and a file past the limit before reading it all.
+TEST(ConfigFile, ReadingRefusesFoldersAndFilesTooLarge) {
+    using Status = ConfigFileData::Status;
+    const test::TempDir dir;
+    EXPECT_EQ(readConfigFile(dir.path.string()).status, Status::kCannotOpen);
+    const auto big = dir.path / "big.cfg";  // sparse where it can be, so it costs no disk
+    std::ofstream(big, std::ios::binary).close();
+    std::filesystem::resize_file(big, kMaxConfigFileSize + 1);
+    EXPECT_EQ(readConfigFile(big.string()).status, Status::kTooLarge);
+    std::filesystem::resize_file(big, kMaxConfigFileSize);
+    EXPECT_EQ(readConfigFile(big.string()).bytes.size(), kMaxConfigFileSize);
 }
 
 }  // namespace
