@@ -67,12 +67,9 @@ TEST(Startup, OpenedPortsGetOnlineTheLastIsActiveAndClosedOnesSayWhy) {
     EXPECT_EQ(t.panel.activePort(), 3);  // a reopened port becomes active only when none was
     t.panel.portReopened(t.s, 2, false, "busy");
     EXPECT_EQ(t.s.ports[1], (PortView{"Disconnected", false, "busy"}));
-}
-
-TEST(Startup, AReopenedPortBecomesActiveWhenNoneWas) {
-    Panel t(false);
-    t.panel.portReopened(t.s, 4, true, "");
-    EXPECT_EQ(t.panel.activePort(), 4);
+    Panel none(false);
+    none.panel.portReopened(none.s, 4, true, "");
+    EXPECT_EQ(none.panel.activePort(), 4);
 }
 
 TEST(Commands, EveryControlSendsItsBytesAndKeepsThePanelInStep) {
@@ -221,20 +218,30 @@ TEST(RunConfiguration, RepeatRunningOptionsConfirmationsAndApply) {
     });
 }
 
-// Saving and loading a whole panel is the end-to-end suite's restart test;
-// loading sends nothing (the delay-hours-16 test of the protocol suite).
-TEST(ConfigFileActions, ATruncatedFileIsRefusedAndLeavesThePanelAsItWas) {
-    const auto path = test::uniqueTempPath("short-", ".cfg");
-    const std::string whole = encodeConfig(PanelState{});
-    std::ofstream(path, std::ios::binary) << whole.substr(0, whole.size() - 1);  // seventeen records
-    Panel t(false);
-    t.s.shutterMode = 2;
-    t.s.runningOption = 1;
-    t.prompter.file = path.string();
-    t.panel.onLoadConfigFile(t.s);
-    std::filesystem::remove(path);
-    EXPECT_EQ(t.prompter.errors, Strings{"An attempt was made to access " + path.filename().string() + " past its end."});
-    EXPECT_EQ(std::tuple(t.s.shutterMode, t.s.runningOption), std::tuple(2, 1));
+// Saving and loading a whole panel is the end-to-end suite's restart test.
+// Loading takes any number the file holds (Apply refuses delay hours 16) and
+// sends nothing; a truncated file is refused and leaves the panel as it was.
+TEST(ConfigFileActions, LoadingSendsNothingAndATruncatedFileChangesNothing) {
+    PanelState saved;
+    saved.delayTime.hours = "16";
+    const std::string whole = encodeConfig(saved);
+    for (const std::size_t cut : {std::size_t{0}, std::size_t{1}}) {
+        const auto path = test::uniqueTempPath("veltra-load-", ".cfg");
+        std::ofstream(path, std::ios::binary) << whole.substr(0, whole.size() - cut);  // seventeen records
+        Panel t;
+        t.s.shutterMode = 2;
+        t.prompter.file = path.string();
+        t.panel.onLoadConfigFile(t.s);
+        std::filesystem::remove(path);
+        EXPECT_TRUE(t.sink.sent.empty());
+        if (cut == 0) {
+            EXPECT_TRUE(t.prompter.errors.empty());
+            EXPECT_EQ(std::tuple(t.s.delayTime.hours, t.s.shutterMode), std::tuple("16", saved.shutterMode));
+        } else {
+            EXPECT_EQ(t.prompter.errors, Strings{"An attempt was made to access " + path.filename().string() + " past its end."});
+            EXPECT_EQ(std::tuple(t.s.delayTime.hours, t.s.shutterMode), std::tuple("", 2));
+        }
+    }
 }
 
 }  // namespace
