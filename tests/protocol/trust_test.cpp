@@ -146,47 +146,40 @@ TEST(Echo, AByteOnAnotherPortOrInsideAReplyIsNoEcho) {
 
 // ---- a port that closes ends what waited on it -----------------------------
 
-struct FlowRow {
-    const char* name;
-    std::function<void(Panel&)> start;
-    const char* line;  // the log line the close leaves
-};
-
+// Lost or reopened in place: either way the flow ends with one log line, and
+// the same device back sends nothing of it and decodes Status normally.
 TEST(PortClosed, EveryFlowOnThePortEndsWithOneLogLine) {
-    const FlowRow rows[] = {
-        {"apply", [](Panel& t) { t.panel.onApply(t.s); }, "Apply stopped: COM1 closed"},
-        {"run", [](Panel& t) { t.s.repeatText = "3"; t.panel.onRunningOption(t.s, 2); }, "Run count stopped: COM1 closed"},
-        {"status reply", [](Panel& t) { t.panel.onStatus(t.s); t.feed("CC AA DC"); }, "Status reply abandoned: COM1 closed"},
+    const struct Row {
+        const char* name;
+        std::function<void(Panel&)> start;
+        std::string line;  // the log line the end leaves, before ": COM1 closed"
+    } rows[] = {
+        {"apply", [](Panel& t) { t.panel.onApply(t.s); }, "Apply stopped"},
+        {"run", [](Panel& t) { t.s.repeatText = "3"; t.panel.onRunningOption(t.s, 2); }, "Run count stopped"},
+        {"status reply", [](Panel& t) { t.panel.onStatus(t.s); t.feed("CC AA DC"); }, "Status reply abandoned"},
         {"information", [](Panel& t) { t.panel.onGetControllerInfo(t.s); t.feed("FD 56 45"); },
-         "Controller information abandoned: COM1 closed"},
-        {"status request", [](Panel& t) { t.panel.onReset(t.s); }, "Status request dropped: COM1 closed"},
+         "Controller information abandoned"},
+        {"status request", [](Panel& t) { t.panel.onReset(t.s); }, "Status request dropped"},
     };
-    for (const FlowRow& r : rows) {
-        SCOPED_TRACE(r.name);
-        Panel t;
-        r.start(t);
-        const std::size_t sent = t.sink.sent.size(), logged = t.s.log.size();
-        t.panel.portLost(t.s, 3, "device gone");  // another port: the flow goes on
-        EXPECT_EQ(t.s.log.size(), logged);
-        t.panel.portLost(t.s, 1, "device gone");
-        EXPECT_EQ(t.s.log.back(), r.line);
-        EXPECT_EQ(t.s.ports[0].status, "Disconnected");
-        // The same device back: nothing of the old flow goes out, and Status
-        // decodes normally.
-        t.panel.portReopened(t.s, 1, true, "");
-        t.feed("AC 0D DC 0D FA A1 0D 0D");
-        EXPECT_EQ(t.sink.sent.size(), sent);
-        expectStatusTwice(t);
-        EXPECT_EQ(t.d().runMode(), 0);
-    }
-}
-
-TEST(PortClosed, ReopeningEndsTheFlows) {
-    Panel t;
-    t.panel.onApply(t.s);
-    t.panel.portReopened(t.s, 1, true, "");
-    EXPECT_EQ(t.s.log.back(), "Apply stopped: COM1 reopened");
-    EXPECT_FALSE(t.d().applyInProgress());
+    for (const Row& r : rows)
+        for (const bool lost : {true, false}) {
+            SCOPED_TRACE(std::string(r.name) + (lost ? ", lost" : ", reopened"));
+            Panel t;
+            r.start(t);
+            const std::size_t sent = t.sink.sent.size(), logged = t.s.log.size();
+            t.panel.portLost(t.s, 3, "device gone");  // another port: the flow goes on
+            EXPECT_EQ(t.s.log.size(), logged);
+            if (lost) t.panel.portLost(t.s, 1, "device gone");
+            if (lost) EXPECT_EQ(t.s.ports[0].status, "Disconnected");
+            t.panel.portReopened(t.s, 1, true, "");
+            EXPECT_EQ(t.s.log.back(), r.line + (lost ? ": COM1 closed" : ": COM1 reopened"));
+            EXPECT_EQ(t.s.log.size(), logged + 1);
+            t.feed("AC 0D DC 0D FA A1 0D 0D");
+            EXPECT_EQ(t.sink.sent.size(), sent);
+            expectStatusTwice(t);
+            EXPECT_EQ(t.d().runMode(), 0);
+            EXPECT_FALSE(t.d().applyInProgress());
+        }
 }
 
 // ---- Apply sends nothing a control would refuse ------------------------------
