@@ -131,7 +131,6 @@ TEST(Commands, NeutralDensityStepsTable) {
 TEST(TimerEditor, FieldChecksRefuseOutOfRangeWithTheFieldsMessage) {
     struct Row { int field; const char* typed; const char* hours; const char* message; const char* left; int slider; } rows[] = {
         {kHours, "6", "", msg::fieldLimitMessage(kHours), "", 0},
-        {kHours, "-1", "", msg::fieldLimitMessage(kHours), "", 0},
         {kMinutes, "60", "", msg::fieldLimitMessage(kMinutes), "", 0},
         {kMinutes, "-3", "", msg::fieldLimitMessage(kMinutes), "", 0},
         {kMinutes, "59", "", nullptr, "59", 59},
@@ -201,7 +200,6 @@ TEST(RunConfiguration, RepeatRunningOptionsConfirmationsAndApply) {
     const auto repeat = [](const char* text) { return [text](Panel& t) { t.s.repeatText = text; t.panel.onSendRepeat(t.s); }; };
     const auto left = [](const char* text) { return [text](Panel& t) { EXPECT_EQ(t.s.repeatText, text); EXPECT_EQ(t.s.leftCycleText, text); }; };
     run({
-        {"300", repeat("300"), {"FA F0 01 2C"}, {}, left("300")},
         {"65000", repeat("65000"), {"FA F0 FD E8"}, {}, left("65000")},
         {"65001", repeat("65001"), {"FA F0 FF FF"}, {}, left("Continuous")},
         {"continuous", repeat("Continuous"), {"FA F0 FF FF"}, {}, left("Continuous")},
