@@ -65,8 +65,7 @@ TEST(ParkedBytesPanelTest, aFloodBehindABoxStaysBoundedAndIsHandledInOneBatchWhe
         EXPECT_EQ(log.appendedLines(), linesBefore);  // nothing decoded behind the box
     });
     // Back from the box: every byte still waiting was decoded before act() returned.
-    EXPECT_LE(parkedMemory, options.parkLimit);
-    EXPECT_TRUE(dlg.parkedBytes().empty());
+    EXPECT_TRUE(parkedMemory <= options.parkLimit && dlg.parkedBytes().empty()) << parkedMemory;
     ASSERT_TRUE(QTest::qWaitFor([&] { return log.appendedLines() >= linesBefore + options.parkLimit + 1; }, kWaitMs));
     QCoreApplication::processEvents();
     EXPECT_EQ(static_cast<std::size_t>(log.appendedLines()) - linesBefore - 1, options.parkLimit);
@@ -135,8 +134,7 @@ protected:
     }
     void TearDown() override {
         dlg.reset();
-        for (auto& s : sims)
-            s->terminate(), s->waitForFinished(5000);
+        for (auto& s : sims) s->terminate(), s->waitForFinished(5000);
     }
     QProcess& startSim(const QStringList& extra = {}) {
         QProcess& sim = *sims.emplace_back(std::make_unique<QProcess>());
@@ -147,8 +145,7 @@ protected:
     // `traffic`, if given, logs the new panel's ports from its start-up on.
     void openPanel(TrafficLog* traffic = nullptr) {
         dlg = std::make_unique<CShutterPanelDlg>(onCom1(link));
-        if (traffic)
-            traffic->attach(dlg->ports());
+        if (traffic) traffic->attach(dlg->ports());
         dlg->startUp(), dlg->show();
         ASSERT_TRUE(QTest::qWaitFor([this] { return state().ports[0].status == "Ready for Veltra"; }, kWaitMs));
         // and the status read on becoming ready has come in
@@ -189,13 +186,12 @@ TEST_F(SimLinkTest, applyCutByAnUnplug_theControllerBackAtTheSamePathIsReadySoon
     ASSERT_TRUE(QTest::qWaitFor([this] { return state().ports[0].status == "Ready for Veltra"; }, kWaitMs));
     EXPECT_FALSE(twoSeconds.hasExpired());
     EXPECT_EQ(std::pair(state().ports[0].tooltip, state().ports[0].enabled), std::pair(std::string(), true));
-    EXPECT_EQ(watcher.boxes.size(), 1u);  // none for the failed tries
-    EXPECT_EQ(dlg->panel().activePort(), 1);
+    EXPECT_EQ(std::tuple(watcher.boxes.size(), dlg->panel().activePort()), std::tuple(1ul, 1));  // no box for the failed tries
 
     // Ready again, the panel reads the new controller's status by itself.
     ASSERT_TRUE(QTest::qWaitFor([&] { return state().log.size() >= lines + 21 && state().repeatText == "1"; }, kWaitMs));
-    EXPECT_EQ(state().log.line(lines), "238       0xEE");  // the echo of the Online byte sent on reconnecting
-    EXPECT_EQ(state().shutterMode, 0);  // the new controller's factory settings, decoded
+    // The echo of the Online byte sent on reconnecting; the new controller's factory settings, decoded.
+    EXPECT_EQ(std::tuple(state().log.line(lines), state().shutterMode), std::tuple("238       0xEE", 0));
     second.terminate();
     ASSERT_TRUE(second.waitForFinished(kWaitMs));
     QStringList received;
@@ -232,8 +228,7 @@ TEST_F(SimLinkTest, trafficLogHoldsEveryByteBothWaysInOrderWithRisingTimes) {
         SCOPED_TRACE(line.toStdString());
         const QList<QByteArray> f = line.split(' ');
         ASSERT_GE(f.size(), 5);
-        if (f[1] == "--" && f[2] != "COM1")
-            continue;  // COM2 to COM4 did not open
+        if (f[1] == "--" && f[2] != "COM1") continue;  // COM2 to COM4 did not open
         const QDateTime at = QDateTime::fromString(QString::fromLatin1(f[0]), "yyyy-MM-ddTHH:mm:ss.zzz");
         EXPECT_TRUE(at.isValid() && (!last.isValid() || at >= last));
         last = at;

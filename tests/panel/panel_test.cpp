@@ -53,15 +53,13 @@ TEST(Startup, OpenedPortsGetOnlineTheLastIsActiveAndClosedOnesSayWhy) {
     t.panel.portOpenedAtStartup(t.s, 1);
     t.panel.portFailedAtStartup(t.s, 2, "no such device");
     t.panel.portOpenedAtStartup(t.s, 3);
-    EXPECT_EQ(t.sink.sent.size(), 2u);
-    EXPECT_EQ(t.sink.sent[1].port, 3);
-    EXPECT_EQ(t.panel.activePort(), 3);
-    EXPECT_TRUE(t.d().awaitingOnlineReply());
+    EXPECT_EQ(std::tuple(t.sink.sent.size(), t.sink.sent[1].port, t.panel.activePort(), t.d().awaitingOnlineReply()),
+              std::tuple(2u, 3, 3, true));
     EXPECT_EQ(t.s.ports[1], (PortView{"Disconnected", false, "no such device"}));
     EXPECT_EQ(t.s.ports[2], (PortView{"Connected", true, ""}));
     // Close, Fast, Enable on High and Low for Open, both boxes checked.
-    EXPECT_EQ(std::tuple(t.s.shutterPosition, t.s.shutterMode, t.s.triggerMode, t.s.syncMode), std::tuple(1, 0, 0, 1));
-    EXPECT_TRUE(t.s.triggerPulseChecked && t.s.syncPulseChecked);
+    EXPECT_EQ(std::tuple(t.s.shutterPosition, t.s.shutterMode, t.s.triggerMode, t.s.syncMode, t.s.triggerPulseChecked, t.s.syncPulseChecked),
+              std::tuple(1, 0, 0, 1, true, true));
     t.panel.portReopened(t.s, 2, true, "");
     EXPECT_EQ(t.s.ports[1], (PortView{"Connected", true, ""}));
     EXPECT_EQ(t.panel.activePort(), 3);  // a reopened port becomes active only when none was
@@ -116,10 +114,8 @@ TEST(Commands, NeutralDensityStepsTable) {
         Panel t;
         t.prompter.ndAnswers.push_back(std::string(r.text));
         t.panel.onNeutralDensity(t.s, 0);
-        EXPECT_EQ(t.s.openingLabel, r.label) << r.text;
-        EXPECT_EQ(t.s.closingLabel, r.label) << r.text;
-        EXPECT_EQ(t.s.cycleLabel, std::string("Cycle Time  -  00 : 00 : 00 : ") + r.cycle) << r.text;
-        EXPECT_EQ(t.sink.last(), r.hex);
+        EXPECT_EQ(std::tuple(t.s.openingLabel, t.s.closingLabel, t.s.cycleLabel, t.sink.last()),
+                  std::tuple(r.label, r.label, std::string("Cycle Time  -  00 : 00 : 00 : ") + r.cycle, r.hex)) << r.text;
     }
     struct Check { const char* text; const char* message; } checks[] = {
         {"", msg::kNoSteps}, {"145", msg::kStepsTooMany}, {"99999999999999", msg::kStepsTooMany},
@@ -147,8 +143,7 @@ TEST(TimerEditor, FieldChecksRefuseOutOfRangeWithTheFieldsMessage) {
         t.s.editedTime.field(r.field) = r.typed;
         t.panel.onTimeFieldEdited(t.s, r.field);
         EXPECT_EQ(t.prompter.warnings, r.message ? Strings{r.message} : Strings{});
-        EXPECT_EQ(t.s.editedTime.field(r.field), r.left);
-        EXPECT_EQ(t.s.sliders[static_cast<std::size_t>(r.field)], r.slider);
+        EXPECT_EQ(std::tuple(t.s.editedTime.field(r.field), t.s.sliders[static_cast<std::size_t>(r.field)]), std::tuple(r.left, r.slider));
     }
 }
 
@@ -159,14 +154,10 @@ TEST(TimerEditor, HoursAtFiveAndSliderReleases) {
     t.panel.onTimeFieldEdited(t.s, kHours);
     EXPECT_EQ(t.s.editedTime, (TimerValue{"5", "", "", "", ""}));
     EXPECT_EQ(t.s.sliders, (std::array<int, 5>{5, 0, 0, 0, 0}));
-    t.s.sliders[kSeconds] = 30;
-    t.panel.onSliderReleased(t.s, kSeconds);  // refused while hours is 5
-    EXPECT_EQ(t.s.sliders[kSeconds], 0);
-    EXPECT_EQ(t.prompter.warnings, Strings{msg::kTimerMax});
-    t.s.sliders[kHours] = 4;
-    t.panel.onSliderReleased(t.s, kHours);
-    t.s.sliders[kMilliseconds] = 250;
-    t.panel.onSliderReleased(t.s, kMilliseconds);
+    t.s.sliders[kSeconds] = 30, t.panel.onSliderReleased(t.s, kSeconds);  // refused while hours is 5
+    EXPECT_EQ(std::tuple(t.s.sliders[kSeconds], t.prompter.warnings), std::tuple(0, Strings{msg::kTimerMax}));
+    t.s.sliders[kHours] = 4, t.panel.onSliderReleased(t.s, kHours);
+    t.s.sliders[kMilliseconds] = 250, t.panel.onSliderReleased(t.s, kMilliseconds);
     EXPECT_EQ(t.s.editedTime, (TimerValue{"4", "", "", "250", ""}));
 }
 
@@ -183,17 +174,14 @@ TEST(TimerTransfer, StoresShowsAndSends) {
         t.s.timerSelectIndex = r.select;
         t.s.editedTime = r.edited;
         t.panel.onSetTimer(t.s);
-        EXPECT_EQ(t.sink.hex(), Strings{r.hex});
-        EXPECT_EQ(t.s.delayLabel, r.delay);
-        EXPECT_EQ(t.s.exposureLabel, r.exposure);
-        EXPECT_EQ(t.s.cycleLabel, std::string("Cycle Time  -  ") + r.cycle);
+        EXPECT_EQ(std::tuple(t.sink.hex(), t.s.delayLabel, t.s.exposureLabel, t.s.cycleLabel),
+                  std::tuple(Strings{r.hex}, r.delay, r.exposure, std::string("Cycle Time  -  ") + r.cycle));
         EXPECT_EQ(r.select == 1 ? t.s.exposureTime : t.s.delayTime, r.edited);
     }
     Panel bad;  // a text that never went through the field checks (a loaded file)
     bad.s.editedTime = {"", "-3", "", "", ""};
     bad.panel.onSetTimer(bad.s);
-    EXPECT_TRUE(bad.sink.sent.empty());
-    EXPECT_EQ(bad.prompter.warnings, Strings{msg::fieldLimitMessage(kMinutes)});
+    EXPECT_EQ(std::tuple(bad.sink.sent.size(), bad.prompter.warnings), std::tuple(0ul, Strings{msg::fieldLimitMessage(kMinutes)}));
 }
 
 TEST(RunConfiguration, RepeatRunningOptionsConfirmationsAndApply) {
@@ -232,13 +220,9 @@ TEST(ConfigFileActions, LoadingSendsNothingAndATruncatedFileChangesNothing) {
         t.panel.onLoadConfigFile(t.s);
         std::filesystem::remove(path);
         EXPECT_TRUE(t.sink.sent.empty());
-        if (cut == 0) {
-            EXPECT_TRUE(t.prompter.errors.empty());
-            EXPECT_EQ(std::tuple(t.s.delayTime.hours, t.s.shutterMode), std::tuple("16", saved.shutterMode));
-        } else {
-            EXPECT_EQ(t.prompter.errors, Strings{"An attempt was made to access " + path.filename().string() + " past its end."});
-            EXPECT_EQ(std::tuple(t.s.delayTime.hours, t.s.shutterMode), std::tuple("", 2));
-        }
+        const Strings refused{"An attempt was made to access " + path.filename().string() + " past its end."};
+        EXPECT_EQ(std::tuple(t.prompter.errors, t.s.delayTime.hours, t.s.shutterMode),
+                  cut == 0 ? std::tuple(Strings{}, std::string("16"), saved.shutterMode) : std::tuple(refused, std::string(), 2));
     }
 }
 

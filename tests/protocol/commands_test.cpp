@@ -22,28 +22,18 @@ TEST(Commands, ValuesAtAndPastTheEndsOfTheirRanges) {
         {repeat(-1), "FA F0 00 FF"}, {repeat(-256), "FA F0 FF 00"},
     };
     for (const auto& r : rows) EXPECT_EQ(toHex(r.c), r.hex);
-    EXPECT_FALSE(modeCommand(-1, 0));
-    EXPECT_FALSE(modeCommand(3, 0));
-    EXPECT_FALSE(runningOptionCommand(-1));
-    EXPECT_FALSE(runningOptionCommand(3));
+    EXPECT_FALSE(modeCommand(-1, 0) || modeCommand(3, 0) || runningOptionCommand(-1) || runningOptionCommand(3));
 }
 
 TEST(Commands, TimerPacksTheSubSecondPartAsDecimalDigits) {
-    struct Row { TimerSelector sel; TimerValue v; const char* hex; } rows[] = {
-        {TimerSelector::Delay, {"5", "", "", "", ""}, "FA 15 00 00 00 00"},
-        {TimerSelector::Delay, {"", "", "", "7", "3"}, "FA 10 00 00 00 73"},
-        {TimerSelector::Delay, {"", "", "", "70", "3"}, "FA 10 00 00 07 03"},
-        {TimerSelector::Delay, {"", "", "", "700", "3"}, "FA 10 00 00 70 03"},
-        {TimerSelector::Delay, {"", "59", "59", "999", "9"}, "FA 10 3B 3B 99 99"},
-        {TimerSelector::Delay, {"2abc", "07", "", "", ""}, "FA 12 07 00 00 00"},
-        // Each packed digit on both sides of its limit.
-        {TimerSelector::Delay, {"", "", "", "9", "0"}, "FA 10 00 00 00 90"},
-        {TimerSelector::Delay, {"", "", "", "10", "0"}, "FA 10 00 00 01 00"},
-        {TimerSelector::Delay, {"", "", "", "99", "9"}, "FA 10 00 00 09 99"},
-        {TimerSelector::Delay, {"", "", "", "100", "0"}, "FA 10 00 00 10 00"},
-        {TimerSelector::Delay, {"", "", "1", "", "1"}, "FA 10 00 01 00 01"},
+    // The delay's; the milliseconds each side of one, two and three digits.
+    struct Row { TimerValue v; const char* hex; } rows[] = {
+        {{"5", "", "", "", ""}, "FA 15 00 00 00 00"}, {{"", "59", "59", "999", "9"}, "FA 10 3B 3B 99 99"},
+        {{"2abc", "07", "", "", ""}, "FA 12 07 00 00 00"}, {{"", "", "1", "", "1"}, "FA 10 00 01 00 01"},
+        {{"", "", "", "9", "0"}, "FA 10 00 00 00 90"}, {{"", "", "", "10", "0"}, "FA 10 00 00 01 00"},
+        {{"", "", "", "99", "9"}, "FA 10 00 00 09 99"}, {{"", "", "", "100", "0"}, "FA 10 00 00 10 00"},
     };
-    for (const auto& r : rows) EXPECT_EQ(toHex(timerCommand(r.sel, r.v)), r.hex);
+    for (const auto& r : rows) EXPECT_EQ(toHex(timerCommand(TimerSelector::Delay, r.v)), r.hex);
 }
 
 }  // namespace

@@ -15,10 +15,7 @@ using test::Strings;
 // after the mode (48 here would read as 72 steps); 0x20 flags an exposure of
 // 0 hours, which still selects Exposure Time. 54 steps open for 14.25 ms,
 // shown rounded half up.
-struct StatusRow {
-    const char* reply;
-    const char* panel;
-};
+struct StatusRow { const char* reply; const char* panel; };
 const StatusRow kStatusRows[] = {
     {test::kFastReply, test::kFastPanel},
     {"CC AC DE 36 00 A2 B1 10 00 05 00 00 00 00 00 00 00 F2 00 03",
@@ -52,16 +49,13 @@ TEST(Decoder, EveryFieldOfBothLayoutsComesFromItsOwnPositionSplitAnywhere) {
             EXPECT_EQ(std::tuple(f.rx(0xCC, 0), f.rx(0xCC, 5)), std::tuple(RxResult::Ignored, RxResult::Ignored));
             for (std::size_t i = 0; i < all.size(); ++i) f.rx(all[i], i < cut ? 1 : 3);
             EXPECT_EQ(describe(f.s), r.panel);
-            EXPECT_FALSE(f.d().statusReplyInProgress());
-            EXPECT_EQ(f.s.log.size(), 20u);
-            EXPECT_TRUE(f.sink.sent.empty());
+            EXPECT_EQ(std::tuple(f.d().statusReplyInProgress(), f.s.log.size(), f.sink.sent.size()), std::tuple(false, 20u, 0u));
         }
     }
     // Each reply byte is logged in the normal column.
     Panel f;
     f.feed(test::kFastReply);
-    EXPECT_EQ(f.s.log.line(0), "204       0xCC");
-    EXPECT_EQ(f.s.log.line(3), "0           0x00");
+    EXPECT_EQ(std::tuple(f.s.log.line(0), f.s.log.line(3)), std::tuple("204       0xCC", "0           0x00"));
 }
 
 // A status reply ends after position 18: the next byte is logged only. Bytes
@@ -70,27 +64,20 @@ TEST(Decoder, EveryFieldOfBothLayoutsComesFromItsOwnPositionSplitAnywhere) {
 TEST(Decoder, StatusReplyEndsAfterPositionEighteenAndHoldsReplyStartsAsData) {
     Panel f;
     f.feed("CC AA DC FD A0 B0 00 CC 00 00 00 00 00 00 00 00 F0 FF FF");
-    EXPECT_TRUE(f.d().statusReplyInProgress());  // position 18 still to come
-    EXPECT_FALSE(f.d().infoInProgress());
-    EXPECT_EQ(f.s.delayTime.minutes, "204");
-    EXPECT_EQ(f.s.repeatText, "65535");  // FF FF is a number here
-    EXPECT_EQ(std::tuple(f.s.runningOption, f.s.timerSelectIndex), std::tuple(-1, -1));
-    f.feed("0D");
-    EXPECT_FALSE(f.d().statusReplyInProgress());
-    f.feed("AC");
-    EXPECT_EQ(f.s.shutterPosition, 0);
-    EXPECT_EQ(f.s.log.size(), 21u);
+    EXPECT_EQ(std::tuple(f.d().statusReplyInProgress(), f.d().infoInProgress()), std::tuple(true, false));  // position 18 to come
+    // FF FF is a number here.
+    EXPECT_EQ(std::tuple(f.s.delayTime.minutes, f.s.repeatText, f.s.runningOption, f.s.timerSelectIndex),
+              std::tuple("204", "65535", -1, -1));
+    f.feed("0D AC");
+    EXPECT_EQ(std::tuple(f.d().statusReplyInProgress(), f.s.shutterPosition, f.s.log.size()), std::tuple(false, 0, 21u));
 }
 
 TEST(Decoder, LogLinesKeepTheHexColumn) {
-    struct Row { int b; const char* normal; const char* run; } rows[] = {
+    struct Row { std::uint8_t b; const char* normal; const char* run; } rows[] = {
         {9, "9           0x09", "9         0x09"}, {10, "10         0x0A", "10         0x0A"},
         {99, "99         0x63", "99         0x63"}, {100, "100       0x64", "100       0x64"},
     };
-    for (const auto& r : rows) {
-        EXPECT_EQ(normalLogLine(static_cast<std::uint8_t>(r.b)), r.normal);
-        EXPECT_EQ(runLogLine(static_cast<std::uint8_t>(r.b)), r.run);
-    }
+    for (const auto& r : rows) EXPECT_EQ(std::tuple(normalLogLine(r.b), runLogLine(r.b)), std::tuple(r.normal, r.run));
 }
 
 // The information lines end at exactly 8 and 12 bytes, in Windows-1252; a 0
@@ -143,13 +130,7 @@ struct Download : test::Panel {
 };
 
 TEST(ApplyDownload, StepsGoOutInOrderWhenEachCommandIsAnswered) {
-    struct Row {
-        const char* name;
-        std::function<void(PanelState&)> change;
-        std::vector<int> counts;
-        Strings sent;
-        int runMode;
-    } rows[] = {
+    struct Row { const char* name; std::function<void(PanelState&)> change; std::vector<int> counts; Strings sent; int runMode; } rows[] = {
         {"fast, go", [](PanelState&) {}, {2, 4, 7, 10, 17, 24, 29},
          {"AC", "DC", "FA A1", "FA B2", "FA 11 02 03 45 67", "FA 20 00 00 01 20", "FA F0 01 2C", "FA F3"}, 2},
         {"nd one byte later, continuous, power up",
@@ -167,8 +148,7 @@ TEST(ApplyDownload, StepsGoOutInOrderWhenEachCommandIsAnswered) {
         r.change(d.s);
         EXPECT_EQ(d.run(), r.counts);
         EXPECT_EQ(d.sink.hex(), r.sent);
-        EXPECT_FALSE(d.d().applyInProgress());
-        EXPECT_EQ(d.d().runMode(), r.runMode);
+        EXPECT_EQ(std::tuple(d.d().applyInProgress(), d.d().runMode()), std::tuple(false, r.runMode));
     }
 }
 
@@ -179,9 +159,8 @@ TEST(ApplyDownload, EachStepUsesThePanelAsItIsThenAndStatusRepliesAreNotDecoded)
     d.s.shutterMode = 1;  // changed while the first answer was under way
     d.feed("AA DD 00 A0 B0");
     EXPECT_EQ(d.sink.hex(), (Strings{"AC", "DD", "FA A1"}));
-    EXPECT_EQ(std::tuple(d.s.shutterPosition, d.s.triggerMode, d.s.syncMode), std::tuple(1, 0, 1));
-    EXPECT_FALSE(d.d().statusReplyInProgress());
-    EXPECT_EQ(d.s.log.size(), 6u);
+    EXPECT_EQ(std::tuple(d.s.shutterPosition, d.s.triggerMode, d.s.syncMode, d.d().statusReplyInProgress(), d.s.log.size()),
+              std::tuple(1, 0, 1, false, 6u));
     d.panel.onApply(d.s);  // a new Apply starts over: two answer bytes bring the mode
     d.feed("AC 0D");
     EXPECT_EQ(d.sink.hex(), (Strings{"AC", "DD", "FA A1", "AC", "DD"}));
@@ -191,15 +170,9 @@ TEST(ApplyDownload, EachStepUsesThePanelAsItIsThenAndStatusRepliesAreNotDecoded)
 // of them, counts from the shutter position the panel had: each report of
 // that position counts one cycle off "Left Cycle Number".
 struct RunRow {
-    const char* name;
-    bool byApply;
-    int runMode, startPosition, triggerMode;
-    const char* repeat;
-    const char* left;
-    const char* reports;
+    const char* name; bool byApply; int runMode, startPosition, triggerMode; const char *repeat, *left, *reports;
     std::vector<std::string> lefts;  // left cycle number after each report
-    int runModeAfter;
-    std::size_t logLines;
+    int runModeAfter; std::size_t logLines;
 };
 
 TEST(Decoder, RunCountingFollowsShutterReports) {
@@ -220,12 +193,8 @@ TEST(Decoder, RunCountingFollowsShutterReports) {
         Download f;
         f.s.shutterPosition = r.startPosition;
         f.s.repeatText = r.repeat;
-        if (r.byApply) {
-            f.s.runningOption = r.runMode;
-            f.run();
-        } else {
-            f.panel.onRunningOption(f.s, r.runMode);
-        }
+        if (r.byApply) f.s.runningOption = r.runMode, f.run();
+        else f.panel.onRunningOption(f.s, r.runMode);
         ASSERT_EQ(f.d().runMode(), r.runMode);
         f.s.triggerMode = r.triggerMode;
         f.s.leftCycleText = r.left;
@@ -238,8 +207,7 @@ TEST(Decoder, RunCountingFollowsShutterReports) {
                 EXPECT_EQ(f.s.shutterPosition, in[i] == 0xAC ? 1 : 0) << "after byte " << i;
             }
         }
-        EXPECT_EQ(f.d().runMode(), r.runModeAfter);
-        EXPECT_EQ(f.s.log.size() - logged, r.logLines);
+        EXPECT_EQ(std::tuple(f.d().runMode(), f.s.log.size() - logged), std::tuple(r.runModeAfter, r.logLines));
     }
 }
 
@@ -251,10 +219,8 @@ TEST(Decoder, StatusReplyDuringARunIsNotDecoded) {
     f.panel.onRunningOption(f.s, 2);  // from Close
     f.s.runningOption = -1;
     f.feed(test::kFastReply);
-    EXPECT_EQ(std::tuple(f.s.shutterPosition, f.s.repeatText, f.s.leftCycleText), std::tuple(0, "4", "4"));
-    EXPECT_EQ(f.s.runningOption, -1);
-    EXPECT_EQ(f.s.log.size(), 19u);
-    EXPECT_EQ(f.d().runMode(), 0);
+    EXPECT_EQ(std::tuple(f.s.shutterPosition, f.s.repeatText, f.s.leftCycleText, f.s.runningOption, f.s.log.size(), f.d().runMode()),
+              std::tuple(0, "4", "4", -1, 19u, 0));
 }
 
 }  // namespace

@@ -33,13 +33,8 @@ struct Panel {
     RxResult rx(int b) { return rx(b, port); }
     RxResult rx(int b, int on) { return panel.onPortRxChar(s, b, on); }
     void feed(const std::string& hex) { feed(hex, port); }
-    void feed(const std::string& hex, int on) {
-        for (int b : bytes(hex)) rx(b, on);
-    }
-    void repeat(const char* n) {
-        s.repeatText = n;
-        panel.onSendRepeat(s);
-    }
+    void feed(const std::string& hex, int on) { for (int b : bytes(hex)) rx(b, on); }
+    void repeat(const char* n) { s.repeatText = n, panel.onSendRepeat(s); }
 };
 
 // Everything a status reply sets, on one line.

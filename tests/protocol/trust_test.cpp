@@ -25,11 +25,8 @@ void expectStatusTwice(Panel& t) {
 }
 
 TEST(Echo, CommandsWhoseBytesLookLikeReplyStartsAreOnlyLogged) {
-    struct Row {
-        const char* name;
-        Strings repeats;       // sent with "Send to Controller"
-        const char* received;  // before the Status reply
-    } rows[] = {
+    // The repeats are sent with "Send to Controller"; the bytes are received before the Status reply.
+    struct Row { const char* name; Strings repeats; const char* received; } rows[] = {
         {"204 ends in CC", {"204"}, "FA F0 00 CC 0D"},
         {"253 ends in FD", {"253"}, "FA F0 00 FD 0D"},
         {"52428 is CC CC", {"52428"}, "FA F0 CC CC 0D"},
@@ -41,8 +38,6 @@ TEST(Echo, CommandsWhoseBytesLookLikeReplyStartsAreOnlyLogged) {
         Panel t;
         for (const std::string& n : r.repeats) t.repeat(n.c_str());
         t.feed(r.received);
-        EXPECT_FALSE(t.d().statusReplyInProgress());
-        EXPECT_FALSE(t.d().infoInProgress());
         expectStatusTwice(t);
         EXPECT_EQ(t.s.log.size(), bytes(r.received).size() + 40);
     }
@@ -69,12 +64,9 @@ TEST(Echo, OnlineIsAnsweredOnceAndNotByAnEchoedOnlineByte) {
     t.repeat("238");                      // goes to COM3
     t.feed("FA F0 00 EE", 3);
     EXPECT_TRUE(t.d().awaitingOnlineReply());
-    EXPECT_EQ(t.rx(0xEE, 3), RxResult::Online);
-    EXPECT_EQ(t.s.ports[2].status, "Ready for Veltra");
-    EXPECT_EQ(t.rx(0xEE, 1), RxResult::Status);
-    EXPECT_EQ(t.panel.activePort(), 3);
-    EXPECT_EQ(t.s.ports[0].status, "Connected");
-    EXPECT_EQ(t.s.log.back(), "238       0xEE");
+    EXPECT_EQ(std::tuple(t.rx(0xEE, 3), t.s.ports[2].status), std::tuple(RxResult::Online, std::string("Ready for Veltra")));
+    EXPECT_EQ(std::tuple(t.rx(0xEE, 1), t.panel.activePort(), t.s.ports[0].status, t.s.log.back()),
+              std::tuple(RxResult::Status, 3, "Connected", "238       0xEE"));
 }
 
 // Commands sent faster than their answers come: the carriage return that
@@ -86,8 +78,7 @@ TEST(Echo, ACarriageReturnClosingAnEarlierAnswerNeitherEndsARunNorAnswersReset) 
     go.feed("FA F0 00 03 0D FA F3");
     EXPECT_EQ(go.d().runMode(), 2);
     go.feed("AA AC 0D");
-    EXPECT_EQ(go.s.leftCycleText, "3");
-    EXPECT_EQ(go.d().runMode(), 0);
+    EXPECT_EQ(std::tuple(go.s.leftCycleText, go.d().runMode()), std::tuple(std::string("3"), 0));
 
     // STOP's closing carriage return ends the run even with more sent behind it.
     Panel burst;
@@ -95,9 +86,7 @@ TEST(Echo, ACarriageReturnClosingAnEarlierAnswerNeitherEndsARunNorAnswersReset) 
     burst.feed("FA F0 00 03 0D");
     burst.panel.onRunningOption(burst.s, 1);
     burst.feed("FA F2 AC");
-    burst.panel.onStop(burst.s);
-    burst.panel.onPowerOn(burst.s);
-    burst.panel.onReset(burst.s);
+    burst.panel.onStop(burst.s), burst.panel.onPowerOn(burst.s), burst.panel.onReset(burst.s);
     burst.feed("BF 0D");
     EXPECT_EQ(burst.d().runMode(), 0);
     burst.feed("CE 0D FB");
@@ -109,11 +98,7 @@ TEST(Echo, ACarriageReturnClosingAnEarlierAnswerNeitherEndsARunNorAnswersReset) 
 // A reply answers only the head of the queue: what was sent behind the
 // Status or Get Controller Info is still echoed after the reply's own bytes.
 TEST(Echo, CommandsQueuedBehindAReplyStayExpectedAfterIt) {
-    struct Row {
-        const char* name;
-        void (ShutterPanel::*ask)(PanelState&);
-        const char* reply;  // the echo and the reply's own bytes
-    } rows[] = {
+    struct Row { const char* name; void (ShutterPanel::*ask)(PanelState&); const char* reply; } rows[] = {  // echo and reply
         {"status", &ShutterPanel::onStatus, kFastReply},
         {"information", &ShutterPanel::onGetControllerInfo, "FD 56 45 4C 54 52 41 20 53 31 2E 31 32"},
     };
@@ -124,8 +109,6 @@ TEST(Echo, CommandsQueuedBehindAReplyStayExpectedAfterIt) {
         t.repeat("204");
         t.feed(r.reply);
         t.feed("FA F0 00 CC 0D");
-        EXPECT_FALSE(t.d().statusReplyInProgress());
-        EXPECT_FALSE(t.d().infoInProgress());
         expectStatusTwice(t);
     }
 }
@@ -143,11 +126,8 @@ TEST(Echo, AByteOnAnotherPortOrInsideAReplyIsNoEcho) {
 // Lost or reopened in place: either way the flow ends with one log line, and
 // the same device back sends nothing of it and decodes Status normally.
 TEST(PortClosed, EveryFlowOnThePortEndsWithOneLogLine) {
-    const struct Row {
-        const char* name;
-        std::function<void(Panel&)> start;
-        std::string line;  // the log line the end leaves, before ": COM1 closed"
-    } rows[] = {
+    // Each row leaves its log line, before ": COM1 closed".
+    const struct Row { const char* name; std::function<void(Panel&)> start; std::string line; } rows[] = {
         {"apply", [](Panel& t) { t.panel.onApply(t.s); }, "Apply stopped"},
         {"run", [](Panel& t) { t.s.repeatText = "3"; t.panel.onRunningOption(t.s, 2); }, "Run count stopped"},
         {"status reply", [](Panel& t) { t.panel.onStatus(t.s); t.feed("CC AA DC"); }, "Status reply abandoned"},
@@ -168,24 +148,18 @@ TEST(PortClosed, EveryFlowOnThePortEndsWithOneLogLine) {
                 EXPECT_EQ(t.s.ports[0].status, "Disconnected");
             }
             t.panel.portReopened(t.s, 1, true, "");
-            EXPECT_EQ(t.s.log.back(), r.line + (lost ? ": COM1 closed" : ": COM1 reopened"));
-            EXPECT_EQ(t.s.log.size(), logged + 1);
+            EXPECT_EQ(std::tuple(t.s.log.back(), t.s.log.size()), std::tuple(r.line + (lost ? ": COM1 closed" : ": COM1 reopened"), logged + 1));
             t.feed("AC 0D DC 0D FA A1 0D 0D");
-            EXPECT_EQ(t.sink.sent.size(), sent);
+            EXPECT_EQ(std::tuple(t.sink.sent.size(), t.d().runMode(), t.d().applyInProgress()), std::tuple(sent, 0, false));
             expectStatusTwice(t);
-            EXPECT_EQ(t.d().runMode(), 0);
-            EXPECT_FALSE(t.d().applyInProgress());
         }
 }
 
 // ---- Apply sends nothing a control would refuse ------------------------------
 
 TEST(ApplyChecks, AValueNoControlWouldSendIsRefusedBeforeTheFirstByte) {
-    struct Row {
-        const char* name;
-        std::function<void(PanelState&)> change;
-        std::string message;  // empty: the download starts
-    } rows[] = {
+    // An empty message: the download starts.
+    struct Row { const char* name; std::function<void(PanelState&)> change; std::string message; } rows[] = {
         {"delay hours 16", [](PanelState& s) { s.delayTime.hours = "16"; }, msg::fieldLimitMessage(kHours)},
         {"delay 5 hours", [](PanelState& s) { s.delayTime = {"5", "0", "0", "0", "0"}; }, ""},
         {"exposure minutes 60", [](PanelState& s) { s.exposureTime.minutes = "60"; }, msg::fieldLimitMessage(kMinutes)},
@@ -216,8 +190,7 @@ TEST(ApplyChecks, AValueNoControlWouldSendIsRefusedBeforeTheFirstByte) {
         r.change(t.s);
         t.panel.onApply(t.s);
         EXPECT_EQ(t.prompter.warnings, r.message.empty() ? Strings{} : Strings{r.message});
-        EXPECT_EQ(t.sink.sent.size(), r.message.empty() ? 1u : 0u);
-        EXPECT_EQ(t.d().applyInProgress(), r.message.empty());
+        EXPECT_EQ(std::tuple(t.sink.sent.size(), t.d().applyInProgress()), std::tuple(r.message.empty() ? 1ul : 0ul, r.message.empty()));
     }
 }
 
@@ -229,9 +202,8 @@ TEST(ApplyChecks, ARepeatTextTurnedNegativeDuringTheDownloadStopsIt) {
     t.feed("AC 0D DC 0D FA A1 0D FA B2 0D");
     t.s.repeatText = "-5";
     t.feed("FA 10 00 01 00 00 0D FA 20 00 01 00 00 0D");
-    EXPECT_FALSE(t.d().applyInProgress());
-    EXPECT_EQ(t.sink.hex().back(), "FA 20 00 01 00 00");
-    EXPECT_EQ(t.s.log.back(), std::string("Apply stopped: ") + msg::kNegativeRepeat);
+    EXPECT_EQ(std::tuple(t.d().applyInProgress(), t.sink.hex().back(), t.s.log.back()),
+              std::tuple(false, "FA 20 00 01 00 00", std::string("Apply stopped: ") + msg::kNegativeRepeat));
 }
 
 }  // namespace
