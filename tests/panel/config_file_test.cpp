@@ -24,8 +24,7 @@ const std::string kWide = bytesOf({0xFF, 0xFE, 0xFF});
 // The panel right after start-up with no controller attached.
 PanelState startupState() {
     PanelState s;
-    s.shutterPosition = s.syncMode = 1;
-    s.shutterMode = s.triggerMode = 0;
+    s.shutterPosition = s.syncMode = 1, s.shutterMode = s.triggerMode = 0;
     return s;
 }
 
@@ -37,8 +36,7 @@ TEST(ConfigFile, StartupStateIsTheTwentySevenByteFile) {
     PanelState s;
     s.repeatText = "€é\u0100";  // Windows-1252 on disk; the last is not in the code page
     const std::string file = encodeConfig(s);
-    EXPECT_EQ(file.substr(file.size() - 4), bytesOf({0x03, 0x80, 0xE9, '?'}));
-    EXPECT_EQ(decodeConfig(file)->at(kRecRepeat), "€é?");
+    EXPECT_EQ(std::tuple(file.substr(file.size() - 4), decodeConfig(file)->at(kRecRepeat)), std::tuple(bytesOf({0x03, 0x80, 0xE9, '?'}), "€é?"));
 }
 
 TEST(ConfigFile, WritesTheShortestLengthPrefix) {
@@ -108,13 +106,12 @@ TEST(ConfigFile, ModeSetsCaptionLabelsAndCycle) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.mode + "/" + row.steps);
         ConfigRecords r;
-        r[kRecShutterMode] = row.mode;
-        r[kRecNdSteps] = row.steps;
+        r[kRecShutterMode] = row.mode, r[kRecNdSteps] = row.steps;
         PanelState s;
         s.ndCaption = s.openingLabel = s.closingLabel = "before";
         applyConfig(s, r);
-        EXPECT_EQ(std::tie(s.ndCaption, s.openingLabel, s.closingLabel), std::tie(row.caption, row.label, row.label));
-        EXPECT_EQ(s.cycleLabel, "Cycle Time  -  00 : 00 : 00 : " + row.cycle);
+        EXPECT_EQ(std::tuple(s.ndCaption, s.openingLabel, s.closingLabel, s.cycleLabel),
+                  std::tuple(row.caption, row.label, row.label, "Cycle Time  -  00 : 00 : 00 : " + row.cycle));
     }
 }
 
@@ -135,8 +132,8 @@ TEST(ConfigFile, NumericRecordsTakeTheLeadingInteger) {
             s.triggerPulseChecked = s.syncPulseChecked = value == -1;  // so that every row flips them
             applyConfig(s, r);
             for (const auto& [j, field] : fields) EXPECT_EQ(s.*field, j == k ? value : 55) << j;
-            EXPECT_EQ(s.triggerPulseChecked, s.triggerMode != -1);  // the boxes follow records 4 and 5
-            EXPECT_EQ(s.syncPulseChecked, s.syncMode != -1);
+            // The boxes follow records 4 and 5.
+            EXPECT_EQ(std::pair(s.triggerPulseChecked, s.syncPulseChecked), std::pair(s.triggerMode != -1, s.syncMode != -1));
         }
 }
 
@@ -152,11 +149,10 @@ TEST(ConfigFile, SelectedTimerFillsEditsAndSliders) {
         PanelState s;
         s.editedTime = TimerValue{"9", "9", "9", "9", "9"};
         applyConfig(s, decodeConfig(encodeRecords(r)).value());
-        EXPECT_EQ(s.editedTime, exposure ? saved.exposureTime : saved.delayTime);
-        EXPECT_EQ(s.sliders, (exposure ? std::array{2, 30, 45, 999, 7} : std::array{1, 2, 3, 4, 5}));
-        EXPECT_EQ(s.exposureLabel, "02 : 30 : 45 : 1500 : 7");
-        EXPECT_EQ(s.cycleLabel, "Cycle Time  -  03 : 32 : 49 : 529 : 2");
-        EXPECT_EQ(s.leftCycleText, "Continuous");
+        EXPECT_EQ(std::tuple(s.editedTime, s.sliders), std::tuple(exposure ? saved.exposureTime : saved.delayTime,
+                                                                   exposure ? std::array{2, 30, 45, 999, 7} : std::array{1, 2, 3, 4, 5}));
+        EXPECT_EQ(std::tuple(s.exposureLabel, s.cycleLabel, s.leftCycleText),
+                  std::tuple("02 : 30 : 45 : 1500 : 7", "Cycle Time  -  03 : 32 : 49 : 529 : 2", "Continuous"));
     }
 }
 
