@@ -62,15 +62,14 @@ TEST(BareLineTest, readOnceWhenReadyThenStatusAndARepeatOf204BeforeTheReply) {
             st.shutterMode = st.runningOption = -1;
             st.repeatText = st.ndCaption = st.delayLabel = "?";
             dlg.panel().onStatus(st);
-            if (i == 0)
-                st.repeatText = "204", dlg.panel().onSendRepeat(st);
+            if (i == 0) st.repeatText = "204", dlg.panel().onSendRepeat(st);
         });
         ASSERT_EQ(pty.receive(i == 0 ? 5 : 1), i == 0 ? QByteArray("\xCC\xFA\xF0\x00\xCC", 5) : QByteArray("\xCC", 1));
         pty.send(i == 0 ? reply + QByteArray("\xFA\xF0\x00\xCC\x0D", 5) : reply);
         const std::size_t want = lines + 20 + (i == 0 ? 5 : 0);
         ASSERT_TRUE(QTest::qWaitFor([&] { return s.log.size() == want; }, kWaitMs)) << i;
-        EXPECT_EQ(std::tie(s.repeatText, s.ndCaption, s.delayLabel), std::tuple("3", "Neutral Density - 72", "00 : 00 : 05 : 000 : 0")) << i;
-        EXPECT_FALSE(dlg.panel().decoder().statusReplyInProgress());
+        EXPECT_EQ(std::tuple(s.repeatText, s.ndCaption, s.delayLabel, dlg.panel().decoder().statusReplyInProgress()),
+                  std::tuple("3", "Neutral Density - 72", "00 : 00 : 05 : 000 : 0", false)) << i;
     }
     EXPECT_EQ(watcher.boxes.size(), 0u);
 }

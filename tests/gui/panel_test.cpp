@@ -127,13 +127,12 @@ TEST(PanelViewTest, showReadRoundTripTypedHoursAndNamesFollowingTheCaptions) {
     EXPECT_EQ(std::pair(back.shutterMode, prompter.warnings.size()), std::pair(2, 0ul));
     QTest::keyClick(dlg.control(ctl::kHourEdit), Qt::Key_Backspace);
     QTest::keyClicks(dlg.control(ctl::kHourEdit), "6");
-    EXPECT_EQ(prompter.warnings, std::vector<std::string>{"Hours number must be less than 6! Please retype."});
-    EXPECT_EQ(dlg.control<QLineEdit>(ctl::kHourEdit)->text(), QString());  // the field emptied
+    EXPECT_EQ(std::pair(prompter.warnings, dlg.control<QLineEdit>(ctl::kHourEdit)->text()),  // the field emptied
+              std::pair(std::vector<std::string>{"Hours number must be less than 6! Please retype."}, QString()));
 
     s.shutterMode = 1, dlg.show(s);
     button(dlg, ctl::kNeutralDensity)->click();
-    EXPECT_TRUE(button(dlg, ctl::kSoft)->isChecked());
-    EXPECT_FALSE(button(dlg, ctl::kNeutralDensity)->isChecked());
+    EXPECT_TRUE(button(dlg, ctl::kSoft)->isChecked() && !button(dlg, ctl::kNeutralDensity)->isChecked());
     EXPECT_EQ(name(acc(dlg.control(ctl::kNeutralDensity))), QStringLiteral("Neutral Density"));
     button(dlg, ctl::kNeutralDensity)->click();
     s.delayLabel = "00 : 00 : 01 : 000 : 0", s.cycleLabel = "Cycle Time  -  00 : 00 : 01 : 009 : 6";
@@ -320,23 +319,17 @@ TEST(LogViewTest, rowsFollowTheNewestLineUnlessTheOperatorLooksUpCopiesAndAClear
               std::tuple(QAccessible::List, 3, 3));
     EXPECT_EQ(std::tuple(list->child(0)->role(), name(list->child(0)), name(list->child(2))),
               std::tuple(QAccessible::ListItem, QStringLiteral("238       0xEE"), QStringLiteral("170       0xAA")));
-    EXPECT_EQ(list->indexOfChild(list->child(2)), 2);
-    EXPECT_EQ(list->child(3), nullptr);
+    EXPECT_TRUE(list->indexOfChild(list->child(2)) == 2 && list->child(3) == nullptr);
     for (int i = 0; i < 20; ++i) log.append("13       0x0D");
     EXPECT_EQ(view.sync(log), 20u);
-    EXPECT_EQ(list->childCount(), 23);
-    EXPECT_EQ(name(list->tableInterface()->cellAt(22, 0)), QStringLiteral("13       0x0D"));  // the newest
-    EXPECT_EQ(bar->value(), bar->maximum());
-    EXPECT_TRUE(list->child(0)->state().offscreen);
-    EXPECT_FALSE(list->child(22)->state().offscreen);
+    EXPECT_EQ(std::pair(list->childCount(), name(list->tableInterface()->cellAt(22, 0))), std::pair(23, QStringLiteral("13       0x0D")));
+    EXPECT_TRUE(bar->value() == bar->maximum() && list->child(0)->state().offscreen && !list->child(22)->state().offscreen);
 
     EXPECT_TRUE(list->tableInterface()->selectRow(1));  // the operator looks further up
-    EXPECT_EQ(view.selectedRow(), 1);
-    EXPECT_TRUE(list->child(1)->state().selected);
-    EXPECT_EQ(list->tableInterface()->selectedRows(), QList<int>{1});
+    EXPECT_EQ(std::tuple(view.selectedRow(), bool(list->child(1)->state().selected), list->tableInterface()->selectedRows()),
+              std::tuple(1, true, QList<int>{1}));
     view.setSelectedRow(2);
-    EXPECT_FALSE(list->child(1)->state().selected);
-    EXPECT_TRUE(list->child(2)->state().selected);
+    EXPECT_TRUE(!list->child(1)->state().selected && list->child(2)->state().selected);
     const int looking = bar->value();
     log.append("170       0xAA");
     EXPECT_EQ(view.sync(log), 1u);
@@ -357,11 +350,9 @@ TEST(LogViewTest, rowsFollowTheNewestLineUnlessTheOperatorLooksUpCopiesAndAClear
     log.clear();
     log.append("238       0xEE");
     EXPECT_EQ(view.sync(log), 1u);
-    EXPECT_EQ(std::tuple(list->childCount(), list->tableInterface()->selectedRowCount(), view.selectedRow()),
-              std::tuple(1, 0, -1));
+    EXPECT_EQ(std::tuple(list->childCount(), list->tableInterface()->selectedRowCount(), view.selectedRow()), std::tuple(1, 0, -1));
     EXPECT_EQ(QAccessible::accessibleInterface(oldId), nullptr);  // the old rows are gone
-    log.clear();
-    view.sync(log);
+    log.clear(), view.sync(log);
     EXPECT_EQ(list->childCount(), 0);
 }
 

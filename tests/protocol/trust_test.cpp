@@ -64,9 +64,10 @@ TEST(Echo, OnlineIsAnsweredOnceAndNotByAnEchoedOnlineByte) {
     t.repeat("238");                      // goes to COM3
     t.feed("FA F0 00 EE", 3);
     EXPECT_TRUE(t.d().awaitingOnlineReply());
-    EXPECT_EQ(std::tuple(t.rx(0xEE, 3), t.s.ports[2].status), std::tuple(RxResult::Online, std::string("Ready for Veltra")));
-    EXPECT_EQ(std::tuple(t.rx(0xEE, 1), t.panel.activePort(), t.s.ports[0].status, t.s.log.back()),
-              std::tuple(RxResult::Status, 3, "Connected", "238       0xEE"));
+    EXPECT_EQ(t.rx(0xEE, 3), RxResult::Online);
+    EXPECT_EQ(t.s.ports[2].status, "Ready for Veltra");
+    EXPECT_EQ(t.rx(0xEE, 1), RxResult::Status);
+    EXPECT_EQ(std::tuple(t.panel.activePort(), t.s.ports[0].status, t.s.log.back()), std::tuple(3, "Connected", "238       0xEE"));
 }
 
 // Commands sent faster than their answers come: the carriage return that
