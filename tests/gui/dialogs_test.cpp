@@ -71,7 +71,6 @@ TEST(PortFailureTest, reasonTellsMissingPlainFileBusyAndPermissionApart) {
     using K = DeviceNode::Kind;
     using E = QSerialPort::SerialPortError;
     const std::tuple<DeviceNode, E, const char*> rows[] = {
-        {{K::Missing, "", "", false, ""}, E::DeviceNotFoundError, "does not exist"},
         {{K::Missing, "", "", false, ""}, E::OpenError, "does not exist"},
         {{K::Other, "a regular file", "users", true, ""}, E::OpenError, "not a serial device (a regular file)"},
         {{K::Other, "a regular file", "dialout", false, ""}, E::PermissionError, "not a serial device (a regular file)"},
@@ -93,8 +92,7 @@ TEST(PortFailureTest, reasonTellsMissingPlainFileBusyAndPermissionApart) {
 // one that names none is not.
 TEST(PortFailureTest, aLockFileIsStaleWhenItsProcessHasEnded) {
     const pid_t child = ::fork();
-    if (child == 0)
-        ::_exit(0);
+    if (child == 0) ::_exit(0);
     ASSERT_GT(child, 0);
     ASSERT_EQ(::waitpid(child, nullptr, 0), child);
     QTemporaryDir dir;

@@ -27,11 +27,7 @@ struct RecordingSink : CommandSink {
     std::vector<Sent> sent;
     std::set<int> closed;
 
-    bool send(int port, const Command& c) override {
-        if (closed.count(port)) return false;
-        sent.push_back({port, toHex(c)});
-        return true;
-    }
+    bool send(int port, const Command& c) override { return !closed.count(port) && (sent.push_back({port, toHex(c)}), true); }
     std::vector<std::string> hex() const {
         std::vector<std::string> out;
         for (const auto& s : sent) out.push_back(s.hex);
