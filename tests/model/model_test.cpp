@@ -34,16 +34,12 @@ TimerValue tv(std::string_view text) {
 }
 
 TEST(CycleAllowance, NeutralDensityRoundsTenthsHalfUp) {
-    struct Row { int steps, ms, tenths; } rows[] = {
-        {0, 0, 0}, {1, 0, 6}, {2, 0, 10}, {4, 2, 2}, {15, 6, 20},
-        {18, 8, 16}, {72, 38, 0}, {100, 52, 8}, {144, 76, 0},
+    struct Row { int mode, steps, ms, tenths; } rows[] = {
+        {2, 0, 0, 0}, {2, 1, 0, 6}, {2, 2, 0, 10}, {2, 4, 2, 2}, {2, 15, 6, 20}, {2, 18, 8, 16}, {2, 72, 38, 0},
+        {2, 100, 52, 8}, {2, 144, 76, 0}, {0, 144, 24, 0}, {1, 0, 140, 0}, {-1, 0, 24, 0}, {7, 0, 24, 0},
     };
     for (const auto& r : rows)
-        EXPECT_EQ(cycleAllowance(2, r.steps), (CycleAllowance{r.ms, r.tenths})) << r.steps;
-    EXPECT_EQ(cycleAllowance(0, 144), (CycleAllowance{24, 0}));
-    EXPECT_EQ(cycleAllowance(1, 0), (CycleAllowance{140, 0}));
-    EXPECT_EQ(cycleAllowance(-1, 0), (CycleAllowance{24, 0}));
-    EXPECT_EQ(cycleAllowance(7, 0), (CycleAllowance{24, 0}));
+        EXPECT_EQ(cycleAllowance(r.mode, r.steps), (CycleAllowance{r.ms, r.tenths})) << r.mode << ' ' << r.steps;
 }
 
 TEST(CycleTime, CarriesFromTenthsToHours) {
@@ -124,11 +120,9 @@ std::vector<std::string> rows(std::size_t limit, int appended) {
 TEST(ReceivedLog, KeepsTheNewestLinesDroppingTheOldestInBlocksBehindANotice) {
     using V = std::vector<std::string>;
     struct Row { std::size_t limit; int appended; V shown; } table[] = {
-        {32, 32, {"0", "1"}},  // at the limit: all kept, no notice
+        {32, 32, {"0", "1"}}, {1, 1, {"0"}},  // at the limit: all kept, no notice
         {32, 33, {"--- 2 older lines dropped ---", "2", "3"}},  // blocks of 32/16 = 2 lines
-        {32, 35, {"--- 4 older lines dropped ---", "4", "5"}},
-        {1, 1, {"0"}},
-        {1, 3, {"--- 2 older lines dropped ---", "2"}},
+        {32, 35, {"--- 4 older lines dropped ---", "4", "5"}}, {1, 3, {"--- 2 older lines dropped ---", "2"}},
         {3, 4, {"--- 1 older line dropped ---", "1", "2", "3"}},
     };
     for (const Row& r : table) {
