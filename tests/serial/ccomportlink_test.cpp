@@ -173,9 +173,8 @@ TEST(ConvertDialogTexts, eachTextByItself) {
                          Row{{"300", "SPACE", "6", "1.5", "300abc"}, {300, 'S', 6, 1, 300}},
                          Row{{"1200", "MARK", "8", "1", "  -5"}, {1200, 'M', 8, 1, -5}},
                          Row{{"", "", "", "", ""}, {0, '\0', 0, 0, 0}}}) {
-        SCOPED_TRACE(r.texts[4]);
         const auto t = [&](int i) { return QString::fromUtf8(r.texts[i]); };
-        EXPECT_EQ(convertDialogTexts(t(0), t(1), t(2), t(3), t(4)), r.expected);
+        EXPECT_EQ(convertDialogTexts(t(0), t(1), t(2), t(3), t(4)), r.expected) << r.texts[4];
     }
 }
 
