@@ -5,12 +5,6 @@
 // attribute is the system's: it marks the file as changed.
 #include "panel/file_replace.h"
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <windows.h>
 
 #include <algorithm>
