@@ -76,9 +76,7 @@ protected:
         return QString("%1://127.0.0.1:%2").arg(rfc2217 ? "rfc2217" : "socket").arg(port);
     }
     void stopServer() {
-        if (server_.state() == QProcess::NotRunning) return;
-        server_.terminate();
-        server_.waitForFinished(kWaitMs);
+        if (server_.state() != QProcess::NotRunning) server_.terminate(), server_.waitForFinished(kWaitMs);
     }
 
     QTemporaryDir dir;

@@ -2,7 +2,6 @@
 #include "serial/device_node.h"
 #include "serial/pty_pair.h"
 
-#include <QDeadlineTimer>
 #include <QFile>
 #include <QRegularExpression>
 #include <QStringList>
@@ -93,7 +92,8 @@ TEST_F(LinkTest, aDeviceThatTakesNothingForAWhileIsNoDisconnection) {
     EXPECT_TRUE(m_pty.receive(static_cast<int>(all.size()), 10000) == all);
 }
 
-TEST_F(LinkTest, closedLinkRefusesAndOpenFailsWithoutReportWhenInUseOrMissing) {
+// A missing device fails without a report too: the hang-up test's last OpenLink.
+TEST_F(LinkTest, closedLinkRefusesAndOpenFailsWithoutReportWhenInUse) {
     EXPECT_FALSE(m_link.StartMonitor());
     EXPECT_FALSE(queue(hex("cc")));
     ASSERT_TRUE(open());
@@ -109,8 +109,6 @@ TEST_F(LinkTest, closedLinkRefusesAndOpenFailsWithoutReportWhenInUseOrMissing) {
         EXPECT_FALSE(second.OpenLink(2, 9600, 'N', 8, 1, kPanelEventMask, 512));
         EXPECT_EQ(second.lastOpenError(), QStringLiteral("already open as COM1 (%1)").arg(m_pty.slavePath()));
     }
-    second.setDeviceName(QStringLiteral("/dev/veltra-no-such-port"));
-    EXPECT_FALSE(second.OpenLink(2, 9600, 'N', 8, 1, kPanelEventMask, 512));
 }
 
 TEST_F(LinkTest, hangUpReportsTheDisconnectionOnceReconnectsAtTheSamePathAndOpenLinkEndsTheRetries) {
@@ -141,9 +139,7 @@ TEST_F(LinkTest, hangUpReportsTheDisconnectionOnceReconnectsAtTheSamePathAndOpen
     EXPECT_FALSE(QTest::qWaitFor([&] { return reconnected != 0; }, 1500));
     auto back = std::make_unique<test::PtyPair>();
     ASSERT_TRUE(back->ok() && QFile::remove(path) && QFile::link(back->slavePath(), path));
-    QDeadlineTimer twoSeconds(2000);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return reconnected != 0; }, 3000));
-    EXPECT_FALSE(twoSeconds.hasExpired());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return reconnected != 0; }, 2000));  // within two seconds
     EXPECT_EQ(std::pair(reconnected, m_link.isReconnecting()), std::pair(1, false));
     const termios t = back->slaveTermios();
     EXPECT_EQ(std::pair(cfgetospeed(&t), t.c_cflag & CSTOPB), std::pair(speed_t{B2400}, tcflag_t{CSTOPB}));
@@ -173,9 +169,8 @@ TEST(ConvertDialogTexts, eachTextByItself) {
                          Row{{"300", "SPACE", "6", "1.5", "300abc"}, {300, 'S', 6, 1, 300}},
                          Row{{"1200", "MARK", "8", "1", "  -5"}, {1200, 'M', 8, 1, -5}},
                          Row{{"", "", "", "", ""}, {0, '\0', 0, 0, 0}}}) {
-        SCOPED_TRACE(r.texts[4]);
         const auto t = [&](int i) { return QString::fromUtf8(r.texts[i]); };
-        EXPECT_EQ(convertDialogTexts(t(0), t(1), t(2), t(3), t(4)), r.expected);
+        EXPECT_EQ(convertDialogTexts(t(0), t(1), t(2), t(3), t(4)), r.expected) << r.texts[4];
     }
 }
 

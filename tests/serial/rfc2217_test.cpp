@@ -59,24 +59,20 @@ TEST(Rfc2217CodecTest, serverStreamCutAnywhere_givesTheSameDataRepliesAndAnswers
     EXPECT_EQ(expected.data, hex("ccff0d00fa"));  // binary: a NUL after CR is data
     EXPECT_EQ(expected.answers, (std::vector<Answer>{{1, hex("00002580")}, {1, hex("0000ff00")}}));
     EXPECT_EQ(whole.comPort(), Codec::Agreement::Agreed);
+    std::vector<std::size_t> everyByte;
     for (std::size_t cut = 1; cut < kServerStream.size(); ++cut) {
         Codec c;
         c.start();
         EXPECT_EQ(feed(c, kServerStream, {cut}), expected) << "cut at " << cut;
+        everyByte.push_back(cut);
     }
-    std::vector<std::size_t> everyByte;
-    for (std::size_t i = 1; i < kServerStream.size(); ++i) everyByte.push_back(i);
     Codec bytewise;
     bytewise.start();
     EXPECT_EQ(feed(bytewise, kServerStream, everyByte), expected);
 }
 
 TEST(Rfc2217CodecTest, negotiation_isAnsweredOncePerChange) {
-    struct Row {
-        const char* received;
-        const char* reply;
-        Codec::Agreement comPort;
-    };
+    struct Row { const char *received, *reply; Codec::Agreement comPort; };
     const Row rows[] = {
         {"fffd18 fffd18", "fffc18", Codec::Agreement::Pending},       // DO terminal type: WONT, once
         {"fffb18", "fffe18", Codec::Agreement::Pending},              // WILL terminal type: DONT
@@ -101,11 +97,7 @@ TEST(Rfc2217CodecTest, dataAndCommands_escapeEvery0xFF) {
     binary.start();
     feed(binary, hex("fffd00"), {});  // the server takes binary
     Codec text;                       // it does not (yet): a CR goes out as CR NUL
-    struct Row {
-        const Codec* codec;
-        const char* data;
-        const char* wire;
-    };
+    struct Row { const Codec* codec; const char *data, *wire; };
     for (const Row& row : {Row{&binary, "faf0ffff", "faf0ffffffff"}, Row{&binary, "0d", "0d"}, Row{&text, "ee0dff", "ee0d00ffff"}}) {
         Bytes out;
         const Bytes data = hex(row.data);
@@ -120,35 +112,21 @@ TEST(Rfc2217CodecTest, dataAndCommands_escapeEvery0xFF) {
 }
 
 TEST(NetworkDeviceTest, namesOfBothFormsAreParsedAndOthersRefusedWithTheForm) {
-    struct Row {
-        const char* name;
-        bool valid, rfc2217;
-        const char* host;
-        int port;
-    };
-    const Row rows[] = {
-        {"socket://127.0.0.1:7000", true, false, "127.0.0.1", 7000},
-        {"rfc2217://[::1]:4001", true, true, "::1", 4001},
-        {"RFC2217://lab-pc.example:65535/", true, true, "lab-pc.example", 65535},
-        {"socket://::1:7000", false, false, "", 0},
-        {"socket://lab-pc", false, false, "", 0},
-        {"socket://lab-pc:0", false, false, "", 0},
-        {"socket://lab-pc:70000", false, false, "", 0},
-        {"socket://user@lab-pc:7000", false, false, "", 0},
-        {"rfc2217://lab-pc:7000/ttyS0", false, false, "", 0},
-    };
-    for (const Row& row : rows) {
-        EXPECT_TRUE(isNetworkDevice(row.name)) << row.name;
-        QString why;
-        const auto d = parseNetworkDevice(row.name, &why);
-        ASSERT_EQ(d.has_value(), row.valid) << row.name;
-        if (d)
-            EXPECT_EQ(std::tuple(d->rfc2217, d->host, int(d->port)), std::tuple(row.rfc2217, QString(row.host), row.port));
-        else
-            EXPECT_TRUE(why.contains("socket://HOST:PORT or rfc2217://HOST:PORT")) << why.toStdString();
+    const std::tuple<const char*, bool, const char*, int> valid[] = {
+        {"socket://127.0.0.1:7000", false, "127.0.0.1", 7000}, {"rfc2217://[::1]:4001", true, "::1", 4001},
+        {"RFC2217://lab-pc.example:65535/", true, "lab-pc.example", 65535}};
+    for (const auto& [name, rfc2217, host, port] : valid) {
+        const auto d = parseNetworkDevice(name, nullptr);
+        ASSERT_TRUE(isNetworkDevice(name) && d) << name;
+        EXPECT_EQ(std::tuple(d->rfc2217, d->host, int(d->port)), std::tuple(rfc2217, QString(host), port));
     }
-    EXPECT_FALSE(isNetworkDevice("/dev/ttyUSB0"));
-    EXPECT_FALSE(isNetworkDevice("/tmp/socket://x"));
+    for (const char* name : {"socket://::1:7000", "socket://lab-pc", "socket://lab-pc:0", "socket://lab-pc:70000",
+                             "socket://user@lab-pc:7000", "rfc2217://lab-pc:7000/ttyS0"}) {
+        QString why;
+        EXPECT_TRUE(isNetworkDevice(name) && !parseNetworkDevice(name, &why)) << name;
+        EXPECT_TRUE(why.contains("socket://HOST:PORT or rfc2217://HOST:PORT")) << why.toStdString();
+    }
+    EXPECT_FALSE(isNetworkDevice("/dev/ttyUSB0") || isNetworkDevice("/tmp/socket://x"));
 }
 
 // Each cause its own words; the name case is the resolver's error as Qt reports it.
