@@ -11,16 +11,7 @@ if [ ! -f "$installer" ]; then
   echo "no installer at $installer: make windows-package first"
   exit 1
 fi
-failed=0
-check() {  # check NAME COMMAND...
-  local name=$1 out
-  shift
-  if out=$("$@" 2>&1); then
-    echo "ok    $name"
-  else
-    failed=$((failed + 1)); echo "FAIL  $name"; [ -n "$out" ] && sed 's/^/      /' <<<"$out"
-  fi
-}
+. "$(dirname "$0")/../../scripts/lib/checks.sh"
 wine() { "$wine_run" "$prefix" "$@"; }
 settle() { WINEPREFIX=$prefix wineserver -w; }
 # What the prefix holds outside Wine's own folder, and its registry keys.

@@ -25,23 +25,7 @@ cleanup() {
   wait 2>/dev/null
 }
 trap cleanup EXIT
-wait_for() {  # wait_for SECONDS COMMAND...: polls a condition with a deadline
-  local deadline=$((SECONDS + $1)); shift
-  until "$@"; do
-    [ $SECONDS -lt $deadline ] || return 1
-    sleep 0.1
-  done
-}
-failed=0
-check() {  # check NAME COMMAND...
-  local name=$1 output
-  shift
-  if output=$("$@" 2>&1); then
-    echo "ok    $name"
-  else
-    failed=$((failed + 1)); echo "FAIL  $name"; [ -n "$output" ] && sed 's/^/      /' <<<"$output"
-  fi
-}
+. "$(dirname "$0")/../../scripts/lib/checks.sh"
 wine() { "$wine_run" "$prefix" "$@"; }
 
 # Wine takes its display when its server starts: the server of this prefix
