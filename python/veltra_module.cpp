@@ -4,6 +4,7 @@
 
 #include "client/port_list.h"
 #include "client/setting_names.h"
+#include "client/thread_host.h"
 #include "client/veltra_client.h"
 #include "model/leading_int.h"
 #include "model/timer_value.h"
@@ -20,9 +21,6 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
-#ifndef _WIN32
-#include <pthread.h>
-#endif
 
 #include <algorithm>
 #include <atomic>
@@ -66,6 +64,33 @@ void log(int level, const std::string& text) {
 }
 
 // ---- values ------------------------------------------------------------------------
+
+// A path or device name: text without NUL (the system would cut it there).
+std::string pathText(const std::string& text, const char* what) {
+    if (text.find('\0') != std::string::npos)
+        throw py::value_error(std::string(what) + " contains a NUL character");
+    return text;
+}
+
+// A name argument: a str, never bytes or another type.
+std::string nameText(py::handle value, const char* what) {
+    if (!py::isinstance<py::str>(value))
+        throw py::type_error(std::string(what) + " is a str, not " +
+                             py::str(py::type::of(value).attr("__name__")).cast<std::string>());
+    return value.cast<std::string>();
+}
+
+// The whole number an argument must be: an int, not a bool.
+long long wholeNumber(py::handle value, const char* what, long long low, long long high, const char* range) {
+    if (!PyLong_Check(value.ptr()) || PyBool_Check(value.ptr()))
+        throw py::type_error(std::string(what) + " is an int (" + range + "), not " +
+                             py::str(py::type::of(value).attr("__name__")).cast<std::string>());
+    int overflow = 0;
+    const long long n = PyLong_AsLongLongAndOverflow(value.ptr(), &overflow);
+    if (overflow != 0 || n < low || n > high)
+        throw RefusedError(std::string(what) + " must be " + range + ", not " + py::str(value).cast<std::string>());
+    return n;
+}
 
 constexpr long long kTenthsPerHour = 36'000'000;
 
@@ -144,210 +169,55 @@ py::object statusOf(const StatusRecord& r) {
                            repeatValue(repeatCount(r)), runningOptionName(r.runningOption));
 }
 
-// ---- the module's Qt thread ------------------------------------------------------------
+// ---- the GIL ------------------------------------------------------------------------------
 
-// Every port object of the module lives in one thread of its own, started on
-// first use and ended at interpreter exit, where every event is handled. A
-// call from any Python thread hands its work to it and waits with the GIL
-// released; nothing that runs there takes the GIL.
-class QtThread : public ClientLoop {
+// Every port lives in the library's thread host (client/thread_host.h); calls
+// wait for it with the GIL released.
+//
+// At interpreter exit the host is shut down (atexit, before the interpreter
+// finalises): calls under way in daemon threads end with PortError. Python
+// ends a daemon thread that asks for the GIL once finalising has begun by
+// unwinding it from inside PyEval_RestoreThread, which from a destructor is
+// std::terminate. So a thread other than the one ending the interpreter that
+// comes back from a call after the shutdown waits here for the process to end.
+std::atomic<bool> g_shutDown{false};
+std::atomic<std::thread::id> g_endingThread{};
+
+void parkIfEnding() {
+    if (g_shutDown.load() && std::this_thread::get_id() != g_endingThread.load())
+        for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+}
+
+class ReleaseGil {
 public:
-    static QtThread& get() {
-        refuseAfterFork();
-        static std::mutex startLock;
-        const std::lock_guard lock(startLock);
-        static QtThread* thread = nullptr;  // never destroyed: may outlive every static
-        if (!thread || thread->m_ended) {
-            if (thread && thread->m_ended) throw PortError(PortError::Reason::Closed, "the veltra module has shut down");
-            thread = new QtThread;
-            thread->start();
-        }
-        return *thread;
+    ReleaseGil() : m_state(PyEval_SaveThread()) {}
+    ~ReleaseGil() {
+        parkIfEnding();
+        PyEval_RestoreThread(m_state);
     }
-    static QtThread* started() { return s_forked.load() ? nullptr : s_started.load(); }
-
-    // A process forked from one whose Qt thread ran has no such thread (and
-    // its locks may be held for ever): calls there fail at once, never hang.
-    static void refuseAfterFork() {
-        if (s_forked.load())
-            throw PortError(PortError::Reason::Other,
-                            "the veltra module cannot be used in a process forked after it started (its Qt thread "
-                            "stays in the parent): use multiprocessing's \"spawn\" or \"forkserver\" start method");
-    }
-    static void markForked() { s_forked.store(true); }
-
-    void run(const std::function<void()>& f) override {
-        refuseAfterFork();
-        if (std::this_thread::get_id() == m_id) {
-            f();
-            return;
-        }
-        Task task{&f, false, nullptr};
-        {
-            std::unique_lock lock(m_mutex);
-            if (m_ended) throw PortError(PortError::Reason::Closed, "the veltra module has shut down: the port is closed");
-            m_tasks.push_back(&task);
-            wake();
-            m_cv.wait(lock, [&] { return task.done; });
-        }
-        if (task.error) std::rethrow_exception(task.error);
-    }
-
-    void wait(const std::function<bool()>& ready, int maxMs) override {
-        refuseAfterFork();
-        Waiter w{&ready, false};
-        std::unique_lock lock(m_mutex);
-        if (m_ended) return;
-        m_waiters.push_back(&w);
-        wake();
-        m_cv.wait_for(lock, std::chrono::milliseconds(std::max(0, maxMs)), [&] { return w.fired || m_ended; });
-        m_waiters.erase(std::find(m_waiters.begin(), m_waiters.end(), &w));
-    }
-
-    // Clients whose ports are closed when the thread ends.
-    void add(Client* c) {
-        const std::lock_guard lock(m_mutex);
-        m_clients.insert(c);
-    }
-    void remove(Client* c) {
-        const std::lock_guard lock(m_mutex);
-        m_clients.erase(c);
-    }
-
-    // Closes every port still open, then ends the thread.
-    void shutdown() {
-        std::set<Client*> clients;
-        {
-            const std::lock_guard lock(m_mutex);
-            clients = m_clients;
-        }
-        for (Client* c : clients) {
-            try {
-                c->close();
-            } catch (const ClientError&) {
-            }
-        }
-        {
-            const std::lock_guard lock(m_mutex);
-            m_quit = true;
-            wake();
-        }
-        if (m_thread.joinable()) m_thread.join();
-        if (m_qthread) m_qthread->wait();
-    }
+    ReleaseGil(const ReleaseGil&) = delete;
+    ReleaseGil& operator=(const ReleaseGil&) = delete;
 
 private:
-    struct Task {
-        const std::function<void()>* f;
-        bool done = false;
-        std::exception_ptr error;
-    };
-    struct Waiter {
-        const std::function<bool()>* ready;
-        bool fired = false;
-    };
-
-    void start() {
-        // A script's own Qt application (the same Qt) is used; its thread has
-        // its event loop, so this one must be a QThread to have one too.
-        if (QCoreApplication::instance()) {
-            m_qthread = QThread::create([this] { main(); });
-            m_qthread->start();
-        } else {
-            m_thread = std::thread([this] { main(); });
-        }
-        std::unique_lock lock(m_mutex);
-        m_cv.wait(lock, [&] { return m_dispatcher != nullptr || m_ended; });
-        s_started.store(this);
-#ifndef _WIN32
-        static const int atFork = pthread_atfork(nullptr, nullptr, [] { markForked(); });
-        (void)atFork;
-#endif
-    }
-
-    // With m_mutex held.
-    void wake() {
-        if (m_dispatcher) m_dispatcher->wakeUp();
-    }
-
-    void main() {
-#ifndef _WIN32
-        // Signals are the script's: Python's handlers run in its main thread.
-        sigset_t all;
-        sigfillset(&all);
-        pthread_sigmask(SIG_BLOCK, &all, nullptr);
-#endif
-        if (!QCoreApplication::instance()) {
-            static int argc = 1;
-            static char name[] = "veltra";
-            static char* argv[] = {name, nullptr};
-            new QCoreApplication(argc, argv);  // kept for the life of the process
-        }
-        QEventLoop loop;
-        {
-            const std::lock_guard lock(m_mutex);
-            m_id = std::this_thread::get_id();
-            m_dispatcher = QAbstractEventDispatcher::instance();
-        }
-        m_cv.notify_all();
-        for (;;) {
-            runTasks();
-            bool quit = false;
-            {
-                const std::lock_guard lock(m_mutex);
-                bool fired = false;
-                for (Waiter* w : m_waiters)
-                    if (!w->fired && (*w->ready)()) w->fired = fired = true;
-                quit = m_ended = m_quit && m_tasks.empty();
-                if (fired || quit) m_cv.notify_all();
-            }
-            if (quit) return;
-            loop.processEvents(QEventLoop::WaitForMoreEvents);
-        }
-    }
-
-    void runTasks() {
-        for (;;) {
-            Task* task = nullptr;
-            {
-                const std::lock_guard lock(m_mutex);
-                if (m_tasks.empty()) return;
-                task = m_tasks.front();
-                m_tasks.pop_front();
-            }
-            try {
-                (*task->f)();
-            } catch (...) {
-                task->error = std::current_exception();
-            }
-            {
-                const std::lock_guard lock(m_mutex);
-                task->done = true;
-            }
-            m_cv.notify_all();
-        }
-    }
-
-    static inline std::atomic<QtThread*> s_started{nullptr};
-    static inline std::atomic<bool> s_forked{false};
-    std::thread m_thread;
-    QThread* m_qthread = nullptr;
-    std::thread::id m_id;
-    std::mutex m_mutex;
-    std::condition_variable m_cv;
-    std::deque<Task*> m_tasks;
-    std::vector<Waiter*> m_waiters;
-    std::set<Client*> m_clients;
-    QAbstractEventDispatcher* m_dispatcher = nullptr;
-    bool m_quit = false;
-    bool m_ended = false;
+    PyThreadState* m_state;
 };
 
-// Runs `f` in the module's Qt thread with the GIL released.
+class AcquireGil {
+public:
+    AcquireGil() : m_state((parkIfEnding(), PyGILState_Ensure())) {}
+    ~AcquireGil() { PyGILState_Release(m_state); }
+    AcquireGil(const AcquireGil&) = delete;
+    AcquireGil& operator=(const AcquireGil&) = delete;
+
+private:
+    PyGILState_STATE m_state;
+};
+
+// Runs `f` in the library's Qt thread with the GIL released.
 template <class F>
 auto inQtThread(F&& f) {
-    QtThread& thread = QtThread::get();
-    py::gil_scoped_release release;
+    ThreadHost& thread = ThreadHost::get();
+    ReleaseGil release;
     using R = decltype(f());
     if constexpr (std::is_void_v<R>) {
         thread.run(f);
@@ -435,7 +305,7 @@ struct FileSettings {
 FileSettings settingsFrom(py::handle config) {
     FileSettings f;
     ControllerSettings& a = f.settings;
-    const auto text = [&](const char* field) { return config.attr(field).cast<std::string>(); };
+    const auto text = [&](const char* field) { return nameText(config.attr(field), field); };
     const std::string shutter = text("shutter");
     a.shutterPosition = shutter == "open" ? 0 : shutter == "close" ? 1 : nameOr(shutter, -1, -2, msg::kBadPosition);
     a.shutterMode = nameOr(text("mode"), -1, modeFromName(text("mode")), msg::kBadMode);
@@ -457,14 +327,15 @@ FileSettings settingsFrom(py::handle config) {
     a.runningOption = nameOr(option, -1, runningOptionFromName(option), msg::kBadRunningOption);
     const py::object selected = config.attr("selected_timer");
     if (!selected.is_none()) {
-        const auto which = selected.cast<std::string>();
+        const auto which = nameText(selected, "selected_timer");
         if (which != "delay" && which != "exposure") throw RefusedError("selected_timer is \"delay\", \"exposure\" or None");
         f.timerSelect = which == "exposure" ? 1 : 0;
     }
     return f;
 }
 
-py::dict loadConfig(const std::string& path) {
+py::dict loadConfig(const std::string& pathArg) {
+    const std::string path = pathText(pathArg, "path");
     const PanelState s = inQtThread([&] {
         NoLine line;
         FilePrompts prompts(path);
@@ -493,7 +364,8 @@ py::dict loadConfig(const std::string& path) {
 }
 
 
-void saveConfig(const std::string& path, py::handle config) {
+void saveConfig(const std::string& pathArg, py::handle config) {
+    const std::string path = pathText(pathArg, "path");
     const FileSettings f = settingsFrom(config);
     PanelState s;
     static_cast<ControllerSettings&>(s) = f.settings;
@@ -564,7 +436,7 @@ std::function<bool()> signalCheck(std::function<void()> withGil) {
         const auto now = std::chrono::steady_clock::now();
         if (now - last < std::chrono::milliseconds(25)) return false;
         last = now;
-        py::gil_scoped_acquire gil;
+        AcquireGil gil;
         withGil();
         return PyErr_CheckSignals() != 0;
     };
@@ -572,8 +444,13 @@ std::function<bool()> signalCheck(std::function<void()> withGil) {
 
 class Controller {
 public:
-    Controller(const std::string& device, int baud, const py::object& timeout, bool verify) : m_verify(verify) {
-        if (baud <= 0) throw RefusedError("baud must be positive");
+    Controller(const py::object& deviceArg, const py::object& baudArg, const py::object& timeout, const py::object& verifyArg) {
+        const py::object fspath = py::module_::import("os").attr("fspath");
+        const std::string device = pathText(nameText(fspath(deviceArg), "device"), "device");
+        const int baud = static_cast<int>(wholeNumber(baudArg, "baud", 1, 4'000'000, "1 to 4000000"));
+        if (!PyBool_Check(verifyArg.ptr()))
+            throw py::type_error("verify is True or False, not " + py::repr(verifyArg).cast<std::string>());
+        m_verify = verifyArg.cast<bool>();
         int timeoutMs = -1;
         if (!timeout.is_none()) {
             if (py::isinstance<py::bool_>(timeout) || !(py::isinstance<py::int_>(timeout) || py::isinstance<py::float_>(timeout)))
@@ -582,22 +459,33 @@ public:
             if (!(seconds > 0) || seconds > 86'400) throw RefusedError("timeout is seconds above 0 (and at most a day), or None");
             timeoutMs = std::max(1, static_cast<int>(seconds * 1000 + 0.5));
         }
-        QtThread& thread = QtThread::get();
-        {
-            py::gil_scoped_release release;
-            m_client = std::make_unique<Client>(ClientOptions{QString::fromStdString(device), baud, timeoutMs, verify, &thread});
+        ThreadHost& thread = ThreadHost::get();
+        try {
+            ReleaseGil release;
+            ClientOptions options{QString::fromStdString(device), baud, timeoutMs, m_verify, &thread};
+            options.interrupted = signalCheck([] {});  // Ctrl+C ends a connection attempt too
+            m_client = std::make_unique<Client>(std::move(options));
+        } catch (const InterruptedError&) {
+            if (PyErr_Occurred()) throw py::error_already_set();  // what the signal handler raised
+            throw;
         }
         thread.add(m_client.get());
         log(kInfo, device + " opened at " + std::to_string(baud) + " baud, 8N1");
         // Called in the Qt thread: no GIL, only the lock of the list.
         m_client->setTrafficHandler([this, device](bool tx, const std::uint8_t* bytes, std::size_t n) {
             const std::lock_guard lock(m_trafficLock);
-            if (m_traffic.size() >= kTrafficKept) m_traffic.pop_front();
             m_traffic.emplace_back(tx, std::string(reinterpret_cast<const char*>(bytes), n));
+            m_trafficBytes += n;
+            while (m_trafficBytes > kTrafficBytesKept) {
+                m_trafficBytes -= m_traffic.front().second.size();
+                m_traffic.pop_front();
+            }
             // Each line as veltractl --trace prints it, logged by flushLog():
             // Python code run here could take a Ctrl+C the interrupt check is to see.
-            if (m_logTraffic && m_logLines.size() < kTrafficKept)
+            if (m_logTraffic && m_logBytes < kTrafficBytesKept) {
                 m_logLines.push_back(trafficLine(std::chrono::system_clock::now(), tx, device, bytes, n));
+                m_logBytes += m_logLines.back().size();
+            }
         });
         // The lines gathered for the logger go out where the interrupt check runs.
         m_client->setInterruptCheck(signalCheck([this] { flushLog(); }));
@@ -605,7 +493,7 @@ public:
 
     // Garbage collection in any thread closes the port through the Qt thread.
     ~Controller() {
-        if (QtThread* thread = QtThread::started()) thread->remove(m_client.get());
+        if (ThreadHost* thread = ThreadHost::started()) thread->remove(m_client.get());
         m_client.reset();
     }
 
@@ -615,6 +503,8 @@ public:
     template <class F>
     auto call(std::optional<bool> verify, F&& f) {
         using R = decltype(f(*m_client));
+        // In a forked child the turns and the host are the parent's: told at once.
+        ThreadHost::refuseAfterFork();
         std::optional<std::conditional_t<std::is_void_v<R>, bool, R>> result;
         bool interrupted = false;
         std::string lost;  // why a port open when the call began was lost
@@ -624,7 +514,7 @@ public:
             ~Flush() { c.flushLog(); }
         } flush{*this};
         try {
-            py::gil_scoped_release release;
+            ReleaseGil release;
             const auto check = signalCheck([this] { flushLog(); });
             if (!m_turns.take(check)) {
                 interrupted = true;
@@ -671,7 +561,7 @@ public:
         if (wasOpen) log(kInfo, device() + " closed");
     }
     bool portOpen() {
-        py::gil_scoped_release release;
+        ReleaseGil release;
         return m_client->isOpen();
     }
     std::string device() const { return m_client->options().device.toStdString(); }
@@ -683,6 +573,7 @@ public:
         {
             const std::lock_guard lock(m_trafficLock);
             lines.swap(m_logLines);
+            m_logBytes = 0;
         }
         for (const std::string& line : lines) log(kDebug, line);
     }
@@ -692,6 +583,7 @@ public:
         {
             const std::lock_guard lock(m_trafficLock);
             taken.swap(m_traffic);
+            m_trafficBytes = 0;
         }
         py::list out;
         for (const auto& [tx, bytes] : taken) out.append(py::make_tuple(tx ? "tx" : "rx", py::bytes(bytes)));
@@ -699,12 +591,16 @@ public:
     }
 
 private:
-    static constexpr std::size_t kTrafficKept = 100'000;
+    // The newest traffic kept for traffic(), and the lines waiting for the
+    // logger, each bounded in bytes: a line that nobody reads cannot fill memory.
+    static constexpr std::size_t kTrafficBytesKept = std::size_t{16} << 20;
     std::unique_ptr<Client> m_client;
     bool m_verify;
     Turns m_turns;
     std::mutex m_trafficLock;
     std::deque<Traffic> m_traffic;
+    std::size_t m_trafficBytes = 0;
+    std::size_t m_logBytes = 0;
     bool m_openAfterLastCall = true;  // the constructor opened it; taken in turns
     std::atomic<bool> m_logTraffic{false};  // DEBUG was enabled when the call began
     std::vector<std::string> m_logLines;
@@ -764,18 +660,6 @@ private:
     bool m_done = false;
 };
 
-// The whole number an argument must be: an int, not a bool.
-long long wholeNumber(py::handle value, const char* what, long long low, long long high, const char* range) {
-    if (!PyLong_Check(value.ptr()) || PyBool_Check(value.ptr()))
-        throw py::type_error(std::string(what) + " is an int (" + range + "), not " +
-                             py::str(py::type::of(value).attr("__name__")).cast<std::string>());
-    int overflow = 0;
-    const long long n = PyLong_AsLongLongAndOverflow(value.ptr(), &overflow);
-    if (overflow != 0 || n < low || n > high)
-        throw RefusedError(std::string(what) + " must be " + range + ", not " + py::str(value).cast<std::string>());
-    return n;
-}
-
 }  // namespace
 }  // namespace veltra
 
@@ -806,8 +690,8 @@ Controller take turns in the order they arrive, Controllers on different
 devices work in parallel. Ctrl+C interrupts the call under way (within 100 ms)
 and ends what it had under way as a closing port would; the Controller stays
 open and usable.)")
-        .def(py::init<const std::string&, int, const py::object&, bool>(), "device"_a, "baud"_a = 9600,
-             "timeout"_a = 2.0, "verify"_a = false)
+        .def(py::init<const py::object&, const py::object&, const py::object&, const py::object&>(), "device"_a,
+             "baud"_a = 9600, "timeout"_a = 2.0, "verify"_a = false)
         .def("__enter__", [](py::object self) { return self; }, "The Controller itself.")
         .def("__exit__", [](Controller& c, py::args) { c.close(); }, "Closes the port.")
         .def("close", &Controller::close,
@@ -839,7 +723,8 @@ open and usable.)")
              "Opens the shutter (AA).")
         .def("close_shutter", [](Controller& c, Verify v) { noValue(c, v, &Client::closeShutter); }, verifyArg,
              "Closes the shutter (AC). The port stays open: close() releases it.")
-        .def("mode", [](Controller& c, const std::string& name, const py::object& steps, Verify v) {
+        .def("mode", [](Controller& c, const py::object& nameArg, const py::object& steps, Verify v) {
+            const std::string name = nameText(nameArg, "mode");
             const int mode = modeFromName(name);
             std::string text;
             if (!steps.is_none()) {
@@ -849,13 +734,16 @@ open and usable.)")
             c.call(v, [&](Client& cl) { cl.mode(mode, text); });
         }, "mode"_a, "steps"_a = py::none(), verifyArg,
              "Shutter mode: \"fast\" (DC), \"soft\" (DD) or \"nd\" with steps, an int 0..144 (DE nn).")
-        .def("trigger", [](Controller& c, const std::string& name, Verify v) {
+        .def("trigger", [](Controller& c, const py::object& nameArg, Verify v) {
+            const std::string name = nameText(nameArg, "trigger");
             c.call(v, [&](Client& cl) { cl.trigger(triggerFromName(name)); });
         }, "setting"_a, verifyArg, "Trigger input: \"off\", \"high\", \"low\", \"rising\" or \"falling\" (FA Ax).")
-        .def("sync", [](Controller& c, const std::string& name, Verify v) {
+        .def("sync", [](Controller& c, const py::object& nameArg, Verify v) {
+            const std::string name = nameText(nameArg, "sync");
             c.call(v, [&](Client& cl) { cl.sync(syncFromName(name)); });
         }, "setting"_a, verifyArg, "Sync output: \"off\", \"high\" or \"low\" (FA Bx).")
-        .def("set_timer", [](Controller& c, const std::string& which, const py::object& value, Verify v) {
+        .def("set_timer", [](Controller& c, const py::object& whichArg, const py::object& value, Verify v) {
+            const std::string which = nameText(whichArg, "timer");
             if (which != "delay" && which != "exposure") throw RefusedError("set_timer takes \"delay\" or \"exposure\"");
             const TimerValue t = timerFrom(value);
             c.call(v, [&](Client& cl) { cl.setTimer(which == "exposure" ? TimerKind::Exposure : TimerKind::Delay, t); });
@@ -866,12 +754,18 @@ open and usable.)")
             const std::string text = repeatText(count);
             c.call(v, [&](Client& cl) { cl.repeat(text); });
         }, "count"_a, verifyArg, "Repeat number: an int 0..65000 or \"continuous\" (FA F0 hi lo).")
-        .def("run", [](Controller& c, const std::string& option, Verify v) {
+        .def("run", [](Controller& c, const py::object& optionArg, Verify v) {
+            const std::string option = nameText(optionArg, "option");
             c.call(v, [&](Client& cl) { cl.run(runningOptionFromName(option)); });
         }, "option"_a, verifyArg,
              "Running option: \"power-up\" (FA F1), \"trigger\" (FA F2) or \"go\" (FA F3, starts the cycle now).")
         .def("stop", [](Controller& c) { noValue(c, std::nullopt, &Client::stop); }, "Stops a run (BF).")
-        .def("power", [](Controller& c, bool on) { c.call(std::nullopt, [on](Client& cl) { cl.power(on); }); }, "on"_a,
+        .def("power", [](Controller& c, const py::object& onArg) {
+            if (!PyBool_Check(onArg.ptr()))
+                throw py::type_error("power takes True or False, not " + py::repr(onArg).cast<std::string>());
+            const bool on = onArg.cast<bool>();
+            c.call(std::nullopt, [on](Client& cl) { cl.power(on); });
+        }, "on"_a,
              "Shutter power on (CE) or off (CF).")
         .def("reset", [](Controller& c) { noValue(c, std::nullopt, &Client::reset); },
              "Resets the controller (FB) and waits until it is back.")
@@ -884,14 +778,14 @@ open and usable.)")
                 const ControllerSettings a = settingsFrom(source).settings;
                 c.call(v, [&](Client& cl) { cl.apply(a); });
             } else {
-                const auto path = py::module_::import("os").attr("fspath")(source).cast<std::string>();
+                const auto path = pathText(py::module_::import("os").attr("fspath")(source).cast<std::string>(), "path");
                 c.call(v, [&](Client& cl) { cl.applyFile(path); });
             }
         }, "config"_a, verifyArg,
              "Downloads a whole configuration as \"Apply\" does: a veltra.Config or the path of a .cfg file. A "
              "device that goes away during it raises PortError (\"closed\").")
         .def("read_config", [](Controller& c, const py::object& path) {
-            const auto p = py::module_::import("os").attr("fspath")(path).cast<std::string>();
+            const auto p = pathText(py::module_::import("os").attr("fspath")(path).cast<std::string>(), "path");
             return statusOf(c.call(std::nullopt, [&](Client& cl) { return cl.readConfig(p); }));
         }, "path"_a, "Reads the status and saves it as a .cfg file; returns the status. A reply the controller "
                      "cannot have writes no file.")
@@ -901,7 +795,7 @@ open and usable.)")
              "reports arrived and the cycles left (0 at the last cycle). It ends with the run. With timeout=None "
              "it waits for each report without a time limit.")
         .def("traffic", &Controller::traffic,
-             "The bytes on the line since the last call, as (\"tx\" | \"rx\", bytes) pairs (the last 100000 kept).")
+             "The bytes on the line since the last call, as (\"tx\" | \"rx\", bytes) pairs (the newest 16 MiB kept).")
         .def("_time_status", [](Controller& c, int n) {
             // The C++ client's own status loop, for the benchmark against status() from Python.
             return c.call(std::nullopt, [n](Client& cl) {
@@ -920,8 +814,10 @@ open and usable.)")
     m.def("_load_config", &loadConfig, "path"_a, "A .cfg file's settings, as keyword arguments of veltra.Config.");
     m.def("_save_config", &saveConfig, "path"_a, "config"_a, "Writes a veltra.Config as a .cfg file.");
     m.def("_shutdown", [] {
-        if (QtThread* thread = QtThread::started()) {
-            py::gil_scoped_release release;
+        g_endingThread.store(std::this_thread::get_id());
+        g_shutDown.store(true);
+        if (ThreadHost* thread = ThreadHost::started()) {
+            ReleaseGil release;
             thread->shutdown();
         }
     }, "Closes every port still open and ends the module's Qt thread (at interpreter exit).");

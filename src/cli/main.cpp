@@ -95,8 +95,8 @@ public:
             o.baud = m_g.baud;
             o.timeoutMs = m_g.timeoutMs;
             o.verify = m_g.verify;
+            o.interrupted = [] { return cli::interrupted(); };  // also while connecting
             m_client = std::make_unique<Client>(o);
-            m_client->setInterruptCheck([] { return cli::interrupted(); });
             if (m_g.trace) {
                 const std::string port = o.device.toStdString();
                 m_client->setTrafficHandler([port](bool tx, const std::uint8_t* b, std::size_t n) {

@@ -121,6 +121,7 @@ public:
     int counter = 0;               // the panel's count of cycles left
     int shownLeft = 0;             // what the caller is told
     bool countEnded = false;       // the panel's count ended the run (Go, last cycle)
+    int writesAtCountEnd = 0;      // commands sent when it did: a report after them is no echo
     bool crEnded = false;          // the controller's carriage return ended it
 };
 
@@ -182,25 +183,61 @@ Client::Client(ClientOptions options)
         // that way leaves the run followed, and the run then takes a Reset's
         // carriage return for its own end).
         m_link->setDropUnreadInputOnWrite(false);
-        m_link->setWaitForConnection(true);  // a network port opens before the first command
         m_link->setByteHandler([this](int byte, int port) {
             m_rxChunk.push_back(static_cast<std::uint8_t>(byte));
-            // The carriage return after a run whose count has ended closes it.
-            if (byte == kCarriageReturn && m_events->countEnded) m_events->crEnded = true;
+            Events& e = *m_events;
+            // The carriage return after a run whose count has ended closes it;
+            // a shutter report before it is the run's last (a run that began
+            // with the shutter open counts its openings, and closes after the last).
+            if (e.countEnded && !e.crEnded) {
+                if (byte == kCarriageReturn) e.crEnded = true;
+                else if ((byte == CMD_OPEN || byte == CMD_CLOSE) && m_sink->writes == e.writesAtCountEnd)
+                    e.pending.push_back({std::chrono::system_clock::now(), byte == CMD_OPEN ? 0 : 1, false, 0});
+            }
+            const bool countEndedBefore = e.countEnded;
             m_panel->onPortRxChar(m_state, byte, port);
+            if (!countEndedBefore && e.countEnded) e.writesAtCountEnd = m_sink->writes;
         });
         m_link->setBatchHandler([this](int) { flushReceived(); });
         m_link->setErrorReporter([](const QString&) {});  // the next wait reports a closed line
         m_link->setClosedHandler([this](int port, const QString& reason) {
             flushReceived();
             ++m_lost;
-            m_panel->portLost(m_state, port, reason.toStdString());
+            m_lossReason = reason.toStdString();
+            if (m_opened) m_panel->portLost(m_state, port, reason.toStdString());
         });
-        if (!m_link->OpenLink(kPort, m_options.baud, 'N', 8, 1, kPanelEventMask, kSendBuffer) || !m_link->StartMonitor()) {
-            const QString why = m_link->lastOpenError();
-            m_link.reset();
-            throw openFailure(m_options.device, why);
+    });
+    openLink();
+}
+
+void Client::openLink() {
+    bool connecting = false;
+    const auto failed = [this] {
+        const QString why = m_link->lastOpenError();
+        m_link.reset();
+        return openFailure(m_options.device, why);
+    };
+    here([&] {
+        if (m_link->OpenLink(kPort, m_options.baud, 'N', 8, 1, kPanelEventMask, kSendBuffer)) return;
+        if (!m_link->isConnecting()) throw failed();
+        connecting = true;
+    });
+    // A network port is connected (and its line set) before the first
+    // command; Ctrl+C ends the wait as it ends every other.
+    while (connecting) {
+        if (m_options.interrupted && m_options.interrupted()) {
+            here([this] { m_link.reset(); });
+            throw InterruptedError();
         }
+        m_loop->wait([this] { return !m_link->isConnecting(); }, 50);
+        here([&] {
+            connecting = m_link->isConnecting();
+            if (!connecting && !m_link->isOpen()) throw failed();
+        });
+    }
+    here([&] {
+        if (!m_link->StartMonitor()) throw failed();
+        m_opened = true;
         m_panel->portReopened(m_state, kPort, true, {});
     });
 }
@@ -219,7 +256,11 @@ bool Client::linkOpen() const { return m_link && m_link->isOpen(); }
 
 bool Client::isOpen() const {
     bool open = false;
-    m_loop->run([&] { open = linkOpen(); });
+    try {
+        m_loop->run([&] { open = linkOpen(); });
+    } catch (const ClientError&) {
+        return false;  // the thread that holds the port has ended, or this is a forked child
+    }
     return open;
 }
 
@@ -258,7 +299,7 @@ void Client::waitUntil(const std::function<bool()>& done, int timeoutMs, const s
             throw PortError(PortError::Reason::Closed,
                             m_options.device.toStdString() + " closed while waiting for the " + step);
         if (finished) return;
-        if (m_interrupted && m_interrupted()) {
+        if (m_options.interrupted && m_options.interrupted()) {
             // The flows under way end as a closing port ends them; the port stays open.
             here([this] {
                 flushReceived();
@@ -279,12 +320,20 @@ void Client::waitUntil(const std::function<bool()>& done, int timeoutMs, const s
 
 void Client::act(const std::function<void(PanelState&)>& action) {
     bool pending = false;
+    unsigned lostBefore = 0;
+    int writesBefore = 0;
     here([&] {
         if (!linkOpen()) throw PortError(PortError::Reason::Closed, m_options.device.toStdString() + " is closed");
         m_prompts->clear();
         // What has come in since the last call is decoded before the action, in
         // the state it belongs to (a download would count it as its answers).
         QCoreApplication::processEvents();
+        lostBefore = m_lost;
+        writesBefore = m_sink->writes;
+        if (!linkOpen())
+            throw PortError(PortError::Reason::Closed, m_options.device.toStdString() + " closed" +
+                                                           (m_lossReason.empty() ? "." : ": " + m_lossReason) +
+                                                           " Nothing was sent.");
         action(m_state);
         if (!m_prompts->errors.empty()) throw ConfigFileError(m_prompts->errors.front());
         if (!m_prompts->warnings.empty()) {
@@ -299,6 +348,26 @@ void Client::act(const std::function<void(PanelState&)>& action) {
     // wait for no answer must not return (and a script sleep) before it left.
     if (pending)
         waitUntil([this] { return !m_link || m_link->bytesToWrite() == 0; }, m_options.timeoutMs, "write of the command");
+    bool wrote = false;
+    here([&] { wrote = m_sink->writes != writesBefore; });
+    if (wrote || pending) checkStillOpen(lostBefore);
+}
+
+void Client::checkStillOpen(unsigned lostBefore) {
+    bool lost = false;
+    std::string why;
+    here([&] {
+        // A server that closed the connection before the bytes got there is
+        // heard of in the events already due: their closing counts. (A
+        // serial device that went away fails the write itself.)
+        if (isNetworkDevice(m_options.device)) QCoreApplication::processEvents();
+        lost = m_lost != lostBefore || !linkOpen();
+        why = m_lossReason;
+    });
+    if (lost)
+        throw PortError(PortError::Reason::Closed, m_options.device.toStdString() + " closed" +
+                                                       (why.empty() ? "." : ": " + why) +
+                                                       " The command may not have reached the controller.");
 }
 
 // ---- reading ------------------------------------------------------------------------------
@@ -489,11 +558,6 @@ void Client::apply(ControllerSettings a) {
     int steps = 0;
     for (int k = 0; k < kApplyStepCount; ++k)
         if (applyStepCommand(static_cast<ApplyStep>(k), a)) ++steps;
-    act([&](PanelState& s) {
-        static_cast<ControllerSettings&>(s) = a;
-        s.leftCycleText = a.repeatText;
-        m_panel->onApply(s);
-    });
     // Each step has the timeout for its answer. A device that goes away
     // ends the download's flow; that is the download's failure, not its end.
     const auto wentAway = [&] {
@@ -504,6 +568,18 @@ void Client::apply(ControllerSettings a) {
                                                        std::to_string(steps) + " (" + m_options.device.toStdString() +
                                                        ")");
     };
+    try {
+        act([&](PanelState& s) {
+            static_cast<ControllerSettings&>(s) = a;
+            s.leftCycleText = a.repeatText;
+            m_panel->onApply(s);
+        });
+    } catch (const PortError& e) {
+        bool wrote = false;
+        here([&] { wrote = m_sink->writes != writesBefore; });
+        if (e.reason() == PortError::Reason::Closed && wrote) wentAway();
+        throw;
+    }
     for (;;) {
         bool inProgress = false;
         int writes = 0;

@@ -29,6 +29,9 @@ struct ClientOptions {
     int timeoutMs = 2000;    // for each answer waited for
     bool verify = false;     // read the status back after each setting
     ClientLoop* loop = nullptr;  // none: the calling thread's (callingThreadLoop)
+    // Polled while connecting to a network device (every 50 ms, in the
+    // calling thread): true gives the connection up with InterruptedError.
+    std::function<bool()> interrupted = nullptr;
 };
 
 enum class TimerKind { Delay, Exposure };
@@ -66,7 +69,7 @@ public:
     Client& operator=(const Client&) = delete;
 
     // Polled while waiting (every 50 ms): true stops the wait with InterruptedError.
-    void setInterruptCheck(std::function<bool()> check) { m_interrupted = std::move(check); }
+    void setInterruptCheck(std::function<bool()> check) { m_options.interrupted = std::move(check); }
     // Called where the port lives, as bytes go out and come in.
     void setTrafficHandler(TrafficHandler handler) {
         here([&] { m_traffic = std::move(handler); });
@@ -74,6 +77,7 @@ public:
     const ClientOptions& options() const { return m_options; }
     // Read back after each setting from now on (or not), as ClientOptions::verify.
     void setVerify(bool on) { m_options.verify = on; }
+    // False also when the client's thread has ended (never throws).
     bool isOpen() const;
     void close();
 
@@ -137,17 +141,22 @@ private:
     // Runs `f` where the port lives.
     void here(const std::function<void()>& f) { m_loop->run(f); }
     bool linkOpen() const;
+    // Opens the link; a network device is waited for here, interruptibly.
+    void openLink();
+    // A command just written went nowhere if the port was lost meanwhile.
+    void checkStillOpen(unsigned lostBefore);
 
     ClientOptions m_options;
     ClientLoop* m_loop;
     unsigned m_lost = 0;  // times the device went away
+    std::string m_lossReason;  // why, the last time
+    bool m_opened = false;     // the first opening is done
     std::unique_ptr<Events> m_events;
     std::unique_ptr<Sink> m_sink;
     std::unique_ptr<Prompts> m_prompts;
     std::unique_ptr<ShutterPanel> m_panel;
     std::unique_ptr<CComPortLink> m_link;
     PanelState m_state;
-    std::function<bool()> m_interrupted;
     TrafficHandler m_traffic;
     std::vector<std::uint8_t> m_rxChunk;
 };

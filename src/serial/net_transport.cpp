@@ -142,9 +142,8 @@ void NetTransport::onConnected() {
     m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     m_socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
     if (!m_device.rfc2217) {
-        m_timer->stop();
-        m_phase = Phase::Ready;
-        emit ready();
+        m_phase = Phase::Settling;
+        m_timer->start(kSettleMs);
         return;
     }
     m_phase = Phase::Negotiating;
@@ -154,7 +153,12 @@ void NetTransport::onConnected() {
 }
 
 void NetTransport::onTimeout() {
-    if (m_phase == Phase::Connecting) {
+    if (m_phase == Phase::Settling) {
+        // What came meanwhile is the server's greeting, not the line's.
+        m_rx.clear();
+        m_phase = Phase::Ready;
+        emit ready();
+    } else if (m_phase == Phase::Connecting) {
         fail(QStringLiteral("timed out after %1 s (the server does not answer)").arg(m_timeoutMs / 1000.0));
     } else {
         // Whatever the server has not confirmed by now it never will: go on.
@@ -178,6 +182,8 @@ void NetTransport::pump() {
         return;
     const Phase before = m_phase;
     readSocket();
+    if (m_phase == Phase::Settling)
+        return;  // kept for serverWords() should the server close
     // Told once the reading is done: a handler may reopen or close.
     if (before == Phase::Negotiating && m_phase == Phase::Ready)
         emit ready();
@@ -290,8 +296,23 @@ void NetTransport::fail(const QString& reason) {
     emit failed(reason);
 }
 
+QString NetTransport::serverWords() {
+    QByteArray said = m_rx + m_socket->read(4096);
+    said.truncate(200);
+    QString words;
+    for (const char c : said)
+        words += c >= ' ' && c < 127 ? QChar::fromLatin1(c) : QChar(u' ');
+    return words.simplified();
+}
+
 void NetTransport::onSocketError(QAbstractSocket::SocketError error) {
-    if (m_phase == Phase::Connecting || m_phase == Phase::Negotiating) {
+    if (m_phase == Phase::Settling || m_phase == Phase::Negotiating) {
+        // The server turned the connection away: in its own words, where it gave some.
+        QString reason = connectFailureReason(error, m_socket->errorString());
+        if (const QString said = serverWords(); !said.isEmpty())
+            reason += QStringLiteral(": \"%1\"").arg(said);
+        fail(reason);
+    } else if (m_phase == Phase::Connecting) {
         fail(connectFailureReason(error, m_socket->errorString()));
     } else if (m_phase == Phase::Ready) {
         const QString text = error == QAbstractSocket::RemoteHostClosedError

@@ -55,6 +55,10 @@ public:
     // to confirm each line setting before the link goes on without it.
     static constexpr int kConnectTimeoutMs = 5000;
     static constexpr int kAnswerTimeoutMs = 1000;
+    // A raw TCP server that turns a client away (ser2net whose serial device
+    // another client holds) accepts and closes at once: a connection is
+    // ready once it has stayed up this long.
+    static constexpr int kSettleMs = 100;
 
     NetTransport(const NetworkDevice& device, QObject* parent = nullptr);
     ~NetTransport() override;
@@ -66,7 +70,9 @@ public:
     void close();
 
     bool isReady() const { return m_phase == Phase::Ready; }
-    bool isConnecting() const { return m_phase == Phase::Connecting || m_phase == Phase::Negotiating; }
+    bool isConnecting() const {
+        return m_phase == Phase::Connecting || m_phase == Phase::Settling || m_phase == Phase::Negotiating;
+    }
 
     qint64 available() const { return m_rx.size(); }
     QByteArray read();
@@ -88,7 +94,7 @@ signals:
     void settingRefused(const QString& text);
 
 private:
-    enum class Phase { Closed, Connecting, Negotiating, Ready };
+    enum class Phase { Closed, Connecting, Settling, Negotiating, Ready };
     struct Pending {
         std::uint8_t command;
         rfc2217::Bytes value;
@@ -105,6 +111,8 @@ private:
     void handleAnswer(const rfc2217::Answer& answer);
     void finishNegotiation();
     void fail(const QString& reason);
+    // What a server said before it closed the connection, as a few printable words.
+    QString serverWords();
     void send(const rfc2217::Bytes& bytes);
 
     NetworkDevice m_device;
