@@ -1,8 +1,10 @@
 // veltractl as a process against veltra-sim and against bare pseudo-terminals,
 // and the client's calls back to back.
 
+#include "client/refusal_text.h"
 #include "client/veltra_client.h"
 #include "panel/config_file.h"
+#include "panel/field_checks.h"
 #include "protocol/traffic_line.h"
 #include "serial/pty_pair.h"
 #include "support/fakes.h"
@@ -341,6 +343,55 @@ TEST(CompareTest, eachOfTheNineSettingsIsComparedAndNamed) {
         EXPECT_EQ(d[0].field, row.field);
         EXPECT_NE(d[0].wanted, d[0].read);
     }
+}
+
+// Every refusal of the panel's checks a script can meet, in the words
+// veltractl and the Python module give: the range or the choices, and the
+// value given; the panel's own texts go nowhere else.
+TEST(RefusalTextTest, namesTheRangeOrChoicesAndTheValueGiven) {
+    const struct { std::string panel, given, says; } rows[] = {
+        {msg::kStepsTooMany, "145", "nd steps must be 0 to 144, not 145"},
+        {msg::kNegativeSteps, "-1", "nd steps must be 0 to 144, not -1"},
+        {msg::kNoSteps, "", "mode nd needs the number of steps, 0 to 144"},
+        {msg::kNegativeRepeat, "-5", "repeat must be 0 to 65535 or continuous, not -5"},
+        {msg::kRepeatTooLarge, "70000", "repeat must be 0 to 65535 or continuous, not 70000"},
+        {msg::kRepeatFirst, "", "the repeat number is not set: set it (repeat N or continuous) before the run"},
+        {msg::kBadPosition, "ajar", "shutter must be open or close, not 'ajar'"},
+        {msg::kBadMode, "medium", "mode must be one of fast, soft, nd, not 'medium'"},
+        {msg::kBadTrigger, "x", "trigger must be one of off, high, low, rising, falling, not 'x'"},
+        {msg::kBadSync, "", "sync must be one of off, high, low"},
+        {msg::kBadRunningOption, "later", "running option must be one of power-up, trigger, go, not 'later'"},
+        {msg::kTimerMax, "", "a timer must be at most 5 hours (05:00:00.000.0)"},
+        {msg::fieldLimitMessage(kHours), "6", "hours must be 0 to 5, not 6"},
+        {msg::fieldLimitMessage(kTenths), "", "tenths of a millisecond must be 0 to 9"},
+        {"the device went away", "x", "the device went away"},  // not the panel's check: as it is
+    };
+    for (const auto& row : rows) EXPECT_EQ(refusalText(row.panel, row.given), row.says);
+
+    const TimerValue late{"5", "0", "0", "0", "1"}, fast{"0", "60", "0", "0", "0"};
+    EXPECT_EQ(timerRefusalText(*checkTimer(late), "delay", late), "delay must be at most 5 hours (05:00:00.000.0), not 05:00:00.000.1");
+    EXPECT_EQ(timerRefusalText(*checkTimer(fast), "exposure", fast), "exposure minutes must be 0 to 59, not 60");
+
+    // A download names the first setting its checks refuse, with its value.
+    using Change = std::function<void(ControllerSettings&)>;
+    const struct { Change change; const char* says; } downloads[] = {
+        {[](auto& s) { s.shutterMode = 2, s.ndSteps = 200; }, "nd steps must be 0 to 144, not 200"},
+        {[](auto& s) { s.syncMode = 4; }, "sync must be one of off, high, low, not '4'"},
+        {[](auto& s) { s.delayTime.hours = "7", s.repeatText = "-1"; }, "delay hours must be 0 to 5, not 7"},
+        {[](auto& s) { s.repeatText = "-1"; }, "repeat must be 0 to 65535 or continuous, not -1"},
+    };
+    ControllerSettings valid;
+    valid.repeatText = "1";
+    EXPECT_EQ(downloadRefusal(valid), std::nullopt);
+    for (const auto& row : downloads) {
+        ControllerSettings s = valid;
+        row.change(s);
+        EXPECT_EQ(downloadRefusal(s), row.says);
+    }
+
+    EXPECT_EQ(configFileText(pastEndMessage("/lab/bad.cfg"), "/lab/bad.cfg"),
+              "/lab/bad.cfg is not a configuration file saved by Veltra Utility, or it is cut short; nothing was changed");
+    EXPECT_EQ(configFileText("Cannot open \"x.cfg\": No such file.", "x.cfg"), "Cannot open \"x.cfg\": No such file.");
 }
 
 // ---- calls back to back ----------------------------------------------------------------
