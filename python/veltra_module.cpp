@@ -3,6 +3,7 @@
 // package's dataclasses; every byte, check and wait is the client's own.
 
 #include "client/port_list.h"
+#include "client/refusal_text.h"
 #include "client/setting_names.h"
 #include "client/thread_host.h"
 #include "client/veltra_client.h"
@@ -122,7 +123,7 @@ TimerValue timerFrom(py::handle value) {
     const auto seconds = value.attr("seconds").cast<long long>();
     const auto micro = value.attr("microseconds").cast<long long>();
     if (days < 0) throw RefusedError("a timer cannot be negative");
-    if (days > 1000) throw RefusedError(msg::kTimerMax);  // keeps the sums below in range
+    if (days > 1000) throw RefusedError(refusalText(msg::kTimerMax));  // keeps the sums below in range
     if (micro % 100 != 0)
         throw RefusedError("a timer counts tenths of a millisecond: " + std::to_string(micro % 100) +
                            " microseconds cannot be set");
@@ -148,17 +149,20 @@ std::string repeatText(py::handle value, long long high = 65000) {
                              py::repr(value).cast<std::string>());
     int overflow = 0;
     const long long n = PyLong_AsLongLongAndOverflow(value.ptr(), &overflow);
-    if (overflow < 0 || (overflow == 0 && n < 0)) throw RefusedError(msg::kNegativeRepeat);
-    if (overflow > 0 || n > high)
+    if (overflow != 0 || n < 0 || n > high)
         throw RefusedError("repeat must be 0 to " + std::to_string(high) + " or \"continuous\", not " +
                            py::str(value).cast<std::string>());
     return std::to_string(n);
 }
 
-int nameOr(const std::string& name, int none, int fromName, const char* refusal) {
-    if (name == "none") return none;
-    if (fromName == -2) throw RefusedError(refusal);
+// The number of a setting's `name` (-2: none), or the refusal that names the choices.
+int named(const std::string& name, int fromName, const char* refusal) {
+    if (fromName == -2) throw RefusedError(refusalText(refusal, name));
     return fromName;
+}
+
+int nameOr(const std::string& name, int none, int fromName, const char* refusal) {
+    return name == "none" ? none : named(name, fromName, refusal);
 }
 
 py::object statusOf(const StatusRecord& r) {
@@ -315,11 +319,9 @@ FileSettings settingsFrom(py::handle config) {
     int overflow = 0;
     const long long n = PyLong_AsLongLongAndOverflow(steps.ptr(), &overflow);
     if (overflow != 0 || n < 0 || n > 255) throw RefusedError("nd_steps must be 0 to 144, not " + py::str(steps).cast<std::string>());
-    a.ndSteps = static_cast<int>(n);  // the download's own check refuses 145 to 255 with the panel's message
-    a.triggerMode = triggerFromName(text("trigger"));
-    if (a.triggerMode == -2) throw RefusedError(msg::kBadTrigger);
-    a.syncMode = syncFromName(text("sync"));
-    if (a.syncMode == -2) throw RefusedError(msg::kBadSync);
+    a.ndSteps = static_cast<int>(n);  // the download's own check refuses 145 to 255
+    a.triggerMode = named(text("trigger"), triggerFromName(text("trigger")), msg::kBadTrigger);
+    a.syncMode = named(text("sync"), syncFromName(text("sync")), msg::kBadSync);
     a.delayTime = timerFrom(config.attr("delay"));
     a.exposureTime = timerFrom(config.attr("exposure"));
     a.repeatText = repeatText(config.attr("repeat"), 0xFFFF);
@@ -343,7 +345,7 @@ py::dict loadConfig(const std::string& pathArg) {
         PanelState state;
         panel.initialise(state);
         panel.onLoadConfigFile(state);
-        if (!prompts.errors.empty()) throw ConfigFileError(prompts.errors.front());
+        if (!prompts.errors.empty()) throw ConfigFileError(configFileText(prompts.errors.front(), path));
         return state;
     });
     py::dict d;
@@ -375,7 +377,7 @@ void saveConfig(const std::string& pathArg, py::handle config) {
         FilePrompts prompts(path);
         ShutterPanel panel(line, prompts);
         panel.onSaveConfigFile(s);
-        if (!prompts.errors.empty()) throw ConfigFileError(prompts.errors.front());
+        if (!prompts.errors.empty()) throw ConfigFileError(configFileText(prompts.errors.front(), path));
     });
 }
 
@@ -725,7 +727,7 @@ open and usable.)")
              "Closes the shutter (AC). The port stays open: close() releases it.")
         .def("mode", [](Controller& c, const py::object& nameArg, const py::object& steps, Verify v) {
             const std::string name = nameText(nameArg, "mode");
-            const int mode = modeFromName(name);
+            const int mode = named(name, modeFromName(name), msg::kBadMode);
             std::string text;
             if (!steps.is_none()) {
                 if (name != "nd") throw RefusedError("steps go with the \"nd\" mode only");
@@ -736,11 +738,13 @@ open and usable.)")
              "Shutter mode: \"fast\" (DC), \"soft\" (DD) or \"nd\" with steps, an int 0..144 (DE nn).")
         .def("trigger", [](Controller& c, const py::object& nameArg, Verify v) {
             const std::string name = nameText(nameArg, "trigger");
-            c.call(v, [&](Client& cl) { cl.trigger(triggerFromName(name)); });
+            const int trigger = named(name, triggerFromName(name), msg::kBadTrigger);
+            c.call(v, [&](Client& cl) { cl.trigger(trigger); });
         }, "setting"_a, verifyArg, "Trigger input: \"off\", \"high\", \"low\", \"rising\" or \"falling\" (FA Ax).")
         .def("sync", [](Controller& c, const py::object& nameArg, Verify v) {
             const std::string name = nameText(nameArg, "sync");
-            c.call(v, [&](Client& cl) { cl.sync(syncFromName(name)); });
+            const int sync = named(name, syncFromName(name), msg::kBadSync);
+            c.call(v, [&](Client& cl) { cl.sync(sync); });
         }, "setting"_a, verifyArg, "Sync output: \"off\", \"high\" or \"low\" (FA Bx).")
         .def("set_timer", [](Controller& c, const py::object& whichArg, const py::object& value, Verify v) {
             const std::string which = nameText(whichArg, "timer");
@@ -756,7 +760,8 @@ open and usable.)")
         }, "count"_a, verifyArg, "Repeat number: an int 0..65000 or \"continuous\" (FA F0 hi lo).")
         .def("run", [](Controller& c, const py::object& optionArg, Verify v) {
             const std::string option = nameText(optionArg, "option");
-            c.call(v, [&](Client& cl) { cl.run(runningOptionFromName(option)); });
+            const int running = named(option, runningOptionFromName(option), msg::kBadRunningOption);
+            c.call(v, [&](Client& cl) { cl.run(running); });
         }, "option"_a, verifyArg,
              "Running option: \"power-up\" (FA F1), \"trigger\" (FA F2) or \"go\" (FA F3, starts the cycle now).")
         .def("stop", [](Controller& c) { noValue(c, std::nullopt, &Client::stop); }, "Stops a run (BF).")

@@ -88,14 +88,20 @@ def test_apply_with_verify_round_trips_a_file(sim, tmp_path):
     assert veltra.Config.from_status(status) == veltra.Config(**{**wanted.__dict__, "selected_timer": None})
 
 
-def test_config_file_cut_short_or_missing_or_with_an_unknown_name_is_refused(tmp_path):
+def test_config_file_cut_short_or_missing_or_with_an_unknown_name_is_refused(line, tmp_path):
     veltra.Config().save(tmp_path / "a.cfg")
     (tmp_path / "short.cfg").write_bytes((tmp_path / "a.cfg").read_bytes()[:-1])
-    with pytest.raises(veltra.ConfigFileError, match="past its end"):
-        veltra.Config.load(tmp_path / "short.cfg")
+    (tmp_path / "notes.cfg").write_text("exposure 250 ms, repeat 3\n")
+    not_one = "is not a configuration file saved by Veltra Utility, or it is cut short; nothing was changed"
+    for name in ("short.cfg", "notes.cfg"):
+        with pytest.raises(veltra.ConfigFileError, match=name + " " + not_one):
+            veltra.Config.load(tmp_path / name)
+    with veltra.Controller(line.path) as c, pytest.raises(veltra.ConfigFileError, match="notes.cfg " + not_one):
+        c.apply(tmp_path / "notes.cfg")
+    assert line.read(1, timeout=0.1) == b""  # nothing was sent
     with pytest.raises(veltra.ConfigFileError):
         veltra.Config.load(tmp_path / "missing.cfg")
-    with pytest.raises(ValueError, match="Trigger input"):
+    with pytest.raises(ValueError, match="^trigger must be one of off, high, low, rising, falling, not 'sideways'$"):
         veltra.Config(trigger="sideways").save(tmp_path / "x.cfg")
     assert not (tmp_path / "x.cfg").exists()
 
@@ -175,15 +181,21 @@ REFUSED = [
     (lambda c: c.set_timer("exposure", td(microseconds=50)), ValueError, "tenths of a millisecond"),
     (lambda c: c.set_timer("exposure", td(seconds=-1)), ValueError, "negative"),
     (lambda c: c.set_timer("cycle", "00:00:00.000.0"), ValueError, "delay"),
+    # The panel's checks, in words that name the range or the choices and the value.
+    (lambda c: c.set_timer("delay", "06:00:00.000.0"), ValueError, "^delay hours must be 0 to 5, not 6$"),
+    (lambda c: c.set_timer("exposure", td(hours=6)), ValueError, "^exposure hours must be 0 to 5, not 6$"),
+    (lambda c: c.set_timer("exposure", "00:00:00.000.10"), ValueError, "exposure tenths of a millisecond must be 0 to 9"),
     (lambda c: c.mode("nd", steps=145), ValueError, "0 to 144"),
     (lambda c: c.mode("nd", steps=-1), ValueError, "0 to 144"),
-    (lambda c: c.mode("nd"), ValueError, "No steps"),
+    (lambda c: c.mode("nd"), ValueError, "^mode nd needs the number of steps, 0 to 144$"),
     (lambda c: c.mode("fast", steps=3), ValueError, "nd"),
-    (lambda c: c.mode("medium"), ValueError, "Fast, Soft or Neutral Density"),
-    (lambda c: c.trigger("sideways"), ValueError, "not one of the four"),
-    (lambda c: c.sync("middle"), ValueError, "not one of the two"),
-    (lambda c: c.run("later"), ValueError, "not one of the three"),
-    (lambda c: c.repeat(-1), ValueError, "must not be negative"),
+    (lambda c: c.mode("medium"), ValueError, "^mode must be one of fast, soft, nd, not 'medium'$"),
+    (lambda c: c.trigger("x"), ValueError, "^trigger must be one of off, high, low, rising, falling, not 'x'$"),
+    (lambda c: c.sync("middle"), ValueError, "^sync must be one of off, high, low, not 'middle'$"),
+    (lambda c: c.run("later"), ValueError, "^running option must be one of power-up, trigger, go, not 'later'$"),
+    (lambda c: c.apply(veltra.Config(mode="nd", nd_steps=200)), ValueError, "^nd steps must be 0 to 144, not 200$"),
+    (lambda c: c.apply(veltra.Config(shutter="ajar")), ValueError, "^shutter must be open or close, not 'ajar'$"),
+    (lambda c: c.repeat(-1), ValueError, "0 to 65000 or \"continuous\", not -1"),
     (lambda c: c.repeat(65001), ValueError, "0 to 65000"),
     (lambda c: c.repeat(10**30), ValueError, "0 to 65000"),
     (lambda c: c.apply(veltra.Config(repeat="often")), ValueError, "continuous"),

@@ -6,8 +6,9 @@ namespace veltra::cli {
 
 // From now on, Ctrl+C and a request to terminate (SIGINT, SIGTERM; on
 // Windows the console's Ctrl+C, Ctrl+Break and close events) make
-// interrupted() true, so the client stops waiting and closes the port. A
-// second Ctrl+C ends the program at once.
+// interrupted() true, so the client stops waiting and closes the port; on
+// POSIX they are unblocked too. A second Ctrl+C ends the program at once.
+// main() calls it first: until then a signal has its default effect.
 void watchInterrupts();
 bool interrupted();
 

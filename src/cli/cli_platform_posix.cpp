@@ -18,7 +18,15 @@ void watchInterrupts() {
     sa.sa_handler = onSignal;
     sa.sa_flags = SA_RESETHAND;  // a second Ctrl+C ends the program at once
     sigemptyset(&sa.sa_mask);
-    for (const int sig : {SIGINT, SIGTERM}) ::sigaction(sig, &sa, nullptr);
+    sigset_t mask;
+    sigemptyset(&mask);
+    for (const int sig : {SIGINT, SIGTERM}) {
+        ::sigaction(sig, &sa, nullptr);
+        sigaddset(&mask, sig);
+    }
+    // A parent may have blocked them (the mask survives exec): they would
+    // wait unseen, and one sent before this point arrives now.
+    ::sigprocmask(SIG_UNBLOCK, &mask, nullptr);
 }
 
 bool interrupted() { return g_interrupted.load(); }

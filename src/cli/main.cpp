@@ -4,8 +4,10 @@
 #include "cli/cli_output.h"
 #include "cli/cli_platform.h"
 #include "client/port_list.h"
+#include "client/refusal_text.h"
 #include "client/setting_names.h"
 #include "client/veltra_client.h"
+#include "panel/field_checks.h"
 #include "protocol/traffic_line.h"
 #include "serial/port_settings.h"
 
@@ -13,6 +15,7 @@
 
 #include <QCoreApplication>
 
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -60,6 +63,11 @@ constexpr const char* kCommandFooter =
 struct UsageError {
     std::string text;
 };
+
+// What a serial line can be set to: from the slowest teletype rate to the
+// fastest common USB adapter.
+constexpr int kMinBaud = 50;
+constexpr int kMaxBaud = 4'000'000;
 
 struct Globals {
     std::string device;
@@ -119,18 +127,25 @@ public:
     }
 
     void followRun() {
-        client().waitRun([this](const RunEvent& e) {
-            print(m_g.json ? cli::jsonLine(cli::runEventJson(e)) : cli::runEventText(e));
-        });
+        Client& c = client();
+        c.beginRun();
+        m_following = true;
+        while (const auto e = c.nextRunEvent())
+            print(m_g.json ? cli::jsonLine(cli::runEventJson(*e)) : cli::runEventText(*e));
         const auto now = std::chrono::system_clock::now();
         print(m_g.json ? cli::jsonLine(cli::runEndJson(now)) : cli::isoTime(now) + "  run ended\n");
+        m_following = false;
     }
+    // A run is being followed (wait-run, run --wait) and has not ended.
+    bool following() const { return m_following; }
+    bool opened() const { return m_client != nullptr; }
 
     const Globals& globals() const { return m_g; }
 
 private:
     const Globals& m_g;
     std::unique_ptr<Client> m_client;
+    bool m_following = false;
 };
 
 struct Arguments {
@@ -143,15 +158,63 @@ struct Arguments {
     double durationSeconds = 0;
 };
 
-// A whole decimal number from `low` to `high`: the command line takes no
-// other ("5abc", "1e3", "0x10", "" are refused, not read as 5, 1, 0).
-int wholeNumber(const std::string& text, int low, int high, const std::string& what) {
+// What is wrong with `text` as a whole decimal number from `low` to `high`,
+// or nothing. The command line takes no other: "5abc", "1e3", "0x10", "+5",
+// " 5" and "" are refused, not read as 5, 1, 16 or 0; a '-' only where the
+// range goes below 0.
+std::optional<std::string> wholeNumberProblem(const std::string& text, long long low, long long high,
+                                              const std::string& what) {
     const std::string range = what + " is a whole number from " + std::to_string(low) + " to " + std::to_string(high);
-    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
-        throw UsageError{"refused, nothing was sent: '" + text + "' is not a whole number; " + range};
-    const int n = std::stoi(text);
-    if (n < low || n > high) throw UsageError{"refused, nothing was sent: '" + text + "' is out of range; " + range};
-    return n;
+    const std::size_t digits = low < 0 && text.starts_with('-') ? 1 : 0;
+    long long n = 0;
+    if (text.size() == digits || text.find_first_not_of("0123456789", digits) != std::string::npos)
+        return "'" + text + "' is not a whole decimal number; " + range;
+    if (std::from_chars(text.data(), text.data() + text.size(), n).ec != std::errc{} || n < low || n > high)
+        return "'" + text + "' is out of range; " + range;
+    return std::nullopt;
+}
+
+int wholeNumber(const std::string& text, int low, int high, const std::string& what) {
+    if (const auto problem = wholeNumberProblem(text, low, high, what))
+        throw UsageError{"refused, nothing was sent: " + *problem};
+    return std::stoi(text);
+}
+
+// The same rule for an option CLI11 converts: checked on the text first.
+CLI::Validator wholeNumberCheck(long long low, long long high, const std::string& what) {
+    return CLI::Validator([=](std::string& text) { return wholeNumberProblem(text, low, high, what).value_or(""); },
+                          std::to_string(low) + ".." + std::to_string(high));
+}
+
+// A decimal number of seconds, "2" or "0.25", from 0.001 to 1000000.
+CLI::Validator secondsCheck() {
+    return CLI::Validator(
+        [](std::string& text) -> std::string {
+            const std::string range = "; the duration is a number of seconds from 0.001 to 1000000, e.g. 2.5";
+            const std::size_t point = text.find('.');
+            const std::string whole = text.substr(0, point);
+            const std::string fraction = point == std::string::npos ? "0" : text.substr(point + 1);
+            const bool digitsOnly = (whole + fraction).find_first_not_of("0123456789") == std::string::npos;
+            if (whole.empty() || fraction.empty() || !digitsOnly)
+                return "'" + text + "' is not a decimal number" + range;
+            double seconds = 0;
+            std::from_chars(text.data(), text.data() + text.size(), seconds);  // not the locale's strtod
+            if (seconds < 0.001 || seconds > 1e6) return "'" + text + "' is out of range" + range;
+            return {};
+        },
+        "0.001..1000000");
+}
+
+// A setting's name, as the client's refusal of any other says it ("trigger
+// must be one of off, high, low, rising, falling, not 'x'"): thrown, past
+// CLI11's own wording.
+CLI::Validator choiceCheck(int (*fromName)(const std::string&), const char* panelRefusal, const char* names) {
+    return CLI::Validator(
+        [=](std::string& text) -> std::string {
+            if (fromName(text) == -2) throw UsageError{"refused, nothing was sent: " + refusalText(panelRefusal, text)};
+            return {};
+        },
+        names);
 }
 
 constexpr int kTimerFieldMax[kTimerFieldCount] = {5, 59, 59, 999, 9};
@@ -199,10 +262,25 @@ public:
 
     CLI::App& parser() { return app; }
 
+    // A command line CLI11 refused, in one line that says what to do.
+    std::string parseFailure(const CLI::ParseError& e) const {
+        // No command matched: the first word left over is the one mistyped.
+        if (dynamic_cast<const CLI::RequiredError*>(&e) && app.get_subcommands().empty()) {
+            const std::vector<std::string> left = app.remaining();
+            if (left.empty()) return "no command given; see veltractl --help";
+            return std::string(left.front().starts_with('-') ? "unknown option '" : "unknown command '") +
+                   left.front() + "'; see veltractl --help";
+        }
+        return std::string(e.what()) + " (see veltractl --help)";
+    }
+
     // Runs the chosen command; a failure is one line on standard error and its exit code.
     int run() {
         try {
-            for (CLI::App* sub : app.get_subcommands()) actions.at(sub)();
+            for (CLI::App* sub : app.get_subcommands()) {
+                if (cli::interrupted()) throw InterruptedError();  // before the device is opened
+                actions.at(sub)();
+            }
             return kExitDone;
         } catch (const UsageError& e) {
             return fail(e.text + " (see veltractl --help)", kExitUsage);
@@ -218,7 +296,12 @@ public:
         } catch (const ConfigFileError& e) {
             return fail(e.what(), kExitBadFile);
         } catch (const InterruptedError&) {
-            return fail("interrupted; the port is closed", kExitInterrupted);
+            // Only the following stopped: the controller runs its cycles on.
+            if (session.following())
+                return fail("interrupted; the port is closed, but the controller goes on with the run: "
+                            "'veltractl stop' stops it",
+                            kExitInterrupted);
+            return fail(session.opened() ? "interrupted; the port is closed" : "interrupted", kExitInterrupted);
         } catch (const ClientError& e) {
             return fail(e.what(), kExitFailed);
         }
@@ -246,9 +329,13 @@ private:
         app.require_subcommand(1, 1);
         app.fallthrough();  // the global options may also follow the subcommand
         auto* deviceOpt = app.add_option("--device", g.device, cli::platformTexts().deviceHelp);
-        app.add_option("--port", g.port, cli::platformTexts().portHelp)->check(CLI::Range(1, 256))->excludes(deviceOpt);
-        app.add_option("--baud", g.baud, "line speed (default 9600, 8N1)")->check(CLI::PositiveNumber);
-        app.add_option("--timeout", g.timeoutMs, "milliseconds to wait for each answer (default 2000)")->check(CLI::Range(1, 3'600'000));
+        app.add_option("--port", g.port, cli::platformTexts().portHelp)
+            ->check(wholeNumberCheck(1, 256, "the COM port number"))
+            ->excludes(deviceOpt);
+        app.add_option("--baud", g.baud, "line speed in baud, 50 to 4000000 (default 9600; 8N1)")
+            ->check(wholeNumberCheck(kMinBaud, kMaxBaud, "the line speed in baud"));
+        app.add_option("--timeout", g.timeoutMs, "milliseconds to wait for each answer, 1 to 3600000 (default 2000)")
+            ->check(wholeNumberCheck(1, 3'600'000, "the timeout in milliseconds"));
         app.add_flag("--json", g.json, "print one JSON object per result (JSON lines for wait-run and monitor)");
         app.add_flag("--verify", g.verify, "after a setting, read the status back and compare");
         app.add_flag("--trace", g.trace, "print every byte sent and received on standard error");
@@ -286,18 +373,20 @@ private:
             const std::string steps = m == 2 ? std::to_string(wholeNumber(a.value, 0, 144, "the number of steps")) : "";
             s.client().mode(m, steps);
         });
-        mode->add_option("mode", a.word, "fast, soft or nd")->required()->check(CLI::IsMember({"fast", "soft", "nd"}));
+        mode->add_option("mode", a.word, "fast, soft or nd")
+            ->required()
+            ->check(choiceCheck(modeFromName, msg::kBadMode, "{fast,soft,nd}"));
         mode->add_option("steps", a.value, "Neutral Density steps, 0..144");
 
         auto* trigger = sendOnly("trigger", "trigger input: off, high, low, rising or falling", true,
                                  [&](Session& s) { s.client().trigger(triggerFromName(a.word)); });
         trigger->add_option("setting", a.word, "off, high (enable on high), low (enable on low), rising or falling (edge)")
-            ->required()->check(CLI::IsMember({"off", "high", "low", "rising", "falling"}));
+            ->required()->check(choiceCheck(triggerFromName, msg::kBadTrigger, "{off,high,low,rising,falling}"));
 
         auto* sync = sendOnly("sync", "SYNC output: off, high or low (for open)", true,
                               [&](Session& s) { s.client().sync(syncFromName(a.word)); });
         sync->add_option("setting", a.word, "off, high (high for open) or low (low for open)")
-            ->required()->check(CLI::IsMember({"off", "high", "low"}));
+            ->required()->check(choiceCheck(syncFromName, msg::kBadSync, "{off,high,low}"));
 
         auto* timer = sendOnly("timer", "set the delay or exposure timer: HH:MM:SS.mmm.t or the five fields", true,
                                [&](Session& s) {
@@ -334,7 +423,7 @@ private:
         });
         run->add_option("option", a.word, "power-up (on power up), trigger (on trigger pulse) or go")
             ->required()
-            ->check(CLI::IsMember({"power-up", "trigger", "go"}));
+            ->check(choiceCheck(runningOptionFromName, msg::kBadRunningOption, "{power-up,trigger,go}"));
         run->add_flag("--wait", a.wait, "follow the run as wait-run does");
 
         sendOnly("stop", "stop a run", false, [](Session& s) { s.client().stop(); });
@@ -389,8 +478,8 @@ private:
             else
                 for (;;) c.monitor(std::chrono::hours(1));
         });
-        monitor->add_option("--duration", a.durationSeconds, "seconds to watch (default: until Ctrl+C)")
-            ->check(CLI::Range(0.001, 1e6));
+        monitor->add_option("--duration", a.durationSeconds, "seconds to watch, e.g. 2.5 (default: until Ctrl+C)")
+            ->check(secondsCheck());
     }
 
     Globals g;
@@ -403,15 +492,24 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
-    QCoreApplication qapp(argc, argv);
+    // Before anything else: a signal at any stage from here on ends the
+    // program with 130, never with the default action's 143.
     cli::watchInterrupts();
+    QCoreApplication qapp(argc, argv);
 
     CommandLine commandLine;
+    int code = kExitDone;
     try {
         commandLine.parser().parse(argc, argv);
+        code = commandLine.run();
     } catch (const CLI::ParseError& e) {
-        if (e.get_exit_code() == 0) return commandLine.parser().exit(e);  // --help, --version
-        return fail(std::string(e.what()) + " (see veltractl --help)", kExitUsage);
+        code = e.get_exit_code() == 0 ? commandLine.parser().exit(e)  // --help, --version
+                                      : fail(commandLine.parseFailure(e), kExitUsage);
+    } catch (const UsageError& e) {  // a refused choice
+        code = fail(e.text + " (see veltractl --help)", kExitUsage);
     }
-    return commandLine.run();
+    // A signal that came where nothing was waiting (while parsing, after the
+    // last answer) is no less a request to stop.
+    if (cli::interrupted() && code != kExitInterrupted) return fail("interrupted", kExitInterrupted);
+    return code;
 }

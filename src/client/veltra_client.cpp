@@ -1,5 +1,6 @@
 #include "client/veltra_client.h"
 
+#include "client/refusal_text.h"
 #include "client/setting_names.h"
 
 #include "model/leading_int.h"
@@ -335,12 +336,13 @@ void Client::act(const std::function<void(PanelState&)>& action) {
                                                            (m_lossReason.empty() ? "." : ": " + m_lossReason) +
                                                            " Nothing was sent.");
         action(m_state);
-        if (!m_prompts->errors.empty()) throw ConfigFileError(m_prompts->errors.front());
+        if (!m_prompts->errors.empty())
+            throw ConfigFileError(configFileText(m_prompts->errors.front(), m_prompts->file.value_or("")));
         if (!m_prompts->warnings.empty()) {
             const std::string& w = m_prompts->warnings.front();
             if (w == msg::kNoPort || w == msg::portNotConnected(kPort))
                 throw PortError(PortError::Reason::Closed, m_options.device.toStdString() + " is not open: nothing was sent");
-            throw RefusedError(w);
+            throw RefusedError(refusalText(w));
         }
         pending = m_link && m_link->bytesToWrite() > 0;
     });
@@ -443,20 +445,20 @@ void Client::mode(int shutterMode, const std::string& ndSteps) {
     case 1: act([&](PanelState& s) { m_panel->onSoft(s); wanted = s; }); break;
     case 2:
         // The steps dialog's own check, then the panel takes its answer.
-        if (const auto refused = checkNdSteps(ndSteps)) throw RefusedError(*refused);
+        if (const auto refused = checkNdSteps(ndSteps)) throw RefusedError(refusalText(*refused, ndSteps));
         act([&](PanelState& s) {
             m_prompts->steps = ndSteps;
             m_panel->onNeutralDensity(s, s.shutterMode);
             wanted = s;
         });
         break;
-    default: throw RefusedError(msg::kBadMode);
+    default: throw RefusedError(refusalText(msg::kBadMode));
     }
     verifyFields({"mode", "nd_steps"}, wanted);
 }
 
 void Client::trigger(int triggerMode) {
-    if (triggerMode < -1 || triggerMode > 3) throw RefusedError(msg::kBadTrigger);
+    if (triggerMode < -1 || triggerMode > 3) throw RefusedError(refusalText(msg::kBadTrigger));
     ControllerSettings wanted;
     act([&](PanelState& s) {
         if (triggerMode == -1) {
@@ -471,7 +473,7 @@ void Client::trigger(int triggerMode) {
 }
 
 void Client::sync(int syncMode) {
-    if (syncMode < -1 || syncMode > 1) throw RefusedError(msg::kBadSync);
+    if (syncMode < -1 || syncMode > 1) throw RefusedError(refusalText(msg::kBadSync));
     ControllerSettings wanted;
     act([&](PanelState& s) {
         if (syncMode == -1) {
@@ -486,6 +488,8 @@ void Client::sync(int syncMode) {
 }
 
 void Client::setTimer(TimerKind kind, const TimerValue& value) {
+    if (const auto refused = checkTimer(value))
+        throw RefusedError(timerRefusalText(*refused, kind == TimerKind::Exposure ? "exposure" : "delay", value));
     ControllerSettings wanted;
     act([&](PanelState& s) {
         s.timerSelectIndex = kind == TimerKind::Exposure ? 1 : 0;
@@ -507,7 +511,7 @@ void Client::repeat(const std::string& count) {
 }
 
 void Client::run(int runningOption) {
-    if (runningOption < 0 || runningOption > 2) throw RefusedError(msg::kBadRunningOption);
+    if (runningOption < 0 || runningOption > 2) throw RefusedError(refusalText(msg::kBadRunningOption));
     // A run is counted from the repeat number: learn the controller's first.
     // Its status reply also comes after the answers (echo and carriage
     // return) to the settings just sent, which would otherwise reach the
@@ -549,6 +553,7 @@ void Client::saveToController() { act([this](PanelState& s) { m_panel->onSaveCon
 // ---- the download ---------------------------------------------------------------------------
 
 void Client::apply(ControllerSettings a) {
+    if (const auto refused = downloadRefusal(a)) throw RefusedError(*refused);
     int writesBefore = 0;
     unsigned lostBefore = 0;
     here([&] {

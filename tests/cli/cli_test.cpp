@@ -1,8 +1,10 @@
 // veltractl as a process against veltra-sim and against bare pseudo-terminals,
 // and the client's calls back to back.
 
+#include "client/refusal_text.h"
 #include "client/veltra_client.h"
 #include "panel/config_file.h"
+#include "panel/field_checks.h"
 #include "protocol/traffic_line.h"
 #include "serial/pty_pair.h"
 #include "support/fakes.h"
@@ -94,6 +96,8 @@ TEST_F(SimTest, eachOtherCommandSendsItsAction) {
 TEST(VeltractlHelp, versionAndEachCommandsOwnHelp) {
     Result r = ctl({"--version"});
     EXPECT_TRUE(r.code == 0 && r.out.contains("veltractl " VELTRA_VERSION "\n")) << r.out.toStdString();
+    r = ctl({"--help"});  // the ranges as whole numbers
+    EXPECT_TRUE(r.code == 0 && r.out.contains("50 to 4000000") && r.out.contains("1 to 3600000")) << r.out.toStdString();
     r = ctl({"timer", "--help"});  // points to the global options, without their exit-code table
     EXPECT_TRUE(r.code == 0 && r.out.contains("--tenths") && r.out.contains("See veltractl --help") && !r.out.contains("130"))
         << r.out.toStdString();
@@ -102,24 +106,49 @@ TEST(VeltractlHelp, versionAndEachCommandsOwnHelp) {
 TEST_F(SimTest, exitCodes_usageRefusalAndBadFileSendNothing) {
     QFile f(writeCfg(dir, PanelState{}));
     ASSERT_TRUE(f.resize(f.size() - 3));  // cut short
+    const QString notOne = dir.filePath("notes.cfg");
+    std::ofstream(notOne.toStdString()) << "exposure 250 ms, repeat 3\n";
+    PanelState badTrigger, badTimer;
+    badTrigger.triggerMode = 7, badTimer.exposureTime.minutes = "75";
+    const QString badTriggerCfg = dir.filePath("trigger.cfg"), badTimerCfg = dir.filePath("timer.cfg");
+    std::ofstream(badTriggerCfg.toStdString(), std::ios::binary) << encodeConfig(badTrigger);
+    std::ofstream(badTimerCfg.toStdString(), std::ios::binary) << encodeConfig(badTimer);
     const struct { QStringList args; int code; const char* says; } rows[] = {
-        {{"bogus"}, 2, "subcommand"}, {{"--port", "1", "status"}, 2, "excludes"},  // and --device
+        {{"bogus-cmd"}, 2, "unknown command 'bogus-cmd'; see veltractl --help"}, {{}, 2, "no command given"},
+        {{"--port", "1", "status"}, 2, "excludes"},  // and --device
         {{"--timeout", "0", "status"}, 2, "timeout"}, {{"mode", "nd"}, 2, "needs the number of steps"},
+        // The global options too: whole decimal numbers, ranges told as such.
+        {{"--timeout", "0x10", "status"}, 2, "'0x10' is not a whole decimal number"},
+        {{"--timeout", "+100", "status"}, 2, "not a whole decimal number"},
+        {{"--timeout", "99999999999999999999", "status"}, 2, "timeout in milliseconds is a whole number from 1 to 3600000"},
+        {{"--baud", "+9600", "status"}, 2, "not a whole decimal number"}, {{"--baud", "-9600", "status"}, 2, "not a whole"},
+        {{"--baud", "0", "status"}, 2, "'0' is out of range; the line speed in baud is a whole number from 50 to 4000000"},
+        {{"--baud", "4000001", "status"}, 2, "50 to 4000000"}, {{"monitor", "--duration", "1e3"}, 2, "0.001 to 1000000"},
+        // The panel's refusals in a script user's words.
+        {{"trigger", "x"}, 2, "refused, nothing was sent: trigger must be one of off, high, low, rising, falling, not 'x'"},
+        {{"run", "later", "--wait"}, 2, "running option must be one of power-up, trigger, go, not 'later'"},
+        {{"timer", "delay", "06:00:00.000.0"}, 2, "refused, nothing was sent: delay hours must be 0 to 5, not 6"},
+        {{"timer", "exposure", "05:00:00.000.1"}, 2, "exposure must be at most 5 hours (05:00:00.000.0), not 05:00:00.000.1"},
+        {{"apply", badTriggerCfg}, 2, "trigger must be one of off, high, low, rising, falling, not '7'"},
+        {{"apply", badTimerCfg}, 2, "exposure minutes must be 0 to 59, not 75"},
+        {{"apply", notOne}, 6, "notes.cfg is not a configuration file saved by Veltra Utility, or it is cut short; nothing was changed"},
         {{"mode", "nd", "145"}, 2, "0 to 144"}, {{"timer", "delay", "1:2"}, 2, "HH:MM:SS.mmm.t"},
         {{"timer", "delay", "06:00:00.000.0"}, 2, "nothing was sent"}, {{"repeat", "-3"}, 2, "nothing was sent"},
         // Whole decimal numbers in range only: no leading-integer reading.
         {{"repeat", "65001"}, 2, "0 to 65000"}, {{"repeat", "650000"}, 2, "0 to 65000"},
-        {{"repeat", "5abc"}, 2, "not a whole number"}, {{"repeat", "1e3"}, 2, "not a whole number"},
-        {{"repeat", ""}, 2, "not a whole number"}, {{"mode", "nd", "0x10"}, 2, "0 to 144"},
+        {{"repeat", "5abc"}, 2, "not a whole decimal number"}, {{"repeat", "1e3"}, 2, "not a whole decimal number"},
+        {{"repeat", ""}, 2, "not a whole decimal number"}, {{"mode", "nd", "0x10"}, 2, "0 to 144"},
         {{"mode", "nd", "144x"}, 2, "0 to 144"},
         {{"timer", "delay", "--minutes", "5abc"}, 2, "--minutes is a whole number from 0 to 59"},
         {{"timer", "delay", "--hours", "6"}, 2, "--hours is a whole number from 0 to 5"},
-        {{"apply", f.fileName()}, 6, "s.cfg"}, {{"apply", dir.filePath("none.cfg")}, 6, "none.cfg"},
+        {{"apply", f.fileName()}, 6, "s.cfg is not a configuration file"}, {{"apply", dir.filePath("none.cfg")}, 6, "none.cfg"},
     };
     for (const auto& row : rows) {
         const Result r = run(row.args);
         EXPECT_EQ(r.code, row.code) << row.args.join(' ').toStdString();
-        EXPECT_TRUE(r.err.startsWith("veltractl: ") && r.err.count('\n') == 1 && r.err.contains(row.says))
+        // One line, and none of the panel's box wording ("... Please retype.").
+        EXPECT_TRUE(r.err.startsWith("veltractl: ") && r.err.count('\n') == 1 && r.err.contains(row.says) &&
+                    !r.err.contains("!") && !r.err.contains("A subcommand") && !r.err.contains(".000000"))
             << r.err.toStdString();
     }
     EXPECT_EQ(run({"status"}).code, 0);  // the one command the simulator received
@@ -131,6 +160,9 @@ TEST_F(SimTest, exitCodes_usageRefusalAndBadFileSendNothing) {
 TEST_F(SimTest, exitCode3_deviceHeldByAnotherProgram) {
     // A value out of range is a usage error whatever the device.
     EXPECT_EQ(ctl({"--device", "/nonexistent/ttyUSB9", "repeat", "65001"}).code, 2);
+    const Result hex = ctl({"--port", "0x1", "status"});
+    EXPECT_TRUE(hex.code == 2 && hex.err.contains("'0x1' is not a whole decimal number; the COM port number is a whole number from 1 to 256"))
+        << hex.err.toStdString();
     QSerialPort other;
     other.setPortName(pty);
     ASSERT_TRUE(other.open(QIODevice::ReadWrite));
@@ -190,6 +222,53 @@ TEST_F(SimTest, trace_showsBothDirectionsAsTrafficLines_andInterruptClosesThePor
     ::kill(static_cast<pid_t>(monitor.processId()), SIGINT);
     EXPECT_TRUE(monitor.waitForFinished(kWaitMs) && monitor.exitCode() == 130) << monitor.exitCode();
     EXPECT_EQ(run({"status"}).code, 0);
+}
+
+// A signal that comes while veltractl starts, before any handler could be in
+// place, ends it with 130 too. The test blocks the signal in the child (the
+// mask goes through exec), so it waits for the first moment veltractl takes
+// it, wherever that is; it reaches no command and nothing goes out.
+TEST_F(SimTest, signalWhileStarting_exits130AndSendsNothing) {
+    for (const int sig : {SIGTERM, SIGINT}) {
+        QProcess p;
+        p.setChildProcessModifier([sig] {
+            sigset_t blocked;
+            sigemptyset(&blocked);
+            sigaddset(&blocked, sig);
+            ::sigprocmask(SIG_BLOCK, &blocked, nullptr);
+        });
+        p.start(VELTRACTL_PATH, {"--device", pty, "status"});
+        ASSERT_TRUE(p.waitForStarted(kWaitMs));
+        ::kill(static_cast<pid_t>(p.processId()), sig);
+        ASSERT_TRUE(p.waitForFinished(kWaitMs));
+        EXPECT_TRUE(p.exitStatus() == QProcess::NormalExit && p.exitCode() == 130) << sig << ": " << p.exitCode();
+        EXPECT_EQ(p.readAllStandardError(), "veltractl: interrupted\n");
+    }
+    EXPECT_EQ(run({"status"}).code, 0);  // the one command the simulator received
+    QByteArray log;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return (log += sim.readAllStandardError()).contains("] rx CC\n"); }, kWaitMs));
+    EXPECT_EQ(log.count("] rx "), 1) << log.toStdString();
+}
+
+// Ctrl+C ends the following, not the controller's run: the message says so
+// and names the command that stops it.
+TEST_F(SimTest, interruptedRunWait_saysTheRunGoesOnAndNamesStop) {
+    for (const QStringList& a : {QStringList{"timer", "delay", "00:00:00.000.0"}, {"timer", "exposure", "00:00:00.050.0"},
+                                 {"repeat", "continuous"}})
+        ASSERT_EQ(run(a).code, 0);
+    QProcess p;
+    p.start(VELTRACTL_PATH, {"--device", pty, "run", "go", "--wait"});
+    QByteArray out;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return (out += p.readAllStandardOutput()).contains("cycles left"); }, kWaitMs)) << out.toStdString();
+    ::kill(static_cast<pid_t>(p.processId()), SIGINT);
+    ASSERT_TRUE(p.waitForFinished(kWaitMs));
+    EXPECT_EQ(p.exitCode(), 130);
+    EXPECT_EQ(p.readAllStandardError(),
+              "veltractl: interrupted; the port is closed, but the controller goes on with the run: 'veltractl stop' stops it\n");
+    // It does: its reports keep coming until the stop.
+    const Result watched = run({"monitor", "--duration", "0.5"});
+    EXPECT_TRUE(watched.code == 0 && watched.out.contains(" RX ")) << watched.out.toStdString();
+    EXPECT_EQ(run({"stop"}).code, 0);
 }
 
 // ---- bare lines: the test plays the controller, or nothing answers -----------------
@@ -341,6 +420,55 @@ TEST(CompareTest, eachOfTheNineSettingsIsComparedAndNamed) {
         EXPECT_EQ(d[0].field, row.field);
         EXPECT_NE(d[0].wanted, d[0].read);
     }
+}
+
+// Every refusal of the panel's checks a script can meet, in the words
+// veltractl and the Python module give: the range or the choices, and the
+// value given; the panel's own texts go nowhere else.
+TEST(RefusalTextTest, namesTheRangeOrChoicesAndTheValueGiven) {
+    const struct { std::string panel, given, says; } rows[] = {
+        {msg::kStepsTooMany, "145", "nd steps must be 0 to 144, not 145"},
+        {msg::kNegativeSteps, "-1", "nd steps must be 0 to 144, not -1"},
+        {msg::kNoSteps, "", "mode nd needs the number of steps, 0 to 144"},
+        {msg::kNegativeRepeat, "-5", "repeat must be 0 to 65535 or continuous, not -5"},
+        {msg::kRepeatTooLarge, "70000", "repeat must be 0 to 65535 or continuous, not 70000"},
+        {msg::kRepeatFirst, "", "the repeat number is not set: set it (repeat N or continuous) before the run"},
+        {msg::kBadPosition, "ajar", "shutter must be open or close, not 'ajar'"},
+        {msg::kBadMode, "medium", "mode must be one of fast, soft, nd, not 'medium'"},
+        {msg::kBadTrigger, "x", "trigger must be one of off, high, low, rising, falling, not 'x'"},
+        {msg::kBadSync, "", "sync must be one of off, high, low"},
+        {msg::kBadRunningOption, "later", "running option must be one of power-up, trigger, go, not 'later'"},
+        {msg::kTimerMax, "", "a timer must be at most 5 hours (05:00:00.000.0)"},
+        {msg::fieldLimitMessage(kHours), "6", "hours must be 0 to 5, not 6"},
+        {msg::fieldLimitMessage(kTenths), "", "tenths of a millisecond must be 0 to 9"},
+        {"the device went away", "x", "the device went away"},  // not the panel's check: as it is
+    };
+    for (const auto& row : rows) EXPECT_EQ(refusalText(row.panel, row.given), row.says);
+
+    const TimerValue late{"5", "0", "0", "0", "1"}, fast{"0", "60", "0", "0", "0"};
+    EXPECT_EQ(timerRefusalText(*checkTimer(late), "delay", late), "delay must be at most 5 hours (05:00:00.000.0), not 05:00:00.000.1");
+    EXPECT_EQ(timerRefusalText(*checkTimer(fast), "exposure", fast), "exposure minutes must be 0 to 59, not 60");
+
+    // A download names the first setting its checks refuse, with its value.
+    using Change = std::function<void(ControllerSettings&)>;
+    const struct { Change change; const char* says; } downloads[] = {
+        {[](auto& s) { s.shutterMode = 2, s.ndSteps = 200; }, "nd steps must be 0 to 144, not 200"},
+        {[](auto& s) { s.syncMode = 4; }, "sync must be one of off, high, low, not '4'"},
+        {[](auto& s) { s.delayTime.hours = "7", s.repeatText = "-1"; }, "delay hours must be 0 to 5, not 7"},
+        {[](auto& s) { s.repeatText = "-1"; }, "repeat must be 0 to 65535 or continuous, not -1"},
+    };
+    ControllerSettings valid;
+    valid.repeatText = "1";
+    EXPECT_EQ(downloadRefusal(valid), std::nullopt);
+    for (const auto& row : downloads) {
+        ControllerSettings s = valid;
+        row.change(s);
+        EXPECT_EQ(downloadRefusal(s), row.says);
+    }
+
+    EXPECT_EQ(configFileText(pastEndMessage("/lab/bad.cfg"), "/lab/bad.cfg"),
+              "/lab/bad.cfg is not a configuration file saved by Veltra Utility, or it is cut short; nothing was changed");
+    EXPECT_EQ(configFileText("Cannot open \"x.cfg\": No such file.", "x.cfg"), "Cannot open \"x.cfg\": No such file.");
 }
 
 // ---- calls back to back ----------------------------------------------------------------
