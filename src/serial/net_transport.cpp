@@ -372,6 +372,8 @@ void NetTransport::purge(bool input, bool output) {
             // The server's negotiation in what is dropped still counts.
             readSocket();
             m_rx.clear();
+            if (stalled())
+                QMetaObject::invokeMethod(this, &NetTransport::dropStalled, Qt::QueuedConnection);
         } else {
             m_socket->read(m_socket->bytesAvailable());
         }
