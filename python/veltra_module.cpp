@@ -473,6 +473,7 @@ public:
         }
         thread.add(m_client.get());
         log(kInfo, device + " opened at " + std::to_string(baud) + " baud, 8N1");
+        for (const std::string& w : m_client->lineWarnings()) log(kWarning, device + ": " + w);
         // Called in the Qt thread: no GIL, only the lock of the list.
         m_client->setTrafficHandler([this, device](bool tx, const std::uint8_t* bytes, std::size_t n) {
             const std::lock_guard lock(m_trafficLock);
@@ -568,6 +569,15 @@ public:
     }
     std::string device() const { return m_client->options().device.toStdString(); }
     const ClientOptions& options() const { return m_client->options(); }
+    py::object lineSettings() {
+        std::optional<LineSettings> l;
+        {
+            py::gil_scoped_release release;
+            l = m_client->lineSettings();
+        }
+        if (!l) return py::none();
+        return types("LineSettings")(l->baud, l->dataBits, l->parity, l->stopBits);
+    }
 
     // The traffic lines gathered since the last flush, on the logger (the GIL held).
     void flushLog() {
@@ -702,6 +712,9 @@ open and usable.)")
         .def_property_readonly("port_open", &Controller::portOpen, "True while the port is open.")
         .def_property_readonly("device", [](const Controller& c) { return c.options().device.toStdString(); },
                                "The device path.")
+        .def_property_readonly("line_settings", &Controller::lineSettings,
+                               "The line as the device has it (an RFC 2217 server's answers, a local port's "
+                               "settings) as a LineSettings; None for socket:// (the server's own) or a closed port.")
         .def("__repr__", [](Controller& c) {
             return "<veltra.Controller " + c.options().device.toStdString() + " at " + std::to_string(c.options().baud) +
                    " baud, " + (c.portOpen() ? "open" : "closed") + ">";

@@ -16,20 +16,21 @@ work in parallel.
 
 The module logs on the "veltra" logger: every line of traffic at DEBUG (as
 veltractl --trace prints it), the port opened, closed or lost at INFO,
-refusals and timeouts at WARNING. Nothing is printed unless logging is
+refusals, timeouts and line settings an RFC 2217 server put otherwise than
+asked at WARNING. Nothing is printed unless logging is
 configured, e.g. logging.basicConfig(level=logging.DEBUG).
 """
 
 import atexit
 import logging as _logging
 
-from ._types import (Config, ConfigFileError, Difference, Error, Port, PortError, RefusedError, ReplyError,
-                     RunReport, Status, Timeout, VerifyError, timer_text)
+from ._types import (Config, ConfigFileError, Difference, Error, LineSettings, Port, PortError, RefusedError,
+                     ReplyError, RunReport, Status, Timeout, VerifyError, timer_text)
 from ._veltra import Controller, _shutdown, ports
 from ._version import __version__
 
 atexit.register(_shutdown)
 _logging.getLogger(__name__).addHandler(_logging.NullHandler())
 
-__all__ = ["__version__", "Controller", "Status", "Config", "RunReport", "Difference", "Port", "ports", "timer_text",
-           "Error", "Timeout", "PortError", "VerifyError", "ConfigFileError", "RefusedError", "ReplyError"]
+__all__ = ["__version__", "Controller", "Status", "Config", "RunReport", "Difference", "LineSettings", "Port", "ports",
+           "timer_text", "Error", "Timeout", "PortError", "VerifyError", "ConfigFileError", "RefusedError", "ReplyError"]

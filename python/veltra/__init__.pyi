@@ -57,6 +57,12 @@ class Difference(NamedTuple):
     wanted: str
     read: str
 
+class LineSettings(NamedTuple):
+    baud: int
+    data_bits: int
+    parity: str
+    stop_bits: str
+
 class Port(NamedTuple):
     device: str
     description: str
@@ -88,6 +94,8 @@ class Controller:
     def port_open(self) -> bool: ...
     @property
     def device(self) -> str: ...
+    @property
+    def line_settings(self) -> Optional[LineSettings]: ...
     def online(self) -> bool: ...
     def status(self) -> Status: ...
     def info(self) -> Tuple[str, str]: ...

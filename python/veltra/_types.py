@@ -100,6 +100,16 @@ class Difference(NamedTuple):
     read: str
 
 
+class LineSettings(NamedTuple):
+    """A line's settings as the device has them. A value an RFC 2217 server
+    answers that has no name is "unknown (N)", N its code."""
+
+    baud: int
+    data_bits: int
+    parity: str     # "none", "odd", "even", "mark", "space"
+    stop_bits: str  # "1", "1.5", "2"
+
+
 class Port(NamedTuple):
     """A serial port of this machine."""
 

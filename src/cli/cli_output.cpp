@@ -76,6 +76,13 @@ std::string statusText(const StatusRecord& r) {
     return out;
 }
 
+QJsonObject lineSettingsJson(const LineSettings& line) {
+    return {{QStringLiteral("baud"), static_cast<qint64>(line.baud)},
+            {QStringLiteral("data_bits"), line.dataBits},
+            {QStringLiteral("parity"), q(line.parity)},
+            {QStringLiteral("stop_bits"), q(line.stopBits)}};
+}
+
 QJsonObject infoJson(const InfoLines& info) {
     return {{QStringLiteral("line1"), q(info.first)}, {QStringLiteral("line2"), q(info.second)}};
 }

@@ -37,6 +37,9 @@ QJsonObject runEndJson(std::chrono::system_clock::time_point time);
 QJsonObject trafficJson(std::chrono::system_clock::time_point time, bool tx, const std::string& port,
                         const std::uint8_t* bytes, std::size_t n);
 
+// The line as the device has it: baud, data_bits, parity, stop_bits.
+QJsonObject lineSettingsJson(const LineSettings& line);
+
 QJsonObject differencesJson(const std::vector<Difference>& differences);
 
 }  // namespace veltra::cli

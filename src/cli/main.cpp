@@ -14,6 +14,7 @@
 #include <CLI/CLI.hpp>
 
 #include <QCoreApplication>
+#include <QJsonArray>
 
 #include <charconv>
 #include <cstdio>
@@ -84,6 +85,17 @@ void print(const std::string& text) {
     std::fflush(stdout);
 }
 
+// What the first JSON object after opening also says when an RFC 2217
+// server put another line in place than the one asked for: "line_settings"
+// (the line as the server has it) and "warnings" (what it changed).
+QJsonObject g_lineNote;
+
+std::string jsonLine(QJsonObject object) {
+    for (auto it = g_lineNote.constBegin(); it != g_lineNote.constEnd(); ++it) object.insert(it.key(), it.value());
+    g_lineNote = {};
+    return cli::jsonLine(object);
+}
+
 // Where the device comes from: --device, --port, then VELTRA_DEVICE.
 QString devicePath(const Globals& g) {
     if (!g.device.empty()) return QString::fromStdString(g.device);
@@ -105,6 +117,7 @@ public:
             o.verify = m_g.verify;
             o.interrupted = [] { return cli::interrupted(); };  // also while connecting
             m_client = std::make_unique<Client>(o);
+            noteLine(*m_client);
             if (m_g.trace) {
                 const std::string port = o.device.toStdString();
                 m_client->setTrafficHandler([port](bool tx, const std::uint8_t* b, std::size_t n) {
@@ -119,7 +132,7 @@ public:
     void done(const std::string& command, bool verifies) {
         const bool verified = verifies && m_g.verify;
         if (m_g.json)
-            print(cli::jsonLine({{QStringLiteral("command"), QString::fromStdString(command)},
+            print(jsonLine({{QStringLiteral("command"), QString::fromStdString(command)},
                                  {QStringLiteral("done"), true},
                                  {QStringLiteral("verified"), verified}}));
         else
@@ -131,9 +144,9 @@ public:
         c.beginRun();
         m_following = true;
         while (const auto e = c.nextRunEvent())
-            print(m_g.json ? cli::jsonLine(cli::runEventJson(*e)) : cli::runEventText(*e));
+            print(m_g.json ? jsonLine(cli::runEventJson(*e)) : cli::runEventText(*e));
         const auto now = std::chrono::system_clock::now();
-        print(m_g.json ? cli::jsonLine(cli::runEndJson(now)) : cli::isoTime(now) + "  run ended\n");
+        print(m_g.json ? jsonLine(cli::runEndJson(now)) : cli::isoTime(now) + "  run ended\n");
         m_following = false;
     }
     // A run is being followed (wait-run, run --wait) and has not ended.
@@ -141,6 +154,20 @@ public:
     bool opened() const { return m_client != nullptr; }
 
     const Globals& globals() const { return m_g; }
+
+private:
+    // A line the server set otherwise is said at once on standard error.
+    static void noteLine(const Client& c) {
+        const std::vector<std::string> warnings = c.lineWarnings();
+        if (warnings.empty()) return;
+        QJsonArray list;
+        for (const std::string& w : warnings) {
+            std::fprintf(stderr, "veltractl: warning: %s\n", w.c_str());
+            list.append(QString::fromStdString(w));
+        }
+        g_lineNote = {{QStringLiteral("warnings"), list}};
+        if (const auto line = c.lineSettings()) g_lineNote[QStringLiteral("line_settings")] = cli::lineSettingsJson(*line);
+    }
 
 private:
     const Globals& m_g;
@@ -291,7 +318,7 @@ public:
         } catch (const TimeoutError& e) {
             return fail(e.what(), kExitTimeout);
         } catch (const VerifyError& e) {
-            if (g.json) print(cli::jsonLine(cli::differencesJson(e.differences())));
+            if (g.json) print(jsonLine(cli::differencesJson(e.differences())));
             return fail(e.what(), kExitDifferent);
         } catch (const ConfigFileError& e) {
             return fail(e.what(), kExitBadFile);
@@ -345,19 +372,19 @@ private:
     void addReadCommands() {
         command("ports", cli::platformTexts().portsHelp, [&] {
             const auto ports = listPorts();
-            print(g.json ? cli::jsonLine(cli::portsJson(ports)) : cli::portsText(ports));
+            print(g.json ? jsonLine(cli::portsJson(ports)) : cli::portsText(ports));
         });
         command("online", "check that the controller answers (Online echo)", [&] {
             session.client().online();
-            print(g.json ? cli::jsonLine({{QStringLiteral("online"), true}}) : "online\n");
+            print(g.json ? jsonLine({{QStringLiteral("online"), true}}) : "online\n");
         });
         command("status", "read the controller's settings", [&] {
             const StatusRecord r = session.client().status();
-            print(g.json ? cli::jsonLine(cli::statusJson(r)) : cli::statusText(r));
+            print(g.json ? jsonLine(cli::statusJson(r)) : cli::statusText(r));
         });
         command("info", "read the controller's information (two lines)", [&] {
             const InfoLines i = session.client().info();
-            print(g.json ? cli::jsonLine(cli::infoJson(i)) : i.first + "\n" + i.second + "\n");
+            print(g.json ? jsonLine(cli::infoJson(i)) : i.first + "\n" + i.second + "\n");
         });
     }
 
@@ -441,7 +468,7 @@ private:
         auto* apply = command("apply", "send a .cfg file's settings as the panel's Apply does", [&] {
             session.client().applyFile(a.file);
             if (g.json)
-                print(cli::jsonLine({{QStringLiteral("command"), QStringLiteral("apply")},
+                print(jsonLine({{QStringLiteral("command"), QStringLiteral("apply")},
                                      {QStringLiteral("file"), QString::fromStdString(a.file)},
                                      {QStringLiteral("done"), true},
                                      {QStringLiteral("verified"), g.verify}}));
@@ -453,7 +480,7 @@ private:
         auto* readConfig = command("read-config", "read the status into a .cfg file the panel loads", [&] {
             const StatusRecord r = session.client().readConfig(a.file);
             if (g.json)
-                print(cli::jsonLine({{QStringLiteral("file"), QString::fromStdString(a.file)},
+                print(jsonLine({{QStringLiteral("file"), QString::fromStdString(a.file)},
                                      {QStringLiteral("status"), cli::statusJson(r)}}));
             else
                 print("wrote " + a.file + "\n" + cli::statusText(r));
@@ -471,7 +498,7 @@ private:
             const std::string port = c.options().device.toStdString();
             c.setTrafficHandler([&, port](bool tx, const std::uint8_t* b, std::size_t n) {
                 const auto now = std::chrono::system_clock::now();
-                print(g.json ? cli::jsonLine(cli::trafficJson(now, tx, port, b, n)) : trafficLine(now, tx, port, b, n) + "\n");
+                print(g.json ? jsonLine(cli::trafficJson(now, tx, port, b, n)) : trafficLine(now, tx, port, b, n) + "\n");
             });
             if (a.durationSeconds > 0)
                 c.monitor(std::chrono::milliseconds(static_cast<long long>(a.durationSeconds * 1000)));

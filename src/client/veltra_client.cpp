@@ -201,6 +201,9 @@ Client::Client(ClientOptions options)
         });
         m_link->setBatchHandler([this](int) { flushReceived(); });
         m_link->setErrorReporter([](const QString&) {});  // the next wait reports a closed line
+        m_link->setLineHandler([this](int, const QString& text) {  // kept for lineWarnings()
+            if (m_lineWarnings.size() < 16) m_lineWarnings.push_back(text.toStdString());
+        });
         m_link->setClosedHandler([this](int port, const QString& reason) {
             flushReceived();
             ++m_lost;
@@ -289,16 +292,19 @@ void Client::waitUntil(const std::function<bool()>& done, int timeoutMs, const s
         bool finished = false;
         bool open = false;
         unsigned lost = 0;
+        std::string why;
         here([&] {
             finished = done();
             open = linkOpen();
             lost = m_lost;
+            why = m_lossReason;
             if (finished || !open) flushReceived();
         });
         // A port lost meanwhile fails the call even when its flow ended with it.
         if (lost != lostBefore || (!open && !finished))
             throw PortError(PortError::Reason::Closed,
-                            m_options.device.toStdString() + " closed while waiting for the " + step);
+                            m_options.device.toStdString() + " closed while waiting for the " + step +
+                                (lost != lostBefore && !why.empty() ? ": " + why : ""));
         if (finished) return;
         if (m_options.interrupted && m_options.interrupted()) {
             // The flows under way end as a closing port ends them; the port stays open.
@@ -705,6 +711,24 @@ void Client::monitor(std::chrono::milliseconds duration) {
         waitUntil([&] { return until.hasExpired(); }, static_cast<int>(duration.count()) + 1000, "monitor");
     } catch (const TimeoutError&) {
     }
+}
+
+// ---- the line ------------------------------------------------------------------------------------
+
+std::optional<LineSettings> Client::lineSettings() const {
+    std::optional<LineSettings> out;
+    m_loop->run([&] {
+        if (const std::optional<ServerLine> l = m_link ? m_link->deviceLine() : std::nullopt)
+            out = LineSettings{l->baudRate, l->dataBits, parityName(l->parity).toStdString(),
+                               stopBitsName(l->stopSize).toStdString()};
+    });
+    return out;
+}
+
+std::vector<std::string> Client::lineWarnings() const {
+    std::vector<std::string> out;
+    m_loop->run([&] { out = m_lineWarnings; });
+    return out;
 }
 
 // ---- comparing ------------------------------------------------------------------------------------

@@ -49,6 +49,16 @@ struct RunEvent {
     int cyclesLeft = 0;          // counts down to 0 at the last counted report; kContinuousCount: continuous
 };
 
+// A line's settings by name: parity "none", "odd", "even", "mark", "space",
+// stop bits "1", "1.5", "2"; a value a server answers without a name as
+// "unknown (N)".
+struct LineSettings {
+    std::uint32_t baud = 0;
+    int dataBits = 0;
+    std::string parity;
+    std::string stopBits;
+};
+
 // Bytes on the line, as they go out and come in.
 using TrafficHandler = std::function<void(bool transmitted, const std::uint8_t* bytes, std::size_t n)>;
 
@@ -80,6 +90,13 @@ public:
     // False also when the client's thread has ended (never throws).
     bool isOpen() const;
     void close();
+    // The line as the device has it: a local port's settings, an RFC 2217
+    // server's answers; nothing for raw TCP (the server's own) or a closed port.
+    std::optional<LineSettings> lineSettings() const;
+    // What an RFC 2217 server put in place other than asked, or that it took
+    // none of the line, one text each ("The server set 1200 baud instead of
+    // 19200 baud."), since opening.
+    std::vector<std::string> lineWarnings() const;
 
     // Online: true when the controller echoes 0xEE in time.
     bool online();
@@ -159,6 +176,7 @@ private:
     PanelState m_state;
     TrafficHandler m_traffic;
     std::vector<std::uint8_t> m_rxChunk;
+    std::vector<std::string> m_lineWarnings;
 };
 
 }  // namespace veltra

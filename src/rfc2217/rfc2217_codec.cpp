@@ -34,14 +34,22 @@ Bytes comPortCommand(std::uint8_t command, const Bytes& value) {
     return out;
 }
 
-Bytes setBaudRate(std::uint32_t baud) {
-    return comPortCommand(kSetBaudRate, {static_cast<std::uint8_t>(baud >> 24), static_cast<std::uint8_t>(baud >> 16),
-                                         static_cast<std::uint8_t>(baud >> 8), static_cast<std::uint8_t>(baud)});
+Bytes encodeValue(std::uint8_t command, std::uint32_t value) {
+    if (command == kSetBaudRate)
+        return {static_cast<std::uint8_t>(value >> 24), static_cast<std::uint8_t>(value >> 16),
+                static_cast<std::uint8_t>(value >> 8), static_cast<std::uint8_t>(value)};
+    return {static_cast<std::uint8_t>(value)};
 }
 
-std::uint32_t baudRateOf(const Bytes& value) {
-    if (value.size() != 4) return 0;
-    return (std::uint32_t{value[0]} << 24) | (std::uint32_t{value[1]} << 16) | (std::uint32_t{value[2]} << 8) | value[3];
+std::optional<std::uint32_t> decodeValue(std::uint8_t command, const Bytes& value) {
+    if (value.size() != (command == kSetBaudRate ? 4u : 1u)) return std::nullopt;
+    std::uint32_t v = 0;
+    for (const std::uint8_t b : value) v = (v << 8) | b;
+    return v;
+}
+
+Bytes setting(std::uint8_t command, std::uint32_t value) {
+    return comPortCommand(command, encodeValue(command, value));
 }
 
 Bytes Codec::start() {
@@ -74,19 +82,7 @@ void Codec::receive(const std::uint8_t* bytes, std::size_t size, Bytes& data, By
             m_afterCr = b == '\r';
             break;
         case State::Iac:
-            m_state = State::Data;
-            if (b == kIac) {  // an escaped data byte
-                data.push_back(kIac);
-                m_afterCr = false;
-            } else if (b >= kWill && b <= kDont) {
-                m_verb = b;
-                m_state = State::Verb;
-            } else if (b == kSb) {
-                m_sb.clear();
-                m_sbOverflow = false;
-                m_state = State::Sb;
-            }
-            // Any other command (NOP, data mark, go-ahead, ...) carries nothing for us.
+            command(b, data);
             break;
         case State::Verb:
             negotiate(m_verb, b, reply);
@@ -107,14 +103,32 @@ void Codec::receive(const std::uint8_t* bytes, std::size_t size, Bytes& data, By
                 if (m_sb.size() < kMaxSubnegotiation) m_sb.push_back(kIac);
                 else m_sbOverflow = true;
             } else {
-                // IAC SE ends it; so does any other command, which a
-                // well-formed stream never puts here.
+                // IAC SE ends it. Any other command, which a well-formed
+                // stream never puts here, ends it too and is taken as the
+                // command it is: its option byte is no data.
                 endSubnegotiation(answers);
                 m_state = State::Data;
+                if (b != kSe) command(b, data);
             }
             break;
         }
     }
+}
+
+void Codec::command(std::uint8_t b, Bytes& data) {
+    m_state = State::Data;
+    if (b == kIac) {  // an escaped data byte
+        data.push_back(kIac);
+        m_afterCr = false;
+    } else if (b >= kWill && b <= kDont) {
+        m_verb = b;
+        m_state = State::Verb;
+    } else if (b == kSb) {
+        m_sb.clear();
+        m_sbOverflow = false;
+        m_state = State::Sb;
+    }
+    // Any other command (NOP, data mark, go-ahead, ...) carries nothing for us.
 }
 
 void Codec::endSubnegotiation(std::vector<Answer>& answers) {

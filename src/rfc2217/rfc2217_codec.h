@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 // The client's side of Telnet with the COM-PORT-OPTION (RFC 2217): data bytes
@@ -52,11 +53,17 @@ struct Answer {
     bool operator==(const Answer&) const = default;
 };
 
-// IAC SB COM-PORT-OPTION <command> <value, 0xFF doubled> IAC SE.
+// IAC SB COM-PORT-OPTION <command> <value, 0xFF doubled> IAC SE: the one
+// place a command is framed and escaped.
 Bytes comPortCommand(std::uint8_t command, const Bytes& value);
-// SET-BAUDRATE carries four bytes, most significant first.
-Bytes setBaudRate(std::uint32_t baud);
-std::uint32_t baudRateOf(const Bytes& value);  // 0 unless four bytes
+// A command's value as its bytes, unescaped: SET-BAUDRATE four bytes, most
+// significant first; every other command one byte (the low one of `value`).
+Bytes encodeValue(std::uint8_t command, std::uint32_t value);
+// The value an answer carries (unescaped bytes, as Answer holds them);
+// nothing when its size is not the command's.
+std::optional<std::uint32_t> decodeValue(std::uint8_t command, const Bytes& value);
+// comPortCommand(command, encodeValue(command, value)).
+Bytes setting(std::uint8_t command, std::uint32_t value);
 
 class Codec {
 public:
@@ -85,6 +92,8 @@ private:
     enum class Side : std::uint8_t { No, WantYes, Yes };
     enum class State : std::uint8_t { Data, Iac, Verb, Sb, SbIac };
 
+    // The byte after an IAC, in data or inside a subnegotiation.
+    void command(std::uint8_t b, Bytes& data);
     void negotiate(std::uint8_t verb, std::uint8_t option, Bytes& reply);
     void endSubnegotiation(std::vector<Answer>& answers);
 

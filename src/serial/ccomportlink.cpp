@@ -100,6 +100,14 @@ bool CComPortLink::isOpen() const {
     return m_net ? m_net->isReady() : m_port->isOpen();
 }
 
+std::optional<ServerLine> CComPortLink::deviceLine() const {
+    if (!isOpen())
+        return std::nullopt;
+    if (m_net)
+        return m_net->isRfc2217() ? std::optional(m_net->serverLine()) : std::nullopt;
+    return serverLineOf(m_lineSettings);
+}
+
 bool CComPortLink::isReconnecting() const {
     return m_reconnectTimer->isActive();
 }
@@ -312,6 +320,11 @@ bool CComPortLink::openNetwork(const QString& device, quint64 generation) {
     connect(m_net, &NetTransport::dataArrived, this, &CComPortLink::onReadyRead);
     connect(m_net, &NetTransport::lost, this,
             [this](const QString& text) { deviceGone(QStringLiteral("recv()"), text); });
+    connect(m_net, &NetTransport::settingRefused, this, [this](const QString& text) {
+        m_lineSettings = m_net->lineSettings();
+        if (m_lineHandler)
+            m_lineHandler(m_portNumber, text);
+    });
     // Told after the handler that reported it has returned.
     connect(m_net, &NetTransport::settingRefused, this,
             [this](const QString& text) {
@@ -355,7 +368,8 @@ void CComPortLink::dropNetwork() {
 }
 
 void CComPortLink::onNetworkReady() {
-    event(QStringLiteral("connected ") + lineText());
+    // What the server set, which may not be what was asked.
+    event(QStringLiteral("connected ") + (deviceLine() ? veltra::lineText(*deviceLine()) : lineText()));
     m_connectPending = false;
     m_reconnectTimer->stop();
     const quint64 generation = ++m_generation;

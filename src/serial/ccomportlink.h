@@ -1,5 +1,6 @@
 #pragma once
 
+#include "serial/net_transport.h"
 #include "serial/port_settings.h"
 
 #include <QByteArray>
@@ -8,6 +9,7 @@
 #include <QString>
 
 #include <functional>
+#include <optional>
 #include <vector>
 
 class QEventLoop;
@@ -15,8 +17,6 @@ class QTimer;
 
 namespace veltra {
 
-class NetTransport;
-struct LineRequest;
 
 // Line events a link can be asked to report (the bits of the event mask).
 inline constexpr quint32 kEvRxChar = 0x0001;  // deliver received bytes (else they are dropped)
@@ -81,6 +81,10 @@ public:
     bool QueueWrite(const quint8* bytes, int length);
 
     PortSettings GetLineSettings() const { return m_lineSettings; }
+    // The line as the device has it, in RFC 2217's codes: an RFC 2217
+    // server's answers (what it left unanswered as asked), a serial port's
+    // settings; nothing for raw TCP (the server's own line) or a closed link.
+    std::optional<ServerLine> deviceLine() const;
     quint32 GetEventMask() const { return m_eventMask; }
     int GetSendBufferSize() const { return m_sendBufferSize; }
 
@@ -109,6 +113,12 @@ public:
     // link is open again with the same line settings and delivers bytes.
     void setReconnectedHandler(ReconnectedHandler handler) { m_reconnectedHandler = std::move(handler); }
     void setTrafficHandler(TrafficHandler handler) { m_trafficHandler = std::move(handler); }
+    // What an RFC 2217 server did with the line asked for when it is not
+    // that ("The server set 1200 baud instead of 19200 baud.", or it took
+    // none of it), as it answers; the error report of the same text follows
+    // once the answer has been handled.
+    using LineHandler = std::function<void(int port, const QString& text)>;
+    void setLineHandler(LineHandler handler) { m_lineHandler = std::move(handler); }
     // The link's life, one short text each, for a traffic log: "opened 9600
     // 8N1", "open failed: <reason>", "closed: <why>", "reconnect try 1
     // failed: <reason>" (the first try and one a minute after it),
@@ -214,6 +224,7 @@ private:
     ReconnectedHandler m_reconnectedHandler;
     TrafficHandler m_trafficHandler;
     EventHandler m_eventHandler;
+    LineHandler m_lineHandler;
     int m_failedTries = 0;  // reconnect tries since the device went away
     QString m_heldDevice;   // the identity of the device this link holds open
 };

@@ -20,23 +20,60 @@ QByteArray toByteArray(const rfc2217::Bytes& b) {
     return QByteArray(reinterpret_cast<const char*>(b.data()), static_cast<qsizetype>(b.size()));
 }
 
-const char* const kParityNames[] = {"none", "odd", "even", "mark", "space"};
+// Output waiting in the socket for a server to read, beyond which it is
+// taken as one that no longer reads: answers to its negotiation would pile
+// up without end otherwise.
+constexpr qint64 kWriteLimit = qint64{1} << 20;
 
-QString settingName(std::uint8_t command, const rfc2217::Bytes& value) {
-    const int v = value.empty() ? -1 : value[0];
+// One setting as the server's answer (or our request) gives it.
+QString settingName(std::uint8_t command, std::uint32_t v) {
     switch (command) {
-    case rfc2217::kSetBaudRate: return QStringLiteral("%1 baud").arg(rfc2217::baudRateOf(value));
+    case rfc2217::kSetBaudRate: return QStringLiteral("%1 baud").arg(v);
     case rfc2217::kSetDataSize: return QStringLiteral("%1 data bits").arg(v);
-    case rfc2217::kSetParity:
-        return v >= 1 && v <= 5 ? QStringLiteral("parity %1").arg(QLatin1String(kParityNames[v - 1]))
-                                : QStringLiteral("parity %1").arg(v);
+    case rfc2217::kSetParity: return QStringLiteral("parity ") + parityName(static_cast<std::uint8_t>(v));
     case rfc2217::kSetStopSize:
-        return v == 3 ? QStringLiteral("1.5 stop bits") : QStringLiteral("%1 stop bits").arg(v);
+        return v >= 1 && v <= 3 ? stopBitsName(static_cast<std::uint8_t>(v)) + QStringLiteral(" stop bits")
+                                : QStringLiteral("stop bits ") + stopBitsName(static_cast<std::uint8_t>(v));
     default: return QStringLiteral("control %1").arg(v);
     }
 }
 
+std::uint8_t stopSizeOf(std::uint8_t stopBits) {
+    return stopBits == kStopBitsTwo ? 2 : stopBits == kStopBitsOneAndHalf ? 3 : 1;
+}
+
 }  // namespace
+
+ServerLine serverLineOf(const PortSettings& settings) {
+    return ServerLine{settings.baudRate, settings.dataBits, static_cast<std::uint8_t>(settings.parity + 1),
+                      stopSizeOf(settings.stopBits)};
+}
+
+QString parityName(std::uint8_t parity) {
+    static const char* const names[] = {"none", "odd", "even", "mark", "space"};
+    return parity >= 1 && parity <= 5 ? QLatin1String(names[parity - 1]) : QStringLiteral("unknown (%1)").arg(parity);
+}
+
+QString stopBitsName(std::uint8_t stopSize) {
+    static const char* const names[] = {"1", "2", "1.5"};
+    return stopSize >= 1 && stopSize <= 3 ? QLatin1String(names[stopSize - 1])
+                                          : QStringLiteral("unknown (%1)").arg(stopSize);
+}
+
+QString lineText(const ServerLine& line) {
+    const bool parityKnown = line.parity >= 1 && line.parity <= 5;
+    const bool stopKnown = line.stopSize >= 1 && line.stopSize <= 3;
+    QString text = QStringLiteral("%1 %2%3%4")
+                       .arg(line.baudRate)
+                       .arg(line.dataBits)
+                       .arg(parityKnown ? QChar::fromLatin1("NOEMS"[line.parity - 1]) : QChar(u'?'))
+                       .arg(stopKnown ? stopBitsName(line.stopSize) : QStringLiteral("?"));
+    QStringList unknown;
+    if (!parityKnown) unknown << QStringLiteral("parity %1").arg(line.parity);
+    if (!stopKnown) unknown << QStringLiteral("stop size %1").arg(line.stopSize);
+    if (!unknown.isEmpty()) text += QStringLiteral(" (%1)").arg(unknown.join(QStringLiteral(", ")));
+    return text;
+}
 
 bool isNetworkDevice(const QString& device) {
     return device.startsWith(kSocketScheme + QLatin1String("://"), Qt::CaseInsensitive) ||
@@ -111,8 +148,7 @@ void NetTransport::connectToServer(const LineRequest& line, int timeoutMs) {
     m_phase = Phase::Connecting;
     m_codec = rfc2217::Codec();
     m_settingsSent = false;
-    m_line = line;
-    m_settings = PortSettings{static_cast<std::uint32_t>(line.baudRate), line.dataBits, line.parity, line.stopBits, 1};
+    setRequested(line);
     m_timeoutMs = timeoutMs;
     m_timer->start(timeoutMs);
     m_socket->connectToHost(m_device.host, m_device.port);
@@ -182,6 +218,10 @@ void NetTransport::pump() {
         return;
     const Phase before = m_phase;
     readSocket();
+    if (stalled()) {
+        dropStalled();
+        return;
+    }
     if (m_phase == Phase::Settling)
         return;  // kept for serverWords() should the server close
     // Told once the reading is done: a handler may reopen or close.
@@ -192,7 +232,7 @@ void NetTransport::pump() {
 }
 
 void NetTransport::readSocket() {
-    while (m_rx.size() < kReadLimit && m_socket->bytesAvailable() > 0) {
+    while (m_rx.size() < kReadLimit && m_socket->bytesAvailable() > 0 && !stalled()) {
         const QByteArray chunk = m_socket->read(qMin<qint64>(m_socket->bytesAvailable(), 65536));
         if (chunk.isEmpty())
             break;
@@ -223,59 +263,67 @@ void NetTransport::readSocket() {
 void NetTransport::sendSettings() {
     m_settingsSent = true;
     using namespace rfc2217;
-    const std::uint8_t stopSize = m_line.stopBits == kStopBitsTwo ? 2 : m_line.stopBits == kStopBitsOneAndHalf ? 3 : 1;
     m_pending = {
-        {kSetBaudRate, {}},
-        {kSetDataSize, {m_line.dataBits}},
-        {kSetParity, {static_cast<std::uint8_t>(m_line.parity + 1)}},
-        {kSetStopSize, {stopSize}},
-        {kSetControl, {kControlNoFlowControl}},
+        {kSetBaudRate, static_cast<std::uint32_t>(m_line.baudRate)},
+        {kSetDataSize, m_line.dataBits},
+        {kSetParity, static_cast<std::uint32_t>(m_line.parity + 1)},
+        {kSetStopSize, stopSizeOf(m_line.stopBits)},
+        {kSetControl, kControlNoFlowControl},
     };
-    const Bytes baud = setBaudRate(static_cast<std::uint32_t>(m_line.baudRate));
-    m_pending[0].value.assign(baud.begin() + 4, baud.end() - 2);
     Bytes out;
-    for (const Pending& p : m_pending) {
-        const Bytes c = comPortCommand(p.command, p.value);
+    const auto add = [&out](std::uint8_t command, std::uint32_t value) {
+        const Bytes c = setting(command, value);
         out.insert(out.end(), c.begin(), c.end());
-    }
+    };
+    for (const Pending& p : m_pending)
+        add(p.command, p.value);
     // RTS on, as a serial port is opened; not waited for: servers in front
     // of a pseudo-terminal never confirm it.
-    const Bytes rts = comPortCommand(kSetControl, {kControlRtsOn});
-    out.insert(out.end(), rts.begin(), rts.end());
-    const Bytes purgeBoth = comPortCommand(kPurgeData, {kPurgeBoth});
-    out.insert(out.end(), purgeBoth.begin(), purgeBoth.end());
+    add(kSetControl, kControlRtsOn);
+    add(kPurgeData, kPurgeBoth);
     send(out);
     m_timer->start(kAnswerTimeoutMs);
+}
+
+void NetTransport::setRequested(const LineRequest& line) {
+    m_line = line;
+    m_settings = PortSettings{static_cast<std::uint32_t>(line.baudRate), line.dataBits, line.parity, line.stopBits, 1};
+    m_serverLine = serverLineOf(m_settings);
 }
 
 void NetTransport::reconfigure(const LineRequest& line) {
     if (!isReady())
         return;
-    m_line = line;
-    m_settings = PortSettings{static_cast<std::uint32_t>(line.baudRate), line.dataBits, line.parity, line.stopBits, 1};
+    setRequested(line);
     if (m_device.rfc2217 && m_codec.comPort() == rfc2217::Codec::Agreement::Agreed)
         sendSettings();
 }
 
 void NetTransport::handleAnswer(const rfc2217::Answer& answer) {
     using namespace rfc2217;
-    for (auto it = m_pending.begin(); it != m_pending.end(); ++it) {
-        if (it->command != answer.command || (answer.command == kSetControl && it->value != answer.value))
+    // An answer of the wrong size answers nothing asked.
+    const std::optional<std::uint32_t> value = decodeValue(answer.command, answer.value);
+    for (auto it = m_pending.begin(); value && it != m_pending.end(); ++it) {
+        if (it->command != answer.command || (answer.command == kSetControl && it->value != *value))
             continue;
-        if (it->value != answer.value) {
-            emit settingRefused(QStringLiteral("The server set %1 instead of %2.")
-                                    .arg(settingName(answer.command, answer.value),
-                                         settingName(answer.command, it->value)));
-            const std::uint8_t v = answer.value.empty() ? 0 : answer.value[0];
+        if (it->value != *value) {
+            const auto code = static_cast<std::uint8_t>(*value);
             switch (answer.command) {
-            case kSetBaudRate: m_settings.baudRate = baudRateOf(answer.value); break;
-            case kSetDataSize: m_settings.dataBits = v; break;
-            case kSetParity: if (v >= 1 && v <= 5) m_settings.parity = static_cast<std::uint8_t>(v - 1); break;
+            case kSetBaudRate: m_serverLine.baudRate = m_settings.baudRate = *value; break;
+            case kSetDataSize: m_serverLine.dataBits = m_settings.dataBits = code; break;
+            case kSetParity:
+                m_serverLine.parity = code;
+                if (code >= 1 && code <= 5) m_settings.parity = static_cast<std::uint8_t>(code - 1);
+                break;
             case kSetStopSize:
-                m_settings.stopBits = v == 2 ? kStopBitsTwo : v == 3 ? kStopBitsOneAndHalf : kStopBitsOne;
+                m_serverLine.stopSize = code;
+                if (code >= 1 && code <= 3)
+                    m_settings.stopBits = code == 2 ? kStopBitsTwo : code == 3 ? kStopBitsOneAndHalf : kStopBitsOne;
                 break;
             default: break;
             }
+            emit settingRefused(QStringLiteral("The server set %1 instead of %2.")
+                                    .arg(settingName(answer.command, *value), settingName(answer.command, it->value)));
         }
         m_pending.erase(it);
         break;
@@ -345,6 +393,8 @@ void NetTransport::purge(bool input, bool output) {
             // The server's negotiation in what is dropped still counts.
             readSocket();
             m_rx.clear();
+            if (stalled())
+                QMetaObject::invokeMethod(this, &NetTransport::dropStalled, Qt::QueuedConnection);
         } else {
             m_socket->read(m_socket->bytesAvailable());
         }
@@ -369,6 +419,8 @@ bool NetTransport::write(const QByteArray& data) {
             return false;
     }
     m_socket->flush();
+    if (stalled())  // told once the caller's write has returned
+        QMetaObject::invokeMethod(this, &NetTransport::dropStalled, Qt::QueuedConnection);
     return true;
 }
 
@@ -377,6 +429,24 @@ void NetTransport::send(const rfc2217::Bytes& bytes) {
         return;
     m_socket->write(toByteArray(bytes));
     m_socket->flush();
+}
+
+bool NetTransport::stalled() const {
+    return m_phase != Phase::Closed && m_socket->bytesToWrite() > kWriteLimit;
+}
+
+void NetTransport::dropStalled() {
+    if (!stalled())
+        return;
+    const QString reason = QStringLiteral("The server does not read what is sent to it (over %1 MiB waiting); "
+                                          "the connection was dropped.")
+                               .arg(kWriteLimit >> 20);
+    if (m_phase == Phase::Ready) {
+        close();
+        emit lost(reason);
+    } else {
+        fail(reason);
+    }
 }
 
 qint64 NetTransport::bytesToWrite() const {

@@ -44,6 +44,26 @@ struct LineRequest {
     std::uint8_t stopBits = kStopBitsOne;
 };
 
+// The line as an RFC 2217 server has it, in the protocol's own codes, any
+// value it answers kept as it came: its answers, and what was asked where it
+// gave none.
+struct ServerLine {
+    std::uint32_t baudRate = 0;
+    std::uint8_t dataBits = 0;
+    std::uint8_t parity = 1;    // 1 none, 2 odd, 3 even, 4 mark, 5 space
+    std::uint8_t stopSize = 1;  // 1 one, 2 two, 3 one and a half
+    bool operator==(const ServerLine&) const = default;
+};
+// The same line in the protocol's codes.
+ServerLine serverLineOf(const PortSettings& settings);
+// "none", "odd", "even", "mark", "space"; another code as "unknown (9)".
+QString parityName(std::uint8_t parity);
+// "1", "2", "1.5"; another code as "unknown (7)".
+QString stopBitsName(std::uint8_t stopSize);
+// "19200 8N1", "9600 7E1.5"; a code without a name is a "?" and is given
+// after: "1200 5?? (parity 9, stop size 7)".
+QString lineText(const ServerLine& line);
+
 // The network transport of a link: connects without blocking, sets and
 // confirms the line settings (RFC 2217), carries data bytes. Received data
 // waits here (bounded) until the link takes it.
@@ -70,6 +90,7 @@ public:
     void close();
 
     bool isReady() const { return m_phase == Phase::Ready; }
+    bool isRfc2217() const { return m_device.rfc2217; }
     bool isConnecting() const {
         return m_phase == Phase::Connecting || m_phase == Phase::Settling || m_phase == Phase::Negotiating;
     }
@@ -81,8 +102,11 @@ public:
     void purge(bool input, bool output);
     bool write(const QByteArray& data);
     qint64 bytesToWrite() const;
-    // What the server confirmed; what it left unanswered as asked.
+    // What the server confirmed; what it left unanswered as asked. A value
+    // the line-settings record has no code for leaves the one asked for.
     PortSettings lineSettings() const { return m_settings; }
+    // The same with every value as the server answered it.
+    ServerLine serverLine() const { return m_serverLine; }
     QString errorString() const;
 
 signals:
@@ -90,14 +114,15 @@ signals:
     void failed(const QString& reason);
     void dataArrived();
     void lost(const QString& reason);
-    // The server put another value in place than the one asked for.
+    // The server put another value in place than the one asked for, or
+    // took none of the line settings (it refused or did not agree).
     void settingRefused(const QString& text);
 
 private:
     enum class Phase { Closed, Connecting, Settling, Negotiating, Ready };
     struct Pending {
         std::uint8_t command;
-        rfc2217::Bytes value;
+        std::uint32_t value;
     };
 
     void onConnected();
@@ -114,6 +139,12 @@ private:
     // What a server said before it closed the connection, as a few printable words.
     QString serverWords();
     void send(const rfc2217::Bytes& bytes);
+    // A server that stops reading while we still have to answer it (or to
+    // send) would make our output grow without end: past a limit, the
+    // connection is given up.
+    bool stalled() const;
+    void dropStalled();
+    void setRequested(const LineRequest& line);
 
     NetworkDevice m_device;
     QTcpSocket* m_socket;
@@ -123,6 +154,7 @@ private:
     bool m_settingsSent = false;
     LineRequest m_line;
     PortSettings m_settings;
+    ServerLine m_serverLine;
     std::vector<Pending> m_pending;
     QByteArray m_rx;
     int m_timeoutMs = kConnectTimeoutMs;

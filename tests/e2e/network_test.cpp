@@ -22,9 +22,13 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <thread>
 
 namespace veltra::test {
 namespace {
@@ -135,6 +139,35 @@ TEST_F(Ser2netTest, rfc2217_lineSettingsReachThePseudoTerminal_alsoWhenReopenedI
     EXPECT_TRUE(errors.isEmpty()) << errors.join("\n").toStdString();
 }
 
+// A baud rate with a 0xFF byte goes out escaped once: ser2net sets the
+// pseudo-terminal to it, or answers the one it put instead, never a rate
+// that was never asked.
+TEST_F(Ser2netTest, rfc2217_aBaudRateWith0xFF_isTheOneTheServerSees) {
+    START_SERVER(url, true);
+    CComPortLink link;
+    link.setDeviceName(url);
+    link.setWaitForConnection(true);
+    QStringList told;
+    link.setLineHandler([&](int, const QString& text) { told << text; });
+    ASSERT_TRUE(link.OpenLink(1, 65535, 'N', 8, 1, kPanelEventMask, 64)) << link.lastOpenError().toStdString();
+    const auto line = link.deviceLine();
+    ASSERT_TRUE(line.has_value());
+    if (told.isEmpty()) {
+        EXPECT_EQ(line->baudRate, 65535u);
+    } else {
+        ASSERT_EQ(told.size(), 1) << told.join("\n").toStdString();
+        EXPECT_EQ(told[0], QString("The server set %1 baud instead of 65535 baud.").arg(line->baudRate));
+        EXPECT_NE(line->baudRate, 0u);
+    }
+    // Whatever the rate, the line carries the controller's answers.
+    std::vector<int> received;
+    link.setByteHandler([&](int byte, int) { received.push_back(byte); });
+    ASSERT_TRUE(link.StartMonitor());
+    const quint8 online = 0xEE;
+    ASSERT_TRUE(link.QueueWrite(&online, 1));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return received == std::vector<int>{0xEE}; }, kWaitMs));
+}
+
 // The panel on rfc2217://: ready; the server stopped: disconnected with the
 // loss's one box; started again: ready within two seconds, no box for the tries.
 TEST_F(Ser2netTest, panelOnRfc2217_serverStoppedAndStartedAgain_isReadyAgainByItself) {
@@ -189,6 +222,100 @@ TEST(NetworkFailureTest, refusedAndNeverAnswered_eachTheirReasonWithoutFreezingT
     EXPECT_EQ(dlg.state().ports[0].status, "Disconnected");
     EXPECT_TRUE(watcher.boxes.empty());
     ::close(full);
+}
+
+// A server that sends COM-PORT-OPTION toggles (IAC DO 44, IAC DONT 44) as
+// fast as it can and never reads what comes back; one connection at a time.
+class FloodServer {
+public:
+    FloodServer() {
+        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET, a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        if (::bind(m_listener, reinterpret_cast<sockaddr*>(&a), len) == 0 && ::listen(m_listener, 4) == 0 &&
+            ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+            port = ntohs(a.sin_port);
+        m_thread = std::thread([this] { run(); });
+    }
+    ~FloodServer() {
+        m_stop = true;
+        m_thread.join();
+        ::close(m_listener);
+    }
+    quint16 port = 0;
+    std::atomic<long long> sent{0};
+
+private:
+    // Each wait is short, so the destructor is never held up for long.
+    bool ready(int fd, short events) {
+        pollfd p{fd, events, 0};
+        return ::poll(&p, 1, 50) == 1;
+    }
+    void run() {
+        QByteArray toggles;
+        for (int i = 0; i < 4096; ++i) toggles += QByteArray::fromHex("fffd2c fffe2c");
+        while (!m_stop) {
+            if (!ready(m_listener, POLLIN)) continue;
+            const int peer = ::accept(m_listener, nullptr, nullptr);
+            while (!m_stop && peer >= 0) {
+                if (!ready(peer, POLLOUT)) continue;
+                const ssize_t n = ::send(peer, toggles.constData(), size_t(toggles.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
+                if (n < 0 && errno != EAGAIN) break;
+                if (n > 0) sent += n;
+            }
+            if (peer >= 0) ::close(peer);
+        }
+    }
+    int m_listener = -1;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+long residentKiB(qint64 pid) {
+    QFile f(QString("/proc/%1/status").arg(pid));
+    if (!f.open(QIODevice::ReadOnly)) return 0;
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ').value(0).toLong();
+    return 0;
+}
+
+// Every answer to the flood would wait in the socket for a server that never
+// takes it: veltractl and the panel give the connection up past a limit and
+// stay small; veltractl says why.
+TEST(NetworkFloodTest, toggleFloodFromAServerThatNeverReads_keepsEachProgramSmall) {
+    FloodServer flood;
+    ASSERT_NE(flood.port, 0);
+    const QString url = QString("rfc2217://127.0.0.1:%1").arg(flood.port);
+    struct Row { const char* program; QStringList args; };
+    const Row rows[] = {
+        {VELTRACTL_PATH, {"--device", url, "monitor", "--duration", "3"}},
+        {VELTRA_UTILITY_PATH, {"--port", "1=" + url, "--port", "2=/nonexistent/com2", "--port", "3=/nonexistent/com3",
+                               "--port", "4=/nonexistent/com4"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.program);
+        const long long sentBefore = flood.sent;
+        QProcess p;
+        p.start(row.program, row.args);
+        ASSERT_TRUE(p.waitForStarted(kWaitMs));
+        long peak = 0;
+        const QDeadlineTimer watched(3000);
+        EXPECT_TRUE(QTest::qWaitFor([&] {
+            peak = std::max(peak, residentKiB(p.processId()));
+            return p.state() == QProcess::NotRunning || watched.hasExpired();
+        }, 5000));
+        if (p.state() != QProcess::NotRunning) {
+            p.terminate();
+            ASSERT_TRUE(p.waitForFinished(kWaitMs));
+        }
+        EXPECT_LT(peak, 64 * 1024) << "KiB";
+        EXPECT_GT(flood.sent - sentBefore, 2 << 20) << "the flood did not reach the program";
+        if (row.program == std::string(VELTRACTL_PATH)) {
+            EXPECT_EQ(p.exitCode(), 3);
+            EXPECT_TRUE(p.readAllStandardError().contains("The server does not read what is sent to it"));
+        }
+    }
 }
 
 }  // namespace
