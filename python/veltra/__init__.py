@@ -38,5 +38,5 @@ from ._version import __version__
 atexit.register(_shutdown)
 _logging.getLogger(__name__).addHandler(_logging.NullHandler())
 
-__all__ = ["__version__", "Controller", "Simulator", "Status", "Config", "RunReport", "Difference", "Port", "ports", "timer_text",
-           "Error", "Timeout", "PortError", "VerifyError", "ConfigFileError", "RefusedError", "ReplyError"]
+__all__ = ["__version__", "Controller", "Simulator", "Status", "Config", "RunReport", "Difference", "Port", "ports",
+           "timer_text", "Error", "Timeout", "PortError", "VerifyError", "ConfigFileError", "RefusedError", "ReplyError"]

@@ -11,7 +11,6 @@ import shutil
 import signal
 import subprocess
 import threading
-import time
 import weakref
 from typing import List, Optional
 
@@ -27,7 +26,8 @@ def _find_program() -> str:
     if named:
         return named
     here = os.path.dirname(os.path.abspath(__file__))
-    looked = [os.path.join(here, "veltra-sim"), os.path.join(os.path.dirname(os.path.dirname(here)), "src", "sim", "veltra-sim")]
+    build_tree = os.path.dirname(os.path.dirname(here))  # <build>/python/veltra
+    looked = [os.path.join(here, "veltra-sim"), os.path.join(build_tree, "src", "sim", "veltra-sim")]
     for path in looked:
         if os.path.isfile(path) and os.access(path, os.X_OK):
             return path
@@ -54,16 +54,13 @@ def _first_line(process: subprocess.Popen, timeout: float) -> str:
     """veltra-sim's first line (its terminal's path), or "" when it ended or
     said nothing within the timeout."""
     assert process.stdout is not None
-    deadline = time.monotonic() + timeout
-    while True:
-        left = deadline - time.monotonic()
-        if left <= 0 or not select.select([process.stdout], [], [], left)[0]:
-            return ""
-        line = process.stdout.readline()  # the whole line: veltra-sim flushes after it
-        if not line:  # it ended (or closed its output): its status says why
-            with contextlib.suppress(subprocess.TimeoutExpired):
-                process.wait(timeout)
-        return line.strip()
+    if not select.select([process.stdout], [], [], timeout)[0]:
+        return ""
+    line = process.stdout.readline()  # the whole line: veltra-sim flushes after it
+    if not line:  # it ended (or closed its output): its status says why
+        with contextlib.suppress(subprocess.TimeoutExpired):
+            process.wait(timeout)
+    return line.strip()
 
 
 # The readers hold no reference to the Simulator, so that one dropped unstopped
