@@ -1,8 +1,8 @@
 """Builds the native module of the veltra wheel with CMake (see pyproject.toml).
 
-The CMake build goes to build/wheel/ and builds the target _veltra only; its
-package folder (the module and _version.py) is copied into the wheel beside the
-Python files. Environment: VELTRA_WHEEL_BUILD_DIR (another CMake build folder),
+The CMake build goes to build/wheel/ and builds the targets _veltra and
+veltra-sim only; the module, _version.py and veltra-sim (for veltra.Simulator)
+are copied into the wheel's package beside the Python files. Environment: VELTRA_WHEEL_BUILD_DIR (another CMake build folder),
 CMAKE_BUILD_PARALLEL_LEVEL (jobs)."""
 
 import os
@@ -26,13 +26,15 @@ class CMakeBuild(build_ext):
         subprocess.run(["cmake", "-S", str(ROOT), "-B", str(cmake), "-G", "Ninja",
                         "-DCMAKE_BUILD_TYPE=Release", "-DVELTRA_TESTS=OFF", "-DVELTRA_BENCH=OFF",
                         "-DVELTRA_DATA=OFF", "-DPython3_EXECUTABLE=" + sys.executable], check=True)
-        subprocess.run(["cmake", "--build", str(cmake), "--target", "_veltra"], check=True)
+        subprocess.run(["cmake", "--build", str(cmake), "--target", "_veltra", "veltra-sim"], check=True)
         built = cmake / "python" / "veltra"
         target = Path(self.get_ext_fullpath(ext.name)).parent
         target.mkdir(parents=True, exist_ok=True)
-        for f in [*built.glob("_veltra*.so"), built / "_version.py"]:
+        # veltra-sim goes inside the package, where veltra.Simulator looks first.
+        for f in [*built.glob("_veltra*.so"), built / "_version.py", cmake / "src" / "sim" / "veltra-sim"]:
             shutil.copy2(f, target / f.name)
-        subprocess.run(["strip", "--strip-unneeded", str(next(target.glob("_veltra*.so")))], check=True)
+        for f in [next(target.glob("_veltra*.so")), target / "veltra-sim"]:
+            subprocess.run(["strip", "--strip-unneeded", str(f)], check=True)
 
 
 BUILD.mkdir(parents=True, exist_ok=True)

@@ -173,8 +173,8 @@ def test_interpreter_exit_with_daemon_threads_mid_call_keeps_the_scripts_exit_co
     assert (r.returncode, r.stderr) == (7, "")
 
 
-def test_nul_in_a_path_or_device_is_refused_and_nothing_is_written(tmp_path, sim):
-    os.chdir(tmp_path)
+def test_nul_in_a_path_or_device_is_refused_and_nothing_is_written(tmp_path, monkeypatch, sim):
+    monkeypatch.chdir(tmp_path)
     for call in (lambda: veltra.Controller(sim + "\0x"), lambda: veltra.Config().save("a\0b.cfg"),
                  lambda: veltra.Config.load("a\0b.cfg")):
         with pytest.raises(ValueError, match="NUL"):

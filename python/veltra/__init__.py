@@ -19,6 +19,12 @@ veltractl --trace prints it), the port opened, closed or lost at INFO,
 refusals, timeouts and line settings an RFC 2217 server put otherwise than
 asked at WARNING. Nothing is printed unless logging is
 configured, e.g. logging.basicConfig(level=logging.DEBUG).
+
+Simulator() runs veltra-sim, the simulated controller, so that a script and
+its tests run without hardware:
+
+    with veltra.Simulator() as device, veltra.Controller(device) as c:
+        print(c.status())
 """
 
 import atexit
@@ -26,11 +32,13 @@ import logging as _logging
 
 from ._types import (Config, ConfigFileError, Difference, Error, LineSettings, Port, PortError, RefusedError,
                      ReplyError, RunReport, Status, Timeout, VerifyError, timer_text)
+from ._sim import Simulator
 from ._veltra import Controller, _shutdown, ports
 from ._version import __version__
 
 atexit.register(_shutdown)
 _logging.getLogger(__name__).addHandler(_logging.NullHandler())
 
-__all__ = ["__version__", "Controller", "Status", "Config", "RunReport", "Difference", "LineSettings", "Port", "ports",
+__all__ = ["__version__", "Controller", "Simulator", "Status", "Config", "RunReport", "Difference", "LineSettings", "Port",
+           "ports",
            "timer_text", "Error", "Timeout", "PortError", "VerifyError", "ConfigFileError", "RefusedError", "ReplyError"]

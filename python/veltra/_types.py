@@ -17,17 +17,11 @@ def timer_text(value: datetime.timedelta) -> str:
     return "%02d:%02d:%02d.%03d.%d" % (seconds // 3600, seconds // 60 % 60, seconds % 60, ms_tenths // 10, ms_tenths % 10)
 
 
-def _repr(obj: object) -> str:
-    parts = []
-    for f in dataclasses.fields(obj):  # type: ignore[arg-type]
-        v = getattr(obj, f.name)
-        parts.append("%s=%s" % (f.name, timer_text(v) if isinstance(v, datetime.timedelta) else repr(v)))
-    return "%s(%s)" % (type(obj).__name__, ", ".join(parts))
-
-
-@dataclasses.dataclass(frozen=True, repr=False)
+@dataclasses.dataclass(frozen=True)
 class Status:
-    """The controller's settings as its status reply gives them."""
+    """The controller's settings as its status reply gives them. The times are
+    datetime.timedelta values, and its repr shows them so; timer_text(t) gives
+    the controller's "HH:MM:SS.mmm.t"."""
 
     shutter: str            # "open" or "close"
     mode: str               # "fast", "soft", "nd" or "none"
@@ -40,10 +34,8 @@ class Status:
     repeat: Union[int, str]         # a count, or "continuous"
     running_option: str     # "none", "power-up", "trigger", "go"
 
-    __repr__ = _repr
 
-
-@dataclasses.dataclass(repr=False)
+@dataclasses.dataclass
 class Config:
     """The settings of a .cfg file, read and written by the panel's own codec.
 
@@ -59,8 +51,6 @@ class Config:
     repeat: Union[int, str] = 1
     running_option: str = "none"
     selected_timer: Optional[str] = None  # "delay", "exposure" or None: the timer the panel edits
-
-    __repr__ = _repr
 
     @classmethod
     def load(cls, path: "str | object") -> "Config":

@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # The Windows installer under Wine, in a Wine prefix of its own: a silent
-# install puts both programs, their DLLs and plugins and the Start-menu
-# shortcut in place; the installed programs run; the silent uninstall takes
-# away every file and registry key the install added.
+# install puts both programs, their DLLs and plugins, the README and the
+# licence notices (Qt's LGPL beside its DLLs) and the Start-menu shortcut in
+# place; the zip beside the installer holds the same files; the installed
+# programs run; the silent uninstall takes away every file and registry key
+# the install added.
 #   installer_test.sh INSTALLER WINE_RUN PREFIX VERSION
 set -uo pipefail
 installer=$1 wine_run=$2 prefix=$3 version=$4
+zip=${installer%.exe}.zip
 
 if [ ! -f "$installer" ]; then
   echo "no installer at $installer: make windows-package first"
@@ -35,6 +38,33 @@ for f in bin/veltra-utility.exe bin/veltractl.exe bin/Qt6Core.dll bin/Qt6Gui.dll
   check "installed $f" test -f "$dir/$f"
 done
 check "Start-menu shortcut \"Veltra Utility\"" test -f "$menu/Veltra Utility.lnk"
+
+# The licences: the project's MIT one, and Qt's LGPL notice with the LGPL's
+# and GPL's texts, which the LGPL asks for beside Qt's DLLs.
+notices=(LICENSE README.md docs/panel.png licenses/Qt.txt licenses/LGPL-3.0.txt licenses/GPL-3.0.txt
+         licenses/Qt-copyright.txt licenses/QtSerialPort-copyright.txt licenses/build-qt-mingw.sh)
+for f in "${notices[@]}"; do
+  check "installed $f" test -s "$dir/$f"
+done
+starts_with() {  # starts_with FILE TEXT: TEXT in its first lines, blanks squeezed
+  head -5 "$1" | tr -s ' \n' '  ' | grep -qF "$2" || { echo "$1 starts: $(head -3 "$1")"; return 1; }
+}
+check "LICENSE is the MIT licence" starts_with "$dir/LICENSE" "MIT License"
+check "licenses/LGPL-3.0.txt is the LGPL version 3" starts_with "$dir/licenses/LGPL-3.0.txt" "GNU LESSER GENERAL PUBLIC LICENSE Version 3"
+check "licenses/GPL-3.0.txt is the GPL version 3" starts_with "$dir/licenses/GPL-3.0.txt" "GNU GENERAL PUBLIC LICENSE Version 3"
+check "licenses/Qt.txt names Qt's licence and its texts" grep -qF "(LGPL-3.0-only), whose" "$dir/licenses/Qt.txt"
+
+# The zip: the installed files (but the uninstaller) under one top folder.
+installed() { (cd "$dir" && find . -type f ! -name Uninstall.exe | sed 's|^\./||' | sort); }
+in_zip() { unzip -Z1 "$zip" | grep -v '/$' | sed 's|^[^/]*/||' | sort; }
+if [ -f "$zip" ]; then
+  check "zip holds what the installer installs" diff <(installed) <(in_zip)
+  for f in LICENSE licenses/Qt.txt licenses/LGPL-3.0.txt; do
+    check "zip holds $f" grep -qx "$f" <(in_zip)
+  done
+else
+  check "zip beside the installer ($zip)" false
+fi
 check "installed veltractl.exe --version" test "$(wine "$dir/bin/veltractl.exe" --version | tr -d '\r')" = "veltractl $version"
 check "installed veltra-utility.exe --version" \
   test "$(wine "$dir/bin/veltra-utility.exe" --version | tr -d '\r')" = "veltra-utility $version"
