@@ -386,8 +386,12 @@ private:
         const QWidget* focus = QApplication::focusWidget();
         const bool caret = type == QAccessible::TextCaretMoved || type == QAccessible::TextSelectionChanged;
         // Between a focus change and its announcement, `m_announced` is the
-        // widget left and `focus` the one taking over.
-        if (caret && object && focus && (object == focus) != (object == m_announced))
+        // widget left and `focus` the one taking over. With the window
+        // inactive nothing has the focus, and what gets it back on return is
+        // announced anew.
+        if (!focus)
+            m_announced = nullptr;
+        else if (caret && object && (object == focus) != (object == m_announced))
             return;
         if (type == QAccessible::Focus)
             m_announced = object;
