@@ -263,8 +263,9 @@ def main():
             x = dict(os.environ, DISPLAY=display)
             window = wait_for("the panel's window", lambda: subprocess.run(
                 ["xdotool", "search", "--name", "^Veltra Utility - COM v1.12$"],
-                capture_output=True, text=True, env=x).stdout.split())[0]
-            subprocess.run(["xdotool", "windowfocus", "--sync", window], env=x, check=True, **desktop.QUIET)
+                capture_output=True, text=True, env=x, timeout=desktop.WAIT).stdout.split())[0]
+            subprocess.run(["xdotool", "windowfocus", "--sync", window], env=x, check=True, timeout=desktop.WAIT,
+                           **desktop.QUIET)
             start = tab_round(log, x, deadline)
             end = len(log.lines())  # what came after is Orca ending
             end_orca(orca)
@@ -273,7 +274,7 @@ def main():
                 for role, name, notified, said in round_stops:
                     print(f"{role} | {name} | notify={notified} | {' / '.join(said)}")
             check_round(round_stops)
-        except AssertionError as e:
+        except (AssertionError, subprocess.SubprocessError) as e:
             FAILURES.append(str(e))
         finally:
             stop(procs)
