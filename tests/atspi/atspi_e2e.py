@@ -12,6 +12,7 @@ import subprocess
 import sys
 import tempfile
 
+sys.dont_write_bytecode = True  # no __pycache__ beside the sources
 from desktop import (controller_pty, in_own_session, panel_args, panel_env, receive, skip,
                      start_accessibility_bus, start_display, stop, wait_for)
 

@@ -23,7 +23,8 @@ import sys
 import tempfile
 import time
 
-import desktop
+sys.dont_write_bytecode = True  # no __pycache__ beside the sources
+import desktop  # noqa: E402
 from desktop import (controller_pty, in_own_session, panel_args, panel_env, receive, skip,
                      start_accessibility_bus, start_display, stop, wait_for)
 
