@@ -4,7 +4,11 @@
 
 #include <QAbstractButton>
 #include <QAccessibleWidget>
+#include <QApplication>
+#include <QFontMetrics>
+#include <QLineEdit>
 #include <QPointer>
+#include <QValidator>
 #include <QScrollBar>
 #include <QWindow>
 
@@ -60,6 +64,139 @@ public:
     }
 
     QStringList keyBindingsForAction(const QString&) const override { return {}; }
+};
+
+// A line edit. Qt's own interface reports every text attribute run as empty
+// (it starts and ends at the offset asked for); a screen reader that cuts the
+// text into runs (Orca does, to pick a voice per language) then hears the
+// field without its last character, or without its value at all when the
+// value is one character long. Here the whole text is one run; everything
+// else is what Qt's interface does.
+class LineEditAccessible : public QAccessibleWidget,
+                           public QAccessibleTextInterface,
+                           public QAccessibleEditableTextInterface {
+public:
+    explicit LineEditAccessible(QLineEdit* edit) : QAccessibleWidget(edit, QAccessible::EditableText) {}
+
+    QLineEdit* edit() const { return static_cast<QLineEdit*>(widget()); }
+
+    void* interface_cast(QAccessible::InterfaceType t) override {
+        if (t == QAccessible::TextInterface)
+            return static_cast<QAccessibleTextInterface*>(this);
+        if (t == QAccessible::EditableTextInterface)
+            return static_cast<QAccessibleEditableTextInterface*>(this);
+        return QAccessibleWidget::interface_cast(t);
+    }
+
+    QString text(QAccessible::Text t) const override {
+        QString s;
+        if (t == QAccessible::Value)
+            s = shownText();
+        if (s.isEmpty())
+            s = QAccessibleWidget::text(t);
+        if (s.isEmpty() && t == QAccessible::Description)
+            s = edit()->placeholderText();
+        return s;
+    }
+
+    void setText(QAccessible::Text t, const QString& text) override {
+        if (t != QAccessible::Value) {
+            QAccessibleWidget::setText(t, text);
+            return;
+        }
+        replaceAll(text);
+    }
+
+    QAccessible::State state() const override {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.editable = true;
+        s.readOnly = edit()->isReadOnly();
+        s.passwordEdit = edit()->echoMode() != QLineEdit::Normal;
+        s.selectableText = true;
+        return s;
+    }
+
+    // Text.
+    void selection(int index, int* start, int* end) const override {
+        *start = *end = 0;
+        if (index == 0 && edit()->hasSelectedText()) {
+            *start = edit()->selectionStart();
+            *end = *start + static_cast<int>(edit()->selectedText().size());
+        }
+    }
+    int selectionCount() const override { return edit()->hasSelectedText() ? 1 : 0; }
+    void addSelection(int start, int end) override { setSelection(0, start, end); }
+    void removeSelection(int index) override {
+        if (index == 0)
+            edit()->deselect();
+    }
+    void setSelection(int index, int start, int end) override {
+        if (index == 0)
+            edit()->setSelection(start, end - start);
+    }
+    int cursorPosition() const override { return edit()->cursorPosition(); }
+    void setCursorPosition(int position) override { edit()->setCursorPosition(position); }
+    QString text(int start, int end) const override {
+        if (start > end)
+            return {};
+        return shownText().mid(start, end - start);
+    }
+    int characterCount() const override { return static_cast<int>(shownText().size()); }
+
+    QString attributes(int offset, int* start, int* end) const override {
+        // No attribute differs within a line edit: one run over the whole text.
+        (void)offset;
+        *start = 0;
+        *end = characterCount();
+        return {};
+    }
+
+    QRect characterRect(int offset) const override {
+        const QString ch = text(offset, offset + 1);
+        const QFontMetrics fm(edit()->font());
+        if (ch.isEmpty() || fm.horizontalAdvance(ch) == 0)
+            return {};
+        // From the caret's place: the text between it and the character.
+        const QRect caret = edit()->inputMethodQuery(Qt::ImCursorRectangle).toRect();
+        const int cursor = edit()->cursorPosition();
+        const QString all = shownText();
+        const int x = offset >= cursor ? caret.x() + fm.horizontalAdvance(all.mid(cursor, offset - cursor))
+                                       : caret.x() - fm.horizontalAdvance(all.mid(offset, cursor - offset));
+        const QRect r(x, caret.y(), fm.horizontalAdvance(ch), caret.height());
+        return QRect(edit()->mapToGlobal(r.topLeft()), r.size());
+    }
+    int offsetAtPoint(const QPoint& point) const override {
+        return edit()->cursorPositionAt(edit()->mapFromGlobal(point));
+    }
+    void scrollToSubstring(int start, int end) override {
+        edit()->setCursorPosition(end);
+        edit()->setCursorPosition(start);
+    }
+
+    // Editable text: as if typed in one go, never into a read-only field.
+    void deleteText(int start, int end) override { replaceText(start, end, {}); }
+    void insertText(int offset, const QString& text) override { replaceText(offset, offset, text); }
+    void replaceText(int start, int end, const QString& text) override {
+        replaceAll(edit()->text().replace(start, end - start, text));
+    }
+
+private:
+    QString shownText() const {
+        switch (edit()->echoMode()) {
+        case QLineEdit::Normal: return edit()->text();
+        case QLineEdit::NoEcho: return {};
+        default: return QString(edit()->text().size(), QLatin1Char('*'));
+        }
+    }
+
+    void replaceAll(QString text) {
+        if (edit()->isReadOnly())
+            return;
+        int pos = 0;
+        if (const QValidator* v = edit()->validator(); v && v->validate(text, pos) != QValidator::Acceptable)
+            return;
+        edit()->setText(text);
+    }
 };
 
 class LogViewAccessible;
@@ -222,9 +359,60 @@ private:
     QMetaObject::Connection m_reset;
 };
 
+// Focus before caret. A line edit that takes the focus selects its text and
+// reports its caret and selection from its focus-in handler, and Qt announces
+// the focus only after that handler. A screen reader that hears of the caret
+// first takes the edit for the focus already, moves there without a word and
+// then treats the focus announcement as old news: the field the operator is
+// about to type into is never spoken. So the caret and selection events of
+// the focus widget before its focus announcement go nowhere: the announcement
+// itself tells where the caret is and what is selected (a screen reader reads
+// both when it speaks the field). Nor do those of the line edit being left,
+// which clears its selection on the way out: a screen reader would say "text
+// unselected" over the next control. Every other event goes out as it comes.
+class FocusFirst {
+public:
+    static void update(QAccessibleEvent* event) { instance().handle(event); }
+
+private:
+    static FocusFirst& instance() {
+        static FocusFirst f;
+        return f;
+    }
+
+    void handle(QAccessibleEvent* event) {
+        QObject* object = event->object();
+        const QAccessible::Event type = event->type();
+        const QWidget* focus = QApplication::focusWidget();
+        const bool caret = type == QAccessible::TextCaretMoved || type == QAccessible::TextSelectionChanged;
+        // Between a focus change and its announcement, `m_announced` is the
+        // widget left and `focus` the one taking over. With the window
+        // inactive nothing has the focus, and what gets it back on return is
+        // announced anew.
+        if (!focus)
+            m_announced = nullptr;
+        else if (caret && object && (object == focus) != (object == m_announced))
+            return;
+        if (type == QAccessible::Focus)
+            m_announced = object;
+        forward(event);
+    }
+
+    // To the platform's bridge, as if no handler were installed.
+    static void forward(QAccessibleEvent* event) {
+        QAccessible::installUpdateHandler(nullptr);
+        QAccessible::updateAccessibility(event);
+        QAccessible::installUpdateHandler(&FocusFirst::update);
+    }
+
+    QPointer<QObject> m_announced;  // the object of the last focus announcement
+};
+
 QAccessibleInterface* factory(const QString& className, QObject* object) {
     if (className == QLatin1String("QRadioButton"))
         return new CheckableButtonAccessible(static_cast<QAbstractButton*>(object), QAccessible::RadioButton);
+    if (className == QLatin1String("QLineEdit"))
+        return new LineEditAccessible(static_cast<QLineEdit*>(object));
     if (className == QLatin1String("QCheckBox"))
         return new CheckableButtonAccessible(static_cast<QAbstractButton*>(object), QAccessible::CheckBox);
     if (className == QLatin1String(LogView::staticMetaObject.className()))
@@ -237,6 +425,7 @@ QAccessibleInterface* factory(const QString& className, QObject* object) {
 void installAccessibility() {
     static const bool installed = [] {
         QAccessible::installFactory(factory);
+        QAccessible::installUpdateHandler(&FocusFirst::update);
         return true;
     }();
     (void)installed;

@@ -7,7 +7,10 @@ namespace veltra {
 // - radio buttons and check boxes whose every accessible action (toggle,
 //   press) is a click, so it runs the same handler a mouse click runs;
 // - the received-data list as a list of items with their texts, a row count
-//   and the selection.
+//   and the selection;
+// - line edits whose text is one attribute run, and which are announced as
+//   the focus before their caret and selection, so a screen reader speaks
+//   the field, its name and its value, when Tab reaches it.
 // Installed once per process, before the first control is created.
 void installAccessibility();
 

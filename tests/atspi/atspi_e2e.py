@@ -8,114 +8,41 @@ Exit 0: passed; 1: failed; 77: skipped (no display server can be started,
 or the accessibility bus or its Python bindings are missing).
 """
 import os
-import select
-import shutil
-import socket
 import subprocess
 import sys
 import tempfile
-import time
-import tty
+
+sys.dont_write_bytecode = True  # no __pycache__ beside the sources
+from desktop import (controller_pty, in_own_session, panel_args, panel_env, receive, skip,
+                     start_accessibility_bus, start_display, stop, wait_for)
 
 try:
     import pyatspi
 except ImportError:
     pyatspi = None
 
-WAIT = 20.0  # seconds any one condition may take
-QUIET = {"stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL}
 FAILURES = []
-
-
-def skip(why):
-    print(f"SKIPPED: {why}")
-    sys.exit(77)
-
-
-def wait_for(what, condition, timeout=WAIT):
-    """Polls `condition` until it returns a true value or the deadline passes."""
-    deadline = time.monotonic() + timeout
-    while not (value := condition()):
-        if time.monotonic() > deadline:
-            raise AssertionError(f"timed out waiting for {what}")
-        time.sleep(0.05)
-    return value
-
-
-def receive(fd, count, timeout=WAIT):
-    got = b""
-    deadline = time.monotonic() + timeout
-    while len(got) < count and time.monotonic() < deadline:
-        if select.select([fd], [], [], 0.05)[0]:
-            got += os.read(fd, 256)
-    return got
-
-
-def accepts(socket_path):
-    with socket.socket(socket.AF_UNIX) as s:
-        return s.connect_ex(socket_path) == 0
-
-
-def start_display(procs):
-    if not shutil.which("Xvfb"):
-        skip("Xvfb is missing (install xvfb): no display server can be started")
-    # Xvfb takes the first display number whose sockets (the abstract one too,
-    # which a server in another file-system view may hold) are free, and says which.
-    r, w = os.pipe()
-    procs.append(subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
-                                  pass_fds=(w,), **QUIET))
-    os.close(w)  # r stays open: Xvfb may write to it again, and a closed pipe would end it
-    number = os.read(r, 32).decode().strip() if select.select([r], [], [], WAIT)[0] else ""
-    if not number:
-        skip("Xvfb did not start: no display server available")
-    # The number comes a moment before the server takes clients.
-    wait_for("Xvfb to take clients", lambda: accepts(f"/tmp/.X11-unix/X{number}"))
-    return f":{number}"
-
-
-def start_accessibility_bus(procs):
-    for launcher in ("/usr/libexec/at-spi-bus-launcher", "/usr/lib/at-spi2-core/at-spi-bus-launcher"):
-        if os.path.exists(launcher):
-            procs.append(subprocess.Popen([launcher, "--launch-immediately"], **QUIET))
-            return
-    skip("at-spi-bus-launcher is missing (install at-spi2-core)")
 
 
 def main():
     if len(sys.argv) != 2:
         print(__doc__)
         return 2
-    if not os.environ.get("VELTRA_ATSPI_SESSION"):
-        # Our own session bus, so the test sees only this program.
-        if not shutil.which("dbus-run-session"):
-            skip("dbus-run-session is missing (install dbus)")
-        env = dict(os.environ, VELTRA_ATSPI_SESSION="1")
-        return subprocess.call(["dbus-run-session", "--", sys.executable, *sys.argv], env=env)
+    if (status := in_own_session("VELTRA_ATSPI_SESSION")) is not None:
+        return status
     if not pyatspi:
         skip("python3-pyatspi is missing")
     procs, log = [], tempfile.TemporaryFile()
     try:
         display = start_display(procs)
         start_accessibility_bus(procs)
-        com1, slave = os.openpty()  # the controller's side of COM1
-        tty.setraw(com1)
-        env = dict(os.environ, DISPLAY=display, QT_QPA_PLATFORM="xcb", QT_ACCESSIBILITY="1",
-                   QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", NO_AT_BRIDGE="0")
-        env.pop("WAYLAND_DISPLAY", None)
-        ports = [f"1={os.ttyname(slave)}"] + [f"{n}=/nonexistent/veltra-com{n}" for n in (2, 3, 4)]
-        procs.append(subprocess.Popen([sys.argv[1]] + [a for p in ports for a in ("--port", p)],
-                                      env=env, stdout=log, stderr=log))
+        com1, device = controller_pty()
+        procs.append(subprocess.Popen(panel_args(sys.argv[1], device), env=panel_env(display), stdout=log, stderr=log))
         checks(com1)
     except AssertionError as e:
         FAILURES.append(str(e))
     finally:
-        for p in reversed(procs):
-            p.terminate()
-            try:
-                p.wait(5)
-            except subprocess.TimeoutExpired:
-                p.kill()
-                p.wait()
+        stop(procs)
     if FAILURES:
         log.seek(0)
         print("veltra-utility said:\n" + log.read().decode(errors="replace"))
