@@ -40,18 +40,23 @@ QString absoluteDevicePath(const QString& device) {
 #endif
 }
 
-PortError openFailure(const QString& device, const QString& why) {
-    const QFileInfo info(device);
+// The kind comes from where the failure was known; the text names the device.
+PortError openFailure(const QString& device, const QString& why, OpenFailureKind kind) {
+    const std::string name = device.toStdString();
     std::string text = why.toStdString();
-    if (isNetworkDevice(device)) return {PortError::Reason::Other, device.toStdString() + ": " + text};
-    if (!info.exists() && (inspectDeviceNode(device).kind == DeviceNode::Kind::Missing || why.startsWith(QLatin1String("does not exist"))))
-        return {PortError::Reason::Missing, device.toStdString() + " does not exist: " + serial_platform::findDeviceHint().toStdString()};
-    // Every open failure names the path.
-    if (!why.contains(device)) text = device.toStdString() + ": " + (text.empty() ? "cannot be opened" : text);
-    if (why.contains(QLatin1String("dialout")) || why.contains(QLatin1String("ermission")))
-        return {PortError::Reason::Permission, text};
-    if (why.contains(QLatin1String("in use"))) return {PortError::Reason::Busy, text + " Close the other program (the panel?) first."};
-    return {PortError::Reason::Other, text};
+    if (!why.contains(device)) text = name + ": " + (text.empty() ? "cannot be opened" : text);
+    switch (kind) {
+    case OpenFailureKind::Missing:
+        return {PortError::Reason::Missing, name + " does not exist: " + serial_platform::findDeviceHint().toStdString()};
+    case OpenFailureKind::Permission: return {PortError::Reason::Permission, text};
+    case OpenFailureKind::InUse:
+        return {PortError::Reason::Busy, text + (isNetworkDevice(device) ? "" : " Close the other program (the panel?) first.")};
+    case OpenFailureKind::TurnedAway: return {PortError::Reason::Busy, text};
+    case OpenFailureKind::HeldHere:
+        return {PortError::Reason::Busy, name + " is already open in this program (another Controller or handle on "
+                                               "it): close that one first."};
+    default: return {PortError::Reason::Other, text};
+    }
 }
 
 int cyclesValue(const std::string& leftText) {
@@ -218,8 +223,9 @@ void Client::openLink() {
     bool connecting = false;
     const auto failed = [this] {
         const QString why = m_link->lastOpenError();
+        const OpenFailureKind kind = m_link->lastOpenFailure();
         m_link.reset();
-        return openFailure(m_options.device, why);
+        return openFailure(m_options.device, why, kind);
     };
     here([&] {
         if (m_link->OpenLink(kPort, m_options.baud, 'N', 8, 1, kPanelEventMask, kSendBuffer)) return;

@@ -134,6 +134,7 @@ bool CComPortLink::OpenLink(int portNumber, int baudRate, char parity, int dataB
     m_eventMask = eventMask;
     m_sendBufferSize = sendBufferSize;
     m_lastOpenError.clear();
+    m_lastOpenFailure = OpenFailureKind::None;
 
     const QString device = deviceName();
     if (isNetworkDevice(device)) {
@@ -160,12 +161,14 @@ bool CComPortLink::OpenLink(int portNumber, int baudRate, char parity, int dataB
         if (const CComPortLink* other = deviceHolder(device)) {
             // Two ports on one device would share its replies.
             m_lastOpenError = QStringLiteral("already open as COM%1 (%2)").arg(other->portNumber()).arg(other->deviceName());
+            m_lastOpenFailure = OpenFailureKind::HeldHere;
             event(QStringLiteral("open failed: ") + m_lastOpenError);
             return false;
         }
         if (!m_port->open(QIODevice::ReadWrite)) {
             // Opening failures show no box; the caller shows the port as closed.
             m_lastOpenError = describeOpenFailure(device);
+            m_lastOpenFailure = openFailureKind(inspectDeviceNode(device), m_port->error());
             m_port->clearError();
             event(QStringLiteral("open failed: ") + m_lastOpenError);
             return false;
@@ -296,6 +299,7 @@ bool CComPortLink::openNetwork(const QString& device, quint64 generation) {
     if (!parsed) {
         dropNetwork();
         m_lastOpenError = why;
+        m_lastOpenFailure = OpenFailureKind::BadAddress;
         return false;
     }
     const QString problem = lineProblem(m_requested.baudRate, m_requested.parity, m_requested.dataBits, m_requested.stopBits);
@@ -375,6 +379,7 @@ void CComPortLink::onNetworkReady() {
     const quint64 generation = ++m_generation;
     m_readErrorReported = false;
     m_lastOpenError.clear();
+    m_lastOpenFailure = OpenFailureKind::None;
     m_lineSettings = m_net->lineSettings();
     m_net->purge(true, true);
     if (m_openLoop) {
@@ -392,6 +397,7 @@ void CComPortLink::onNetworkReady() {
 
 void CComPortLink::onNetworkFailed(const QString& reason) {
     m_lastOpenError = reason;
+    m_lastOpenFailure = m_net ? m_net->failureKind() : OpenFailureKind::Other;
     if (m_connectPending || m_inOpen || m_openLoop || ++m_failedTries == 1 || m_failedTries % 60 == 0)
         event(QStringLiteral("connection failed: ") + reason);
     if (m_inOpen)
@@ -666,6 +672,7 @@ void CComPortLink::tryReconnect() {
     const quint64 generation = ++m_generation;
     m_readErrorReported = false;
     m_lastOpenError.clear();
+    m_lastOpenFailure = OpenFailureKind::None;
     configure(m_requested.baudRate, m_requested.parity, m_requested.dataBits, m_requested.stopBits);
     if (generation == m_generation)
         purge(QSerialPort::AllDirections);

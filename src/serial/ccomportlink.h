@@ -1,6 +1,7 @@
 #pragma once
 
 #include "serial/net_transport.h"
+#include "serial/open_failure.h"
 #include "serial/port_settings.h"
 
 #include <QByteArray>
@@ -98,6 +99,8 @@ public:
     QString deviceName() const;
     // Why the last OpenLink could not open the device; empty after a success.
     QString lastOpenError() const { return m_lastOpenError; }
+    // Its kind, decided where the failure was known.
+    OpenFailureKind lastOpenFailure() const { return m_lastOpenFailure; }
 
     // One call per received byte (0 to 255) with the port number.
     void setByteHandler(ByteHandler handler) { m_byteHandler = std::move(handler); }
@@ -201,6 +204,7 @@ private:
     bool m_dropUnreadOnWrite = true;
     QString m_deviceName;
     QString m_lastOpenError;
+    OpenFailureKind m_lastOpenFailure = OpenFailureKind::None;
     PortSettings m_lineSettings;
     int m_portNumber = 0;
     quint32 m_eventMask = 0;

@@ -103,6 +103,19 @@ std::optional<NetworkDevice> parseNetworkDevice(const QString& device, QString* 
     return d;
 }
 
+OpenFailureKind connectFailureKind(QAbstractSocket::SocketError error, const QString& systemText) {
+    switch (error) {
+    case QAbstractSocket::ConnectionRefusedError: return OpenFailureKind::Refused;
+    case QAbstractSocket::HostNotFoundError: return OpenFailureKind::Unreachable;
+    case QAbstractSocket::SocketTimeoutError: return OpenFailureKind::TimedOut;
+    case QAbstractSocket::RemoteHostClosedError: return OpenFailureKind::TurnedAway;
+    case QAbstractSocket::NetworkError:
+        return systemText.contains(QLatin1String("timed out"), Qt::CaseInsensitive) ? OpenFailureKind::TimedOut
+                                                                                    : OpenFailureKind::Unreachable;
+    default: return OpenFailureKind::Other;
+    }
+}
+
 QString connectFailureReason(QAbstractSocket::SocketError error, const QString& systemText) {
     switch (error) {
     case QAbstractSocket::ConnectionRefusedError:
@@ -195,7 +208,8 @@ void NetTransport::onTimeout() {
         m_phase = Phase::Ready;
         emit ready();
     } else if (m_phase == Phase::Connecting) {
-        fail(QStringLiteral("timed out after %1 s (the server does not answer)").arg(m_timeoutMs / 1000.0));
+        fail(QStringLiteral("timed out after %1 s (the server does not answer)").arg(m_timeoutMs / 1000.0),
+             OpenFailureKind::TimedOut);
     } else {
         // Whatever the server has not confirmed by now it never will: go on.
         m_pending.clear();
@@ -339,7 +353,8 @@ void NetTransport::finishNegotiation() {
         m_phase = Phase::Ready;  // told by pump() once the reading is done
 }
 
-void NetTransport::fail(const QString& reason) {
+void NetTransport::fail(const QString& reason, OpenFailureKind kind) {
+    m_failureKind = kind;
     close();
     emit failed(reason);
 }
@@ -359,9 +374,9 @@ void NetTransport::onSocketError(QAbstractSocket::SocketError error) {
         QString reason = connectFailureReason(error, m_socket->errorString());
         if (const QString said = serverWords(); !said.isEmpty())
             reason += QStringLiteral(": \"%1\"").arg(said);
-        fail(reason);
+        fail(reason, connectFailureKind(error, m_socket->errorString()));
     } else if (m_phase == Phase::Connecting) {
-        fail(connectFailureReason(error, m_socket->errorString()));
+        fail(connectFailureReason(error, m_socket->errorString()), connectFailureKind(error, m_socket->errorString()));
     } else if (m_phase == Phase::Ready) {
         const QString text = error == QAbstractSocket::RemoteHostClosedError
                                  ? QStringLiteral("The server closed the connection.")
@@ -445,7 +460,7 @@ void NetTransport::dropStalled() {
         close();
         emit lost(reason);
     } else {
-        fail(reason);
+        fail(reason, OpenFailureKind::Other);
     }
 }
 

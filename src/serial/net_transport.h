@@ -1,6 +1,7 @@
 #pragma once
 
 #include "rfc2217/rfc2217_codec.h"
+#include "serial/open_failure.h"
 #include "serial/port_settings.h"
 
 #include <QAbstractSocket>
@@ -35,6 +36,7 @@ std::optional<NetworkDevice> parseNetworkDevice(const QString& device, QString* 
 // A connection that could not be made, in a few words of its own per cause:
 // refused, no route, host name unknown, timed out.
 QString connectFailureReason(QAbstractSocket::SocketError error, const QString& systemText);
+OpenFailureKind connectFailureKind(QAbstractSocket::SocketError error, const QString& systemText);
 
 // Line settings asked of the server (codes of port_settings.h).
 struct LineRequest {
@@ -108,6 +110,8 @@ public:
     // The same with every value as the server answered it.
     ServerLine serverLine() const { return m_serverLine; }
     QString errorString() const;
+    // The kind of the last failed() connection.
+    OpenFailureKind failureKind() const { return m_failureKind; }
 
 signals:
     void ready();
@@ -135,7 +139,7 @@ private:
     void sendSettings();
     void handleAnswer(const rfc2217::Answer& answer);
     void finishNegotiation();
-    void fail(const QString& reason);
+    void fail(const QString& reason, OpenFailureKind kind);
     // What a server said before it closed the connection, as a few printable words.
     QString serverWords();
     void send(const rfc2217::Bytes& bytes);
@@ -158,6 +162,7 @@ private:
     std::vector<Pending> m_pending;
     QByteArray m_rx;
     int m_timeoutMs = kConnectTimeoutMs;
+    OpenFailureKind m_failureKind = OpenFailureKind::None;
 };
 
 }  // namespace veltra

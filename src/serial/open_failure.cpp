@@ -2,6 +2,15 @@
 
 namespace veltra {
 
+OpenFailureKind openFailureKind(const DeviceNode& node, QSerialPort::SerialPortError error) {
+    using Kind = DeviceNode::Kind;
+    if (node.kind == Kind::Missing || error == QSerialPort::DeviceNotFoundError) return OpenFailureKind::Missing;
+    if (node.kind == Kind::Other) return OpenFailureKind::NotSerial;
+    if (error == QSerialPort::PermissionError || !node.readWritable)
+        return node.readWritable ? OpenFailureKind::InUse : OpenFailureKind::Permission;
+    return OpenFailureKind::Other;
+}
+
 QString openFailureReason(const DeviceNode& node, QSerialPort::SerialPortError error, const QString& systemText) {
     using Kind = DeviceNode::Kind;
     if (node.kind == Kind::Missing || error == QSerialPort::DeviceNotFoundError)
