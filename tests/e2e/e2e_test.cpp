@@ -2,6 +2,7 @@
 // bare line, and veltra-utility as a process. Received bytes change the state
 // at once and reach the widgets at display rate, so checks look at the state.
 
+#include "gui/cportsettingsdlg.h"
 #include "gui/cshutterpaneldlg.h"
 #include "gui/modal_watcher.h"
 #include "gui/panel_controls.h"
@@ -10,14 +11,18 @@
 #include "support/fakes.h"
 
 #include <QAbstractButton>
+#include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
 #include <tuple>
+#include <vector>
 
 #include <csignal>
 #include <fcntl.h>
@@ -125,6 +130,38 @@ TEST(UtilityProcessTest, aTrafficLogThatTakesNoLinesIsToldOnceAndASignalEndsTheP
         EXPECT_EQ(std::pair(utility.exitStatus(), utility.exitCode()), std::pair(QProcess::NormalExit, 0));
         EXPECT_EQ((err + utility.readAllStandardError()).count("Traffic log stopped"), log == fifo ? 0 : 1);
         EXPECT_FALSE(QFile::exists(lock)) << lock.toStdString();
+    }
+}
+
+// A file of remembered ports that is a FIFO is refused (the panel would wait
+// on it for good): said on standard error, and the panel starts with its
+// defaults. A termination signal ends it with status 0 at once after that
+// line, before the panel runs, as well as once it runs.
+TEST(UtilityProcessTest, aSettingsFileThatIsAFifoIsRefusedAndASignalEndsThePanelAtAnyStage) {
+    QTemporaryDir config;
+    ASSERT_TRUE(QDir(config.path()).mkpath("Veltra"));
+    const QString fifo = config.filePath("Veltra/veltra-utility.conf");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    for (const bool running : {false, true}) {
+        SCOPED_TRACE(running ? "running" : "starting");
+        PtyPair pty;
+        if (!pty.ok()) GTEST_SKIP() << "no pseudo-terminal available";
+        QProcess utility;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CONFIG_HOME", config.path());
+        utility.setProcessEnvironment(env);
+        utility.start(VELTRA_UTILITY_PATH, {"--port", "1=" + pty.slavePath()});
+        QByteArray err;
+        const QByteArray told = "veltra-utility: the remembered ports' file " + fifo.toUtf8() + " is not a regular file (a FIFO)";
+        ASSERT_TRUE(QTest::qWaitFor([&] { return (err += utility.readAllStandardError()).contains(told); }, kWaitMs))
+            << err.toStdString();
+        if (running) {
+            ASSERT_EQ(pty.receive(1, 2000).toHex(), "ee");  // up and running
+        }
+        ::kill(static_cast<pid_t>(utility.processId()), SIGTERM);
+        ASSERT_TRUE(utility.waitForFinished(kWaitMs));
+        EXPECT_EQ(std::pair(utility.exitStatus(), utility.exitCode()), std::pair(QProcess::NormalExit, 0));
+        EXPECT_FALSE(QFile::exists(deviceLockFile(pty.slavePath())));
     }
 }
 
