@@ -246,7 +246,7 @@ void CShutterPanelDlg::connectLinks() {
             // field says so before the box comes up.
             if (!link.isOpen())
                 showPortClosed(port, link.isReconnecting() ? QString::fromUtf8("Reconnecting\u2026") : QString());
-            showErrorBox(this, QStringLiteral("Application Error"), text);
+            reportLinkError(port, text);
         });
         // Each of these may wait behind a box; by then the link may have been
         // reopened, and only what still holds is shown.
@@ -264,6 +264,7 @@ void CShutterPanelDlg::connectLinks() {
             });
         });
         link.setReconnectedHandler([this, &link](int from) {
+            watchSteady(from);
             const quint64 generation = link.generation();
             act([this, &link, from, generation](PanelState& s) {
                 if (link.generation() == generation)
@@ -271,6 +272,40 @@ void CShutterPanelDlg::connectLinks() {
             });
         });
     }
+}
+
+void CShutterPanelDlg::reportLinkError(int port, const QString& text) {
+    const CComPortLink& link = m_ports.link(port);
+    PortReports& reports = m_reports[static_cast<std::size_t>(port - 1)];
+    // The device went away; the link tries it again every second.
+    const bool lost = !link.isOpen() && link.isReconnecting();
+    if (reports.boxUp || reports.quiet) {
+        // Told already. A loss is in the status field and the traffic log
+        // ("closed: ..."); anything else goes to the traffic log here.
+        if (!lost) {
+            QString line = text.simplified();
+            if (line.startsWith(QLatin1String("WARNING: ")))
+                line = line.mid(9);
+            m_ports.logEvent(port, QStringLiteral("error, no box: ") + line);
+        }
+        reports.quiet = reports.quiet || lost;
+        return;
+    }
+    reports.quiet = lost;
+    reports.boxUp = true;
+    QTimer::singleShot(0, this, [this, port, text] {
+        showErrorBox(this, QStringLiteral("Application Error"), text);
+        m_reports[static_cast<std::size_t>(port - 1)].boxUp = false;
+    });
+}
+
+void CShutterPanelDlg::watchSteady(int port) {
+    const CComPortLink& link = m_ports.link(port);
+    const quint64 generation = link.generation();
+    QTimer::singleShot(m_options.steadyMs, this, [this, &link, port, generation] {
+        if (link.generation() == generation && link.isOpen())
+            m_reports[static_cast<std::size_t>(port - 1)].quiet = false;
+    });
 }
 
 void CShutterPanelDlg::ReadyWatcher::onlineReply(int) {
@@ -345,6 +380,8 @@ void CShutterPanelDlg::configurate(int port) {
             rememberPort(*m_options.portMemory, port, {device, r});
         // What the port received while the dialog was open came before the reopening.
         decodeParked(s, port, m_parked.marks()[static_cast<std::size_t>(port - 1)]);
+        // The operator's own choice: its failures are new ones.
+        m_reports[static_cast<std::size_t>(port - 1)].quiet = false;
         const bool opened =
             link.OpenLink(port, r.baudRate, r.parity, r.dataBits, r.stopBits, eventMask, r.sendBufferSize);
         // A port that did not open gets no monitor: there is nothing to watch.

@@ -165,6 +165,47 @@ TEST(UtilityProcessTest, aSettingsFileThatIsAFifoIsRefusedAndASignalEndsThePanel
     }
 }
 
+// A network port lost while the panel runs: its box stays up, the server
+// takes the port again and it is ready. A termination signal then closes the
+// new connection as the program's end, not as one more loss.
+TEST(UtilityProcessTest, aSignalAfterAReconnectUnderTheLossBoxLogsTheProgramsEnd) {
+    QTcpServer server;
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
+    std::vector<QByteArray> heard;  // per connection, what the panel sent
+    std::vector<QTcpSocket*> peers;
+    QObject::connect(&server, &QTcpServer::newConnection, [&] {
+        while (QTcpSocket* peer = server.nextPendingConnection()) {
+            const std::size_t i = peers.size();
+            peers.push_back(peer), heard.emplace_back();
+            QObject::connect(peer, &QTcpSocket::readyRead, peer, [&, peer, i] {
+                const QByteArray b = peer->readAll();
+                heard[i] += b;
+                peer->write(b);  // answers as the controller echoes
+            });
+        }
+    });
+    QTemporaryDir dir;
+    const QString log = dir.filePath("traffic.log");
+    QProcess utility;
+    utility.start(VELTRA_UTILITY_PATH, {"--traffic-log", log, "--port", QString("1=socket://127.0.0.1:%1").arg(server.serverPort()),
+                                        "--port", "2=/nonexistent/com2", "--port", "3=/nonexistent/com3", "--port", "4=/nonexistent/com4"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return heard.size() == 1 && heard[0].startsWith("\xEE\xCC"); }, kWaitMs));
+    peers[0]->close();  // the server drops the port: the loss's box comes up, and nobody answers it
+    ASSERT_TRUE(QTest::qWaitFor([&] { return heard.size() == 2 && heard[1].startsWith("\xEE\xCC"); }, kWaitMs));
+    ::kill(static_cast<pid_t>(utility.processId()), SIGTERM);
+    ASSERT_TRUE(utility.waitForFinished(kWaitMs));
+    EXPECT_EQ(std::pair(utility.exitStatus(), utility.exitCode()), std::pair(QProcess::NormalExit, 0));
+    QFile f(log);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    QStringList events;  // COM1's, without the time
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (const qsizetype at = line.indexOf(" -- COM1 "); at >= 0) events << QString::fromUtf8(line.mid(line.indexOf(' ', at + 9) + 1));
+    ASSERT_GE(events.size(), 2);
+    EXPECT_EQ(events.mid(events.size() - 2).join(" | ").toStdString(), "connected 9600 8N1 | closed: Veltra Utility ends")
+        << events.join("\n").toStdString();
+    EXPECT_EQ(events.count("closed: The server closed the connection."), 1);
+}
+
 }  // namespace
 }  // namespace veltra::test
 
