@@ -385,12 +385,14 @@ void CShutterPanelDlg::configurate(int port) {
         const bool opened =
             link.OpenLink(port, r.baudRate, r.parity, r.dataBits, r.stopBits, eventMask, r.sendBufferSize);
         // A port that did not open gets no monitor: there is nothing to watch.
-        if (opened)
+        if (opened) {
             link.StartMonitor();
-        m_panel.portReopened(s, port, opened,
-                             opened                ? std::string()
-                             : link.isConnecting() ? portConnecting(port)
-                                                   : portFailure(port));
+            // As a network port that connects: Online, and the status read
+            // when the controller answers.
+            m_panel.portReconnected(s, port);
+            return;
+        }
+        m_panel.portReopened(s, port, false, link.isConnecting() ? portConnecting(port) : portFailure(port));
     });
 }
 

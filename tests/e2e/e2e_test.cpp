@@ -79,6 +79,35 @@ TEST(BareLineTest, readOnceWhenReadyThenStatusAndARepeatOf204BeforeTheReply) {
     EXPECT_EQ(watcher.boxes.size(), 0u);
 }
 
+// "Configurate" onto a local device treats it as a network port that
+// connects: Online goes out, the controller's answer makes the port ready,
+// and its status is read at once.
+TEST(ConfigurateTest, ontoTheSimulatorsDevice_sendsOnlineIsReadyAndReadsTheStatus) {
+    QTemporaryDir dir;
+    const QString link = dir.filePath("com1");
+    QProcess sim;
+    sim.start(VELTRA_SIM_PATH, {"--link", link});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return sim.canReadLine(); }, kWaitMs));
+    ModalWatcher watcher;
+    CShutterPanelDlg dlg(PanelOptions{{"/nonexistent/com1", "/nonexistent/com2", "/nonexistent/com3", "/nonexistent/com4"}, nullptr});
+    QByteArray sent;
+    dlg.ports().setTrafficHandler([&](int, bool tx, const std::uint8_t* b, std::size_t n) {
+        if (tx) sent.append(reinterpret_cast<const char*>(b), qsizetype(n));
+    });
+    dlg.startUp(), dlg.show();
+    watcher.dialogs.append([&](QDialog* d) {
+        qobject_cast<CPortSettingsDlg*>(d)->setDeviceName(link);
+        d->accept();
+    });
+    dlg.control<QAbstractButton>(ctl::kConfigurateCom1)->click();
+    const PanelState& s = dlg.state();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return s.ports[0].status == "Ready for Veltra"; }, kWaitMs)) << s.ports[0].status;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return s.log.size() >= 21 && !dlg.panel().decoder().statusReplyInProgress(); }, kWaitMs));
+    EXPECT_EQ(sent.toHex(' '), "ee cc");
+    EXPECT_TRUE(watcher.boxes.empty());
+    sim.terminate(), sim.waitForFinished(kWaitMs);
+}
+
 // The program itself: each port gets Online at its own start-up settings. A
 // traffic log that takes no lines neither holds up nor ends the panel: a
 // pipe nobody reads is refused at once (told, and it runs on), a full device

@@ -121,6 +121,7 @@ TEST(UnplugTest, unplugUnderThePortSettingsDialogThenOkShowsTheRealState) {
     QCoreApplication::processEvents();
     EXPECT_EQ(std::tuple(dlg.ports().link(1).isOpen(), com1Status(dlg), dlg.control(ctl::kStatusCom1)->isEnabled()),
               std::tuple(true, QStringLiteral("Connected"), true));
+    EXPECT_EQ(back.receive(1).toHex(), "ee");  // Online, as on any opening
     dlg.control<QPushButton>(ctl::kStatus)->click();  // and it answers
     EXPECT_EQ(back.receive(1).toHex(), "cc");
 }
