@@ -149,6 +149,11 @@ void CShutterPanelDlg::setUpControls() {
     m_cycleLabel = control<QLabel>(ctl::kCycleLabel);
 
     m_list = control<LogView>(ctl::kReceivedList);
+
+    // The panel opens with the focus on the received-data list, where Enter
+    // does nothing; "Exit", first in the tab order, would end the panel.
+    m_list->setFocus(Qt::OtherFocusReason);
+    control<QPushButton>(ctl::kExit)->installEventFilter(this);
 }
 
 void CShutterPanelDlg::onButton(int id, void (ShutterPanel::*action)(PanelState&)) {
@@ -711,6 +716,42 @@ void CShutterPanelDlg::keyPressEvent(QKeyEvent* event) {
     default:
         TableDialog::keyPressEvent(event);
     }
+}
+
+bool CShutterPanelDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != control(ctl::kExit))
+        return TableDialog::eventFilter(watched, event);
+    switch (event->type()) {
+    case QEvent::FocusIn:
+    case QEvent::FocusOut:
+        switch (static_cast<QFocusEvent*>(event)->reason()) {
+        case Qt::TabFocusReason:
+        case Qt::BacktabFocusReason:
+        case Qt::MouseFocusReason:
+        case Qt::ShortcutFocusReason:
+            m_exitChosen = event->type() == QEvent::FocusIn;
+            break;
+        case Qt::ActiveWindowFocusReason:
+        case Qt::PopupFocusReason:
+            break;  // a box or menu came and went: the focus is where it was
+        default:
+            m_exitChosen = false;  // put there by the program, not by the operator
+            break;
+        }
+        break;
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease: {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && !m_exitChosen) {
+            event->accept();
+            return true;
+        }
+        break;
+    }
+    default:
+        break;
+    }
+    return TableDialog::eventFilter(watched, event);
 }
 
 void CShutterPanelDlg::closeEvent(QCloseEvent* event) {

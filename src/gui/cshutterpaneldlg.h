@@ -108,6 +108,9 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    // Enter on "Exit" presses it only when the operator has gone there
+    // (Tab, a click, its shortcut); Space and a click always do.
+    bool eventFilter(QObject* watched, QEvent* event) override;
     // Enter and Escape never end the panel; Enter on a focused push button
     // still presses it.
     void keyPressEvent(QKeyEvent* event) override;
@@ -219,6 +222,8 @@ private:
         bool quiet = false;
     };
     std::array<PortReports, kPortCount> m_reports{};
+    // The operator moved the focus onto "Exit" (Tab, a click, its shortcut).
+    bool m_exitChosen = false;
 };
 
 }  // namespace veltra
