@@ -233,6 +233,19 @@ TEST(NetworkFailureTest, aServerThatKeepsClosing_isToldInOneBoxAndTheRetriesOpen
     EXPECT_TRUE(QTest::qWaitFor([&] { return dlg.state().ports[0].tooltip == "Reconnecting\u2026"; }, kWaitMs));
 }
 
+// The same server where staying open 100 ms counts as steady: each loss is
+// a new failure and told, one box at a time.
+TEST(NetworkFailureTest, aLossAfterTheConnectionHasBeenSteady_isToldAgain) {
+    ClosingServer server(300, false);
+    BoxCounter boxes;
+    PanelOptions options{{server.url(), "/nonexistent/com2", "/nonexistent/com3", "/nonexistent/com4"}, nullptr};
+    options.steadyMs = 100;
+    CShutterPanelDlg dlg(options);
+    dlg.startUp(), dlg.show();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return boxes.total >= 3; }, 3 * kWaitMs));
+    EXPECT_EQ(boxes.most, 1);
+}
+
 // ser2net stopped under a ready port and started again while the loss's box
 // is still up: the port is ready again, and closing that old box leaves the
 // new connection alone (no second box, still ready, still open).
