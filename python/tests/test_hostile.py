@@ -215,3 +215,13 @@ def test_traffic_keeps_the_newest_16_mib_however_large_the_chunks(line):
         kept = b"".join(data for way, data in c.traffic() if way == "rx")
     assert 15 << 20 <= len(kept) <= 16 << 20
     assert kept.endswith(flood[-4096:] + b"\xee")
+
+
+def test_a_device_held_by_another_controller_of_this_process_is_in_use_by_name(sim):
+    with veltra.Controller(sim):
+        with pytest.raises(veltra.PortError) as held:
+            veltra.Controller(sim)
+    assert (held.value.reason, sim in str(held.value), "COM1" in str(held.value)) == ("in use", True, False)
+    with turning_away() as url, pytest.raises(veltra.PortError) as turned:
+        veltra.Controller(url)
+    assert turned.value.reason == "in use"

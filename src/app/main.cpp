@@ -2,6 +2,7 @@
 
 #include "app_options.h"
 #include "gui/cshutterpaneldlg.h"
+#include "gui/port_memory.h"
 #include "gui/qt_prompter.h"
 #include "gui/resources.h"
 #include "quit_signals.h"
@@ -13,8 +14,25 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <memory>
+
+namespace {
+
+// The remembered ports, or nothing, said on standard error, when their file is not one.
+std::unique_ptr<QSettings> openPortMemoryOrSay() {
+    QString refused;
+    std::unique_ptr<QSettings> memory = veltra::openPortMemory(&refused);
+    if (!memory)
+        std::fprintf(stderr, "veltra-utility: %s\n", refused.toLocal8Bit().constData());
+    return memory;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
+    // From the very start a termination signal ends the program with status 0,
+    // once there is a panel to end as soon as it runs.
+    veltra::catchQuitSignals();
     QCoreApplication::setApplicationName(QStringLiteral("veltra-utility"));
     QCoreApplication::setApplicationVersion(QStringLiteral("1.1.2.0"));
     QCoreApplication::setOrganizationName(QStringLiteral("Veltra"));
@@ -59,8 +77,8 @@ int main(int argc, char** argv) {
     };
     // What "Configurate" chose, per COM port: the user's configuration folder
     // (~/.config/Veltra/veltra-utility.conf) on Linux, the registry on Windows.
-    QSettings portMemory;
-    panelOptions.portMemory = &portMemory;
+    const std::unique_ptr<QSettings> portMemory = openPortMemoryOrSay();
+    panelOptions.portMemory = portMemory.get();
     veltra::CShutterPanelDlg panel(panelOptions);
     if (traffic.isOpen()) {
         traffic.attach(panel.ports());

@@ -17,6 +17,7 @@ namespace veltra {
 #ifdef _WIN32
 
 void onQuitSignals(QObject*, std::function<void(int)>) {}
+void catchQuitSignals() {}
 
 #else
 
@@ -34,9 +35,24 @@ extern "C" void forwardSignal(int signal) {
 
 }  // namespace
 
-void onQuitSignals(QObject* context, std::function<void(int)> quit) {
-    if (g_signalPipe[0] < 0 && ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, g_signalPipe) != 0)
+void catchQuitSignals() {
+    if (g_signalPipe[0] >= 0)
         return;
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, g_signalPipe) != 0)
+        return;
+    struct sigaction action {};
+    action.sa_handler = forwardSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP})
+        ::sigaction(signal, &action, nullptr);
+}
+
+void onQuitSignals(QObject* context, std::function<void(int)> quit) {
+    catchQuitSignals();
+    if (g_signalPipe[0] < 0)
+        return;
+    // A signal that came before this waits in the pipe: told on the first pass of the event loop.
     auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, context);
     QObject::connect(notifier, &QSocketNotifier::activated, context, [quit = std::move(quit)] {
         unsigned char byte = 0;
@@ -46,12 +62,6 @@ void onQuitSignals(QObject* context, std::function<void(int)> quit) {
         if (last != 0)
             quit(last);
     });
-    struct sigaction action {};
-    action.sa_handler = forwardSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    for (const int signal : {SIGTERM, SIGINT, SIGHUP})
-        ::sigaction(signal, &action, nullptr);
 }
 
 #endif

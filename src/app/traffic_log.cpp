@@ -6,6 +6,7 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <utility>
@@ -98,16 +99,12 @@ void TrafficLog::writeLine(std::string line) {
     if (!m_file)
         return;
     File& f = *m_file;
-    if (!line.empty() || f.pending.empty()) {
-        if (line.empty())
-            return;
+    if (!line.empty()) {
         line += '\n';
-        if (f.pending.size() + line.size() > kMaxPending) {
-            stop(QStringLiteral("its reader does not keep up"));
-            return;
-        }
         f.pending += line;
     }
+    if (f.pending.empty())
+        return;
     std::size_t done = 0;
     while (done < f.pending.size()) {
         const ssize_t n = ::write(f.fd, f.pending.data() + done, f.pending.size() - done);
@@ -123,6 +120,12 @@ void TrafficLog::writeLine(std::string line) {
         }
     }
     f.pending.erase(0, done);
+    // Only what the reader leaves waiting counts: a file takes everything at
+    // once, however much came in one go.
+    if (f.pending.size() > kMaxPending) {
+        stop(QStringLiteral("its reader does not keep up"));
+        return;
+    }
     f.writable->setEnabled(!f.pending.empty());
 }
 
@@ -142,8 +145,21 @@ std::string portName(int port, const QString& device) {
 }  // namespace
 
 void TrafficLog::write(int port, const QString& device, bool sent, const std::uint8_t* bytes, std::size_t n) {
-    if (m_file)
-        writeLine(trafficLine(std::chrono::system_clock::now(), sent, portName(port, device), bytes, n));
+    if (!m_file)
+        return;
+    // A large chunk is several lines of at most kLineBytes bytes, handed over together.
+    const auto now = std::chrono::system_clock::now();
+    const std::string name = portName(port, device);
+    std::string lines;
+    std::size_t at = 0;
+    do {
+        const std::size_t part = std::min(n - at, kLineBytes);
+        if (!lines.empty())
+            lines += '\n';
+        lines += trafficLine(now, sent, name, bytes + at, part);
+        at += part;
+    } while (at < n);
+    writeLine(std::move(lines));
 }
 
 void TrafficLog::writeEvent(int port, const QString& device, const QString& text) {

@@ -13,10 +13,11 @@ namespace veltra {
 class PortHub;
 
 // --traffic-log FILE: every write and every received chunk of every port,
-// appended to FILE one line each (see trafficLine), handed to the system per
-// line. The panel never waits for the log: a pipe or terminal that takes
-// nothing for now keeps the lines in memory (bounded) until it does. A write
-// that fails (a full disk, a reader gone) stops the log and is told once.
+// appended to FILE one line each (see trafficLine; a chunk of more than
+// kLineBytes bytes in several), handed to the system per chunk. The panel
+// never waits for the log: a pipe or terminal that takes nothing for now
+// keeps the lines in memory (bounded) until it does. A write that fails (a
+// full disk, a reader gone) stops the log and is told once.
 class TrafficLog {
 public:
     TrafficLog();
@@ -39,8 +40,10 @@ public:
     // log stops; nothing is written after that.
     void setFailureHandler(std::function<void(const QString&)> handler) { m_failed = std::move(handler); }
 
-    // Lines kept while the reader takes nothing; beyond this the log stops.
+    // What a reader that takes nothing may leave waiting; beyond this the log stops.
     static constexpr std::size_t kMaxPending = std::size_t{1} << 20;
+    // Bytes on one TX or RX line; a larger chunk takes several lines.
+    static constexpr std::size_t kLineBytes = 512;
 
 private:
     struct File;

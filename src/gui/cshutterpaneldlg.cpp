@@ -149,6 +149,11 @@ void CShutterPanelDlg::setUpControls() {
     m_cycleLabel = control<QLabel>(ctl::kCycleLabel);
 
     m_list = control<LogView>(ctl::kReceivedList);
+
+    // The panel opens with the focus on the received-data list, where Enter
+    // does nothing; "Exit", first in the tab order, would end the panel.
+    m_list->setFocus(Qt::OtherFocusReason);
+    control<QPushButton>(ctl::kExit)->installEventFilter(this);
 }
 
 void CShutterPanelDlg::onButton(int id, void (ShutterPanel::*action)(PanelState&)) {
@@ -246,7 +251,7 @@ void CShutterPanelDlg::connectLinks() {
             // field says so before the box comes up.
             if (!link.isOpen())
                 showPortClosed(port, link.isReconnecting() ? QString::fromUtf8("Reconnecting\u2026") : QString());
-            showErrorBox(this, QStringLiteral("Application Error"), text);
+            reportLinkError(port, text);
         });
         // Each of these may wait behind a box; by then the link may have been
         // reopened, and only what still holds is shown.
@@ -264,6 +269,7 @@ void CShutterPanelDlg::connectLinks() {
             });
         });
         link.setReconnectedHandler([this, &link](int from) {
+            watchSteady(from);
             const quint64 generation = link.generation();
             act([this, &link, from, generation](PanelState& s) {
                 if (link.generation() == generation)
@@ -271,6 +277,40 @@ void CShutterPanelDlg::connectLinks() {
             });
         });
     }
+}
+
+void CShutterPanelDlg::reportLinkError(int port, const QString& text) {
+    const CComPortLink& link = m_ports.link(port);
+    PortReports& reports = m_reports[static_cast<std::size_t>(port - 1)];
+    // The device went away; the link tries it again every second.
+    const bool lost = !link.isOpen() && link.isReconnecting();
+    if (reports.boxUp || reports.quiet) {
+        // Told already. A loss is in the status field and the traffic log
+        // ("closed: ..."); anything else goes to the traffic log here.
+        if (!lost) {
+            QString line = text.simplified();
+            if (line.startsWith(QLatin1String("WARNING: ")))
+                line = line.mid(9);
+            m_ports.logEvent(port, QStringLiteral("error, no box: ") + line);
+        }
+        reports.quiet = reports.quiet || lost;
+        return;
+    }
+    reports.quiet = lost;
+    reports.boxUp = true;
+    QTimer::singleShot(0, this, [this, port, text] {
+        showErrorBox(this, QStringLiteral("Application Error"), text);
+        m_reports[static_cast<std::size_t>(port - 1)].boxUp = false;
+    });
+}
+
+void CShutterPanelDlg::watchSteady(int port) {
+    const CComPortLink& link = m_ports.link(port);
+    const quint64 generation = link.generation();
+    QTimer::singleShot(m_options.steadyMs, this, [this, &link, port, generation] {
+        if (link.generation() == generation && link.isOpen())
+            m_reports[static_cast<std::size_t>(port - 1)].quiet = false;
+    });
 }
 
 void CShutterPanelDlg::ReadyWatcher::onlineReply(int) {
@@ -345,15 +385,19 @@ void CShutterPanelDlg::configurate(int port) {
             rememberPort(*m_options.portMemory, port, {device, r});
         // What the port received while the dialog was open came before the reopening.
         decodeParked(s, port, m_parked.marks()[static_cast<std::size_t>(port - 1)]);
+        // The operator's own choice: its failures are new ones.
+        m_reports[static_cast<std::size_t>(port - 1)].quiet = false;
         const bool opened =
             link.OpenLink(port, r.baudRate, r.parity, r.dataBits, r.stopBits, eventMask, r.sendBufferSize);
         // A port that did not open gets no monitor: there is nothing to watch.
-        if (opened)
+        if (opened) {
             link.StartMonitor();
-        m_panel.portReopened(s, port, opened,
-                             opened                ? std::string()
-                             : link.isConnecting() ? portConnecting(port)
-                                                   : portFailure(port));
+            // As a network port that connects: Online, and the status read
+            // when the controller answers.
+            m_panel.portReconnected(s, port);
+            return;
+        }
+        m_panel.portReopened(s, port, false, link.isConnecting() ? portConnecting(port) : portFailure(port));
     });
 }
 
@@ -672,6 +716,42 @@ void CShutterPanelDlg::keyPressEvent(QKeyEvent* event) {
     default:
         TableDialog::keyPressEvent(event);
     }
+}
+
+bool CShutterPanelDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != control(ctl::kExit))
+        return TableDialog::eventFilter(watched, event);
+    switch (event->type()) {
+    case QEvent::FocusIn:
+    case QEvent::FocusOut:
+        switch (static_cast<QFocusEvent*>(event)->reason()) {
+        case Qt::TabFocusReason:
+        case Qt::BacktabFocusReason:
+        case Qt::MouseFocusReason:
+        case Qt::ShortcutFocusReason:
+            m_exitChosen = event->type() == QEvent::FocusIn;
+            break;
+        case Qt::ActiveWindowFocusReason:
+        case Qt::PopupFocusReason:
+            break;  // a box or menu came and went: the focus is where it was
+        default:
+            m_exitChosen = false;  // put there by the program, not by the operator
+            break;
+        }
+        break;
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease: {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && !m_exitChosen) {
+            event->accept();
+            return true;
+        }
+        break;
+    }
+    default:
+        break;
+    }
+    return TableDialog::eventFilter(watched, event);
 }
 
 void CShutterPanelDlg::closeEvent(QCloseEvent* event) {

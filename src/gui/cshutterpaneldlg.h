@@ -49,6 +49,10 @@ struct PanelOptions {
     // COM port, and read at start-up for every port without a device above.
     // nullptr: nothing is remembered.
     QSettings* portMemory = nullptr;
+    // A port whose device went away has told it in a box; until the port has
+    // stayed open this long again (or the operator reopens it), its further
+    // failures show no box: the status field and the traffic log say them.
+    int steadyMs = 60000;
 };
 
 // The control panel "Veltra Utility - COM v1.12": the view of a PanelState.
@@ -104,6 +108,9 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    // Enter on "Exit" presses it only when the operator has gone there
+    // (Tab, a click, its shortcut); Space and a click always do.
+    bool eventFilter(QObject* watched, QEvent* event) override;
     // Enter and Escape never end the panel; Enter on a focused push button
     // still presses it.
     void keyPressEvent(QKeyEvent* event) override;
@@ -127,6 +134,13 @@ private:
     // The port's link has closed: its field reads "Disconnected" now, with
     // `tooltip` (unless empty), before any box or waiting action.
     void showPortClosed(int port, const QString& tooltip);
+    // A failure the link of `port` reports: one box at a time per port,
+    // shown from the event loop once the link has finished its call (a box's
+    // nested loop must not run inside the link's or its socket's handling).
+    void reportLinkError(int port, const QString& text);
+    // The port's link has come back by itself: once it stays open for
+    // steadyMs, a later failure is told in a box again.
+    void watchSteady(int port);
     // The reason a port did not open, for its status tooltip and the reporter.
     std::string portFailure(int port);
     // "COMn (DEVICE): connecting…" for a network port still connecting.
@@ -202,6 +216,14 @@ private:
     ParkedBytes m_parked;
     bool m_started = false;
     int m_exitStatus = 0;
+    // Per port: a box of its link is up (or due); its failures are told already.
+    struct PortReports {
+        bool boxUp = false;
+        bool quiet = false;
+    };
+    std::array<PortReports, kPortCount> m_reports{};
+    // The operator moved the focus onto "Exit" (Tab, a click, its shortcut).
+    bool m_exitChosen = false;
 };
 
 }  // namespace veltra

@@ -36,8 +36,14 @@ void PortHub::setTrafficHandler(const TrafficHandler& handler) {
 }
 
 void PortHub::setEventHandler(const EventHandler& handler) {
+    m_eventHandler = handler;
     for (CComPortLink* l : m_links)
         l->setEventHandler(handler);
+}
+
+void PortHub::logEvent(int port, const QString& text) const {
+    if (m_eventHandler)
+        m_eventHandler(port, text);
 }
 
 }  // namespace veltra

@@ -36,9 +36,12 @@ public:
     // Every link's events (opened, closed and why, reconnect tries, reconnected).
     using EventHandler = std::function<void(int port, const QString& text)>;
     void setEventHandler(const EventHandler& handler);
+    // An event of the panel's own about a port, in the same place.
+    void logEvent(int port, const QString& text) const;
 
 private:
     std::array<CComPortLink*, kPortCount> m_links{};
+    EventHandler m_eventHandler;
 };
 
 }  // namespace veltra

@@ -34,11 +34,35 @@ std::string lineStart(std::chrono::system_clock::time_point time, std::string_vi
     line += ' ';
     line += what;
     line += ' ';
-    line += portName;
+    line += escapeControls(portName);
     return line;
 }
 
 }  // namespace
+
+std::string escapeControls(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u >= 0x20 && u != 0x7F) {
+            out += c;
+            continue;
+        }
+        switch (c) {
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default: {
+            static constexpr char kHex[] = "0123456789ABCDEF";
+            out += "\\x";
+            out += kHex[u >> 4];
+            out += kHex[u & 0x0F];
+        }
+        }
+    }
+    return out;
+}
 
 std::string trafficLine(std::chrono::system_clock::time_point time, bool tx, std::string_view portName,
                         const std::uint8_t* bytes, std::size_t n) {
@@ -57,7 +81,7 @@ std::string trafficEventLine(std::chrono::system_clock::time_point time, std::st
                              std::string_view text) {
     std::string line = lineStart(time, "--", portName);
     line += ' ';
-    line += text;
+    line += escapeControls(text);
     return line;
 }
 

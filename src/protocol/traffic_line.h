@@ -20,5 +20,9 @@ std::string trafficLine(std::chrono::system_clock::time_point time, bool tx, std
 // "2026-12-06T22:15:03.123 -- COM1 /dev/ttyUSB0 opened 9600 8N1".
 std::string trafficEventLine(std::chrono::system_clock::time_point time, std::string_view portName,
                              std::string_view text);
+// `text` with every control character written out (\n, \r, \t, \x1B), so a
+// device name or a reason can neither end a line nor start one of its own.
+// Both functions above put names and texts through it.
+std::string escapeControls(std::string_view text);
 
 }  // namespace veltra

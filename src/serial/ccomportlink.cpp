@@ -302,6 +302,14 @@ bool CComPortLink::openNetwork(const QString& device, quint64 generation) {
         m_lastOpenFailure = OpenFailureKind::BadAddress;
         return false;
     }
+    if (const CComPortLink* other = deviceHolder(device)) {
+        // Two ports on one server port would share its replies.
+        dropNetwork();
+        m_lastOpenError = QStringLiteral("already open as COM%1 (%2)").arg(other->portNumber()).arg(other->deviceName());
+        m_lastOpenFailure = OpenFailureKind::HeldHere;
+        event(QStringLiteral("open failed: ") + m_lastOpenError);
+        return false;
+    }
     const QString problem = lineProblem(m_requested.baudRate, m_requested.parity, m_requested.dataBits, m_requested.stopBits);
     const LineRequest line = networkLine();
     if (m_net && m_net->isReady() && m_netDevice == device) {
@@ -343,6 +351,7 @@ bool CComPortLink::openNetwork(const QString& device, quint64 generation) {
 
     m_connectPending = true;
     m_lastOpenError = tr("connecting\u2026");
+    holdDevice(device);  // from the first try on: a second port asking for it is refused
     m_inOpen = true;
     m_net->connectToServer(line);
     m_inOpen = false;
@@ -365,6 +374,7 @@ void CComPortLink::dropNetwork() {
         return;
     disconnect(m_net, nullptr, this, nullptr);
     m_net->close();
+    releaseDevice();
     // Later: this may run inside one of its own signals.
     m_net->deleteLater();
     m_net = nullptr;
@@ -398,6 +408,7 @@ void CComPortLink::onNetworkReady() {
 void CComPortLink::onNetworkFailed(const QString& reason) {
     m_lastOpenError = reason;
     m_lastOpenFailure = m_net ? m_net->failureKind() : OpenFailureKind::Other;
+    releaseDevice();  // held again by the next try
     if (m_connectPending || m_inOpen || m_openLoop || ++m_failedTries == 1 || m_failedTries % 60 == 0)
         event(QStringLiteral("connection failed: ") + reason);
     if (m_inOpen)
@@ -652,8 +663,19 @@ void CComPortLink::tryReconnect() {
     if (m_net) {
         // Not back until the connection is made (onNetworkReady); a failed
         // attempt says nothing, and the next follows in a second.
-        if (!m_net->isConnecting())
-            m_net->connectToServer(networkLine());
+        if (m_net->isConnecting())
+            return;
+        if (const CComPortLink* other = deviceHolder(m_netDevice)) {
+            // Another port took the server meanwhile: it stays with that one.
+            if ((++m_failedTries == 1 || m_failedTries % 60 == 0) && m_eventHandler)
+                event(QStringLiteral("reconnect try %1 failed: already open as COM%2 (%3)")
+                          .arg(m_failedTries)
+                          .arg(other->portNumber())
+                          .arg(other->deviceName()));
+            return;
+        }
+        holdDevice(m_netDevice);
+        m_net->connectToServer(networkLine());
         return;
     }
     {
@@ -695,15 +717,28 @@ QHash<QString, const CComPortLink*>& heldDevices() {
 
 }  // namespace
 
+namespace {
+
+// A device's identity whatever its name: a server port is one device however
+// its host is written (case, IPv6 form) and whichever form reaches it.
+QString identityOf(const QString& device) {
+    if (!isNetworkDevice(device))
+        return serial_platform::deviceIdentity(device);
+    const std::optional<NetworkDevice> parsed = parseNetworkDevice(device, nullptr);
+    return parsed ? QStringLiteral("net:[%1]:%2").arg(parsed->host.toLower()).arg(parsed->port) : QString();
+}
+
+}  // namespace
+
 const CComPortLink* CComPortLink::deviceHolder(const QString& device) const {
-    const QString identity = serial_platform::deviceIdentity(device);
+    const QString identity = identityOf(device);
     const CComPortLink* holder = identity.isEmpty() ? nullptr : heldDevices().value(identity);
     return holder != this ? holder : nullptr;
 }
 
 void CComPortLink::holdDevice(const QString& device) {
     releaseDevice();
-    m_heldDevice = serial_platform::deviceIdentity(device);
+    m_heldDevice = identityOf(device);
     if (!m_heldDevice.isEmpty())
         heldDevices().insert(m_heldDevice, this);
 }

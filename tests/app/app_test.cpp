@@ -5,10 +5,13 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <ctime>
 
 namespace veltra {
@@ -51,6 +54,43 @@ TEST(TrafficLine, localTimeWithMillisecondsDirectionPortAndHexBytes) {
         {std::chrono::milliseconds(1000), true, "COM2", 2, "2026-12-06T22:15:04.000 TX COM2 CC AA"},
     };
     for (const Row& r : rows) EXPECT_EQ(trafficLine(at + r.ms, r.tx, r.port, reply, r.n), r.line);
+}
+
+// A large burst received in one chunk is in an ordinary file whole, in lines
+// of bounded length; a control character in a device name or an event's text
+// is written out, so every line stays one line of its own kind.
+TEST(TrafficLogTest, aBurstInOneChunkIsLoggedWholeAndControlCharactersAreWrittenOut) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("traffic.log");
+    TrafficLog log;
+    QStringList told;
+    log.setFailureHandler([&](const QString& text) { told << text; });
+    ASSERT_TRUE(log.open(path, nullptr));
+    QByteArray burst(600 * 1024, '\0');
+    for (qsizetype i = 0; i < burst.size(); ++i) burst[i] = char(i * 7 % 251);
+    log.write(1, "/dev/ttyUSB0", false, reinterpret_cast<const std::uint8_t*>(burst.constData()), std::size_t(burst.size()));
+    log.write(2, "/tmp/com\nTX COM2 /tmp/x", true, reinterpret_cast<const std::uint8_t*>("\xCC"), 1);
+    log.writeEvent(3, "/tmp/\x1b[2Jcom\t3", "open failed: does not exist\r\nTX COM3 EE");
+    EXPECT_TRUE(told.isEmpty()) << told.join('\n').toStdString();
+    EXPECT_TRUE(log.isOpen());
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = f.readAll().split('\n');
+    ASSERT_GE(lines.size(), 3);
+    QByteArray got;
+    std::size_t longest = 0;
+    for (qsizetype i = 0; i + 3 < lines.size(); ++i) {
+        const QByteArray& l = lines[i];
+        EXPECT_NE(l.indexOf(" RX COM1 /dev/ttyUSB0 "), -1) << i;
+        got += QByteArray::fromHex(l.mid(l.indexOf("/dev/ttyUSB0 ") + 13));
+        longest = std::max(longest, std::size_t(l.size()));
+    }
+    EXPECT_TRUE(got == burst) << got.size();
+    EXPECT_LE(longest, 44 + 3 * TrafficLog::kLineBytes);  // time, RX, port and device, the bytes
+    EXPECT_TRUE(lines[lines.size() - 3].endsWith(" TX COM2 /tmp/com\\nTX COM2 /tmp/x CC")) << lines[lines.size() - 3].toStdString();
+    EXPECT_TRUE(lines[lines.size() - 2].endsWith(" -- COM3 /tmp/\\x1B[2Jcom\\t3 open failed: does not exist\\r\\nTX COM3 EE"))
+        << lines[lines.size() - 2].toStdString();
+    EXPECT_EQ(lines.back(), QByteArray());
 }
 
 TEST(ParkedBytesTest, keepsTheNewestBytesPerPortAndCountsTheDropped) {

@@ -2,6 +2,7 @@
 // bare line, and veltra-utility as a process. Received bytes change the state
 // at once and reach the widgets at display rate, so checks look at the state.
 
+#include "gui/cportsettingsdlg.h"
 #include "gui/cshutterpaneldlg.h"
 #include "gui/modal_watcher.h"
 #include "gui/panel_controls.h"
@@ -10,14 +11,18 @@
 #include "support/fakes.h"
 
 #include <QAbstractButton>
+#include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
 #include <tuple>
+#include <vector>
 
 #include <csignal>
 #include <fcntl.h>
@@ -74,6 +79,35 @@ TEST(BareLineTest, readOnceWhenReadyThenStatusAndARepeatOf204BeforeTheReply) {
     EXPECT_EQ(watcher.boxes.size(), 0u);
 }
 
+// "Configurate" onto a local device treats it as a network port that
+// connects: Online goes out, the controller's answer makes the port ready,
+// and its status is read at once.
+TEST(ConfigurateTest, ontoTheSimulatorsDevice_sendsOnlineIsReadyAndReadsTheStatus) {
+    QTemporaryDir dir;
+    const QString link = dir.filePath("com1");
+    QProcess sim;
+    sim.start(VELTRA_SIM_PATH, {"--link", link});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return sim.canReadLine(); }, kWaitMs));
+    ModalWatcher watcher;
+    CShutterPanelDlg dlg(PanelOptions{{"/nonexistent/com1", "/nonexistent/com2", "/nonexistent/com3", "/nonexistent/com4"}, nullptr});
+    QByteArray sent;
+    dlg.ports().setTrafficHandler([&](int, bool tx, const std::uint8_t* b, std::size_t n) {
+        if (tx) sent.append(reinterpret_cast<const char*>(b), qsizetype(n));
+    });
+    dlg.startUp(), dlg.show();
+    watcher.dialogs.append([&](QDialog* d) {
+        qobject_cast<CPortSettingsDlg*>(d)->setDeviceName(link);
+        d->accept();
+    });
+    dlg.control<QAbstractButton>(ctl::kConfigurateCom1)->click();
+    const PanelState& s = dlg.state();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return s.ports[0].status == "Ready for Veltra"; }, kWaitMs)) << s.ports[0].status;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return s.log.size() >= 21 && !dlg.panel().decoder().statusReplyInProgress(); }, kWaitMs));
+    EXPECT_EQ(sent.toHex(' '), "ee cc");
+    EXPECT_TRUE(watcher.boxes.empty());
+    sim.terminate(), sim.waitForFinished(kWaitMs);
+}
+
 // The program itself: each port gets Online at its own start-up settings. A
 // traffic log that takes no lines neither holds up nor ends the panel: a
 // pipe nobody reads is refused at once (told, and it runs on), a full device
@@ -126,6 +160,79 @@ TEST(UtilityProcessTest, aTrafficLogThatTakesNoLinesIsToldOnceAndASignalEndsTheP
         EXPECT_EQ((err + utility.readAllStandardError()).count("Traffic log stopped"), log == fifo ? 0 : 1);
         EXPECT_FALSE(QFile::exists(lock)) << lock.toStdString();
     }
+}
+
+// A file of remembered ports that is a FIFO is refused (the panel would wait
+// on it for good): said on standard error, and the panel starts with its
+// defaults. A termination signal ends it with status 0 at once after that
+// line, before the panel runs, as well as once it runs.
+TEST(UtilityProcessTest, aSettingsFileThatIsAFifoIsRefusedAndASignalEndsThePanelAtAnyStage) {
+    QTemporaryDir config;
+    ASSERT_TRUE(QDir(config.path()).mkpath("Veltra"));
+    const QString fifo = config.filePath("Veltra/veltra-utility.conf");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    for (const bool running : {false, true}) {
+        SCOPED_TRACE(running ? "running" : "starting");
+        PtyPair pty;
+        if (!pty.ok()) GTEST_SKIP() << "no pseudo-terminal available";
+        QProcess utility;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CONFIG_HOME", config.path());
+        utility.setProcessEnvironment(env);
+        utility.start(VELTRA_UTILITY_PATH, {"--port", "1=" + pty.slavePath()});
+        QByteArray err;
+        const QByteArray told = "veltra-utility: the remembered ports' file " + fifo.toUtf8() + " is not a regular file (a FIFO)";
+        ASSERT_TRUE(QTest::qWaitFor([&] { return (err += utility.readAllStandardError()).contains(told); }, kWaitMs))
+            << err.toStdString();
+        if (running) {
+            ASSERT_EQ(pty.receive(1, 2000).toHex(), "ee");  // up and running
+        }
+        ::kill(static_cast<pid_t>(utility.processId()), SIGTERM);
+        ASSERT_TRUE(utility.waitForFinished(kWaitMs));
+        EXPECT_EQ(std::pair(utility.exitStatus(), utility.exitCode()), std::pair(QProcess::NormalExit, 0));
+        EXPECT_FALSE(QFile::exists(deviceLockFile(pty.slavePath())));
+    }
+}
+
+// A network port lost while the panel runs: its box stays up, the server
+// takes the port again and it is ready. A termination signal then closes the
+// new connection as the program's end, not as one more loss.
+TEST(UtilityProcessTest, aSignalAfterAReconnectUnderTheLossBoxLogsTheProgramsEnd) {
+    QTcpServer server;
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
+    std::vector<QByteArray> heard;  // per connection, what the panel sent
+    std::vector<QTcpSocket*> peers;
+    QObject::connect(&server, &QTcpServer::newConnection, [&] {
+        while (QTcpSocket* peer = server.nextPendingConnection()) {
+            const std::size_t i = peers.size();
+            peers.push_back(peer), heard.emplace_back();
+            QObject::connect(peer, &QTcpSocket::readyRead, peer, [&, peer, i] {
+                const QByteArray b = peer->readAll();
+                heard[i] += b;
+                peer->write(b);  // answers as the controller echoes
+            });
+        }
+    });
+    QTemporaryDir dir;
+    const QString log = dir.filePath("traffic.log");
+    QProcess utility;
+    utility.start(VELTRA_UTILITY_PATH, {"--traffic-log", log, "--port", QString("1=socket://127.0.0.1:%1").arg(server.serverPort()),
+                                        "--port", "2=/nonexistent/com2", "--port", "3=/nonexistent/com3", "--port", "4=/nonexistent/com4"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return heard.size() == 1 && heard[0].startsWith("\xEE\xCC"); }, kWaitMs));
+    peers[0]->close();  // the server drops the port: the loss's box comes up, and nobody answers it
+    ASSERT_TRUE(QTest::qWaitFor([&] { return heard.size() == 2 && heard[1].startsWith("\xEE\xCC"); }, kWaitMs));
+    ::kill(static_cast<pid_t>(utility.processId()), SIGTERM);
+    ASSERT_TRUE(utility.waitForFinished(kWaitMs));
+    EXPECT_EQ(std::pair(utility.exitStatus(), utility.exitCode()), std::pair(QProcess::NormalExit, 0));
+    QFile f(log);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    QStringList events;  // COM1's, without the time
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (const qsizetype at = line.indexOf(" -- COM1 "); at >= 0) events << QString::fromUtf8(line.mid(line.indexOf(' ', at + 9) + 1));
+    ASSERT_GE(events.size(), 2);
+    EXPECT_EQ(events.mid(events.size() - 2).join(" | ").toStdString(), "connected 9600 8N1 | closed: Veltra Utility ends")
+        << events.join("\n").toStdString();
+    EXPECT_EQ(events.count("closed: The server closed the connection."), 1);
 }
 
 }  // namespace

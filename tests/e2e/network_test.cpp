@@ -8,8 +8,10 @@
 #include "gui/panel_controls.h"
 #include "serial/ccomportlink.h"
 
+#include <QApplication>
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QMessageBox>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTcpServer>
@@ -18,6 +20,10 @@
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <memory>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -181,13 +187,121 @@ TEST_F(Ser2netTest, panelOnRfc2217_serverStoppedAndStartedAgain_isReadyAgainByIt
     stopServer();
     ASSERT_TRUE(QTest::qWaitFor([&] { return status() == "Disconnected"; }, kWaitMs));
     EXPECT_EQ(dlg.state().ports[0].tooltip, "Reconnecting\u2026");
-    ASSERT_EQ(watcher.boxes.size(), 1u);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return watcher.boxes.size() == 1; }, kWaitMs));  // right after the field says so
     EXPECT_TRUE(watcher.boxes[0].text.contains("The server closed the connection.")) << watcher.boxes[0].text.toStdString();
     const QDeadlineTimer twoSeconds(2000);
     ASSERT_EQ(startServer(true), url);
     ASSERT_TRUE(QTest::qWaitFor([&] { return status() == "Ready for Veltra"; }, kWaitMs));
     EXPECT_FALSE(twoSeconds.hasExpired());
     EXPECT_EQ(watcher.boxes.size(), 1u);
+}
+
+// Counts the message boxes that come up (nested ones too) and how many are up
+// at once; answers them when `mayAnswer` says so, and at once when more than
+// one is up, so a storm of boxes fails the test rather than hangs it.
+class BoxCounter : public QObject {
+public:
+    int total = 0, most = 0;
+    QStringList texts;
+    std::function<bool()> mayAnswer = [] { return true; };  // asked while a box is up
+    BoxCounter() { startTimer(10); }
+
+private:
+    void timerEvent(QTimerEvent*) override {
+        QList<QMessageBox*> up;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) up << box;
+        for (QMessageBox* box : up)
+            if (!box->property("counted").toBool()) box->setProperty("counted", true), ++total, texts << box->text();
+        most = std::max(most, int(up.size()));
+        if (up.size() > 1 || (!up.isEmpty() && mayAnswer()))
+            for (QMessageBox* box : up) box->done(QMessageBox::Ok);
+    }
+};
+
+// A loopback server that accepts every connection and closes it `upMs` later
+// (-1: when the server goes); `echo`: it answers Online as a controller does.
+struct ClosingServer {
+    QTcpServer server;
+    int accepted = 0;
+    ClosingServer(int upMs, bool echo, quint16 port = 0) {
+        server.listen(QHostAddress::LocalHost, port);
+        QObject::connect(&server, &QTcpServer::newConnection, [this, upMs, echo] {
+            while (QTcpSocket* peer = server.nextPendingConnection()) {
+                ++accepted;
+                if (echo)
+                    QObject::connect(peer, &QTcpSocket::readyRead, peer, [peer] { peer->write(peer->readAll()); });
+                if (upMs >= 0) QTimer::singleShot(upMs, peer, [peer] { peer->close(), peer->deleteLater(); });
+            }
+        });
+    }
+    ~ClosingServer() {
+        for (QTcpSocket* peer : server.findChildren<QTcpSocket*>()) peer->close();  // as a server that stops
+    }
+    QString url() const { return QString("socket://127.0.0.1:%1").arg(server.serverPort()); }
+};
+
+// A server that accepts, stays up 300 ms and closes, again and again: the
+// first loss is told in one box; the reconnects that follow, each lost
+// again, open none, neither while that box is up (two more rounds) nor after
+// it; the status field and the traffic log's events tell each.
+TEST(NetworkFailureTest, aServerThatKeepsClosing_isToldInOneBoxAndTheRetriesOpenNone) {
+    ClosingServer server(300, false);
+    ASSERT_TRUE(server.server.isListening());
+    int atBox = -1;  // connections made when the box came up
+    BoxCounter boxes;
+    boxes.mayAnswer = [&] {
+        if (atBox < 0) atBox = server.accepted;
+        return server.accepted >= atBox + 2;
+    };
+    CShutterPanelDlg dlg(PanelOptions{{server.url(), "/nonexistent/com2", "/nonexistent/com3", "/nonexistent/com4"}, nullptr});
+    QStringList events;
+    dlg.ports().setEventHandler([&](int port, const QString& text) { if (port == 1) events << text; });
+    dlg.startUp(), dlg.show();
+    // The waits below run inside the box's own loop until it is answered.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return atBox >= 0 && server.accepted >= atBox + 4; }, 3 * kWaitMs));
+    EXPECT_EQ(std::pair(boxes.total, boxes.most), std::pair(1, 1)) << boxes.texts.join("\n").toStdString();
+    EXPECT_TRUE(boxes.texts.value(0).contains("The server closed the connection.")) << boxes.texts.value(0).toStdString();
+    EXPECT_GE(events.count("closed: The server closed the connection."), server.accepted - 1) << events.join("\n").toStdString();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return dlg.state().ports[0].tooltip == "Reconnecting\u2026"; }, kWaitMs));
+}
+
+// The same server where staying open 100 ms counts as steady: each loss is
+// a new failure and told, one box at a time.
+TEST(NetworkFailureTest, aLossAfterTheConnectionHasBeenSteady_isToldAgain) {
+    ClosingServer server(300, false);
+    BoxCounter boxes;
+    PanelOptions options{{server.url(), "/nonexistent/com2", "/nonexistent/com3", "/nonexistent/com4"}, nullptr};
+    options.steadyMs = 100;
+    CShutterPanelDlg dlg(options);
+    dlg.startUp(), dlg.show();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return boxes.total >= 3; }, 3 * kWaitMs));
+    EXPECT_EQ(boxes.most, 1);
+}
+
+// ser2net stopped under a ready port and started again while the loss's box
+// is still up: the port is ready again, and closing that old box leaves the
+// new connection alone (no second box, still ready, still open).
+TEST(NetworkFailureTest, aLossesBoxClosedAfterTheReconnect_leavesTheNewConnectionAlone) {
+    auto server = std::make_unique<ClosingServer>(-1, true);
+    const quint16 port = server->server.serverPort();
+    ModalWatcher watcher;
+    CShutterPanelDlg dlg(PanelOptions{{server->url(), "/nonexistent/com2", "/nonexistent/com3", "/nonexistent/com4"}, nullptr});
+    const auto status = [&] { return dlg.state().ports[0].status; };
+    bool readyUnderTheBox = false;
+    watcher.onBox = [&] {
+        if (watcher.boxes.size() != 1) return;
+        server = std::make_unique<ClosingServer>(-1, true, port);
+        readyUnderTheBox = QTest::qWaitFor([&] { return status() == "Ready for Veltra"; }, kWaitMs);
+    };
+    dlg.startUp(), dlg.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return status() == "Ready for Veltra"; }, kWaitMs));
+    server.reset();  // the server and its connection go
+    ASSERT_TRUE(QTest::qWaitFor([&] { return watcher.boxes.size() == 1 && !QApplication::activeModalWidget(); }, kWaitMs));
+    EXPECT_TRUE(readyUnderTheBox);
+    EXPECT_FALSE(QTest::qWaitFor([&] { return status() != "Ready for Veltra" || watcher.boxes.size() > 1; }, 1500));
+    EXPECT_TRUE(dlg.ports().link(1).isOpen());
+    EXPECT_EQ(server->accepted, 1);
 }
 
 // A refused port and a listener whose accept backlog is full (the kernel

@@ -121,6 +121,7 @@ TEST(UnplugTest, unplugUnderThePortSettingsDialogThenOkShowsTheRealState) {
     QCoreApplication::processEvents();
     EXPECT_EQ(std::tuple(dlg.ports().link(1).isOpen(), com1Status(dlg), dlg.control(ctl::kStatusCom1)->isEnabled()),
               std::tuple(true, QStringLiteral("Connected"), true));
+    EXPECT_EQ(back.receive(1).toHex(), "ee");  // Online, as on any opening
     dlg.control<QPushButton>(ctl::kStatus)->click();  // and it answers
     EXPECT_EQ(back.receive(1).toHex(), "cc");
 }
@@ -175,7 +176,7 @@ TEST_F(SimLinkTest, applyCutByAnUnplug_theControllerBackAtTheSamePathIsReadySoon
     ASSERT_TRUE(first.waitForFinished(kWaitMs));
     ASSERT_TRUE(QTest::qWaitFor([this] { return state().ports[0].status == "Disconnected"; }, kWaitMs));
     ASSERT_TRUE(QTest::qWaitFor([this] { return !dlg->panel().decoder().applyInProgress(); }, kWaitMs));
-    ASSERT_EQ(watcher.boxes.size(), 1u);  // the unplug itself
+    ASSERT_TRUE(QTest::qWaitFor([&] { return watcher.boxes.size() == 1; }, kWaitMs));  // the unplug itself
     bool stopLine = false;
     for (std::size_t i = before; i < state().log.size(); ++i) stopLine |= state().log.line(i) == "Apply stopped: COM1 closed";
     EXPECT_TRUE(stopLine);

@@ -15,6 +15,7 @@
 #include "support/fakes.h"
 
 #include <QAccessible>
+#include <QApplication>
 #include <QAccessibleActionInterface>
 #include <QClipboard>
 #include <QComboBox>
@@ -240,6 +241,43 @@ TEST(PanelEndTest, exitCloseAndQuitEndThePanelEnterAndEscapeNever) {
     // quit() left every event loop for good; the application's own loop lets the next tests have theirs again.
     QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
     QCoreApplication::exec();
+}
+
+// The panel opens with the focus where Enter does nothing: Return and keypad
+// Enter right after the start leave it open. Enter presses "Exit" only when
+// the operator went there (Tab, Shift+Tab, a click); with the focus put there
+// otherwise, Enter does nothing and Space still presses it.
+TEST(PanelEndTest, enterRightAfterTheStartLeavesThePanelOpenAndPressesExitOnlyWhenChosen) {
+    using Keys = std::vector<std::pair<int, Qt::KeyboardModifiers>>;
+    const Keys enter{{Qt::Key_Return, Qt::NoModifier}, {Qt::Key_Enter, Qt::KeypadModifier}};
+    const std::tuple<const char*, std::function<void(CShutterPanelDlg&)>, Keys, bool> rows[] = {
+        {"at the start", [](CShutterPanelDlg&) {}, enter, true},
+        {"Shift+Tab onto Exit", [](CShutterPanelDlg&) { QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier); },
+         {{Qt::Key_Return, Qt::NoModifier}}, false},
+        {"Tab round onto Exit", [](CShutterPanelDlg& d) {
+             for (int i = 0; i < 60 && QApplication::focusWidget() != d.control(ctl::kExit); ++i)
+                 QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &d, Qt::Key_Tab);
+         }, {{Qt::Key_Enter, Qt::KeypadModifier}}, false},
+        {"focus put on Exit", [](CShutterPanelDlg& d) { d.control(ctl::kExit)->setFocus(); }, enter, true},
+        {"focus put on Exit, then Space", [](CShutterPanelDlg& d) { d.control(ctl::kExit)->setFocus(); },
+         {{Qt::Key_Space, Qt::NoModifier}}, false},
+    };
+    for (const auto& [name, move, keys, stays] : rows) {
+        SCOPED_TRACE(name);
+        test::ScriptedPrompter prompter;
+        CShutterPanelDlg dlg(ports("/nonexistent/veltra-com1", &prompter));
+        dlg.startUp(), dlg.show(), dlg.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&dlg));
+        ASSERT_NE(QApplication::focusWidget(), nullptr);
+        EXPECT_NE(QApplication::focusWidget(), dlg.control(ctl::kExit));
+        move(dlg);
+        for (const auto& [key, modifiers] : keys) {
+            QWidget* focus = QApplication::focusWidget();
+            QTest::keyClick(focus ? focus : &dlg, Qt::Key(key), modifiers);
+        }
+        EXPECT_EQ(std::pair(dlg.isVisible(), dlg.exitStatus()), std::pair(stays, stays ? 0 : -1));
+        EXPECT_TRUE(prompter.warnings.empty() && prompter.confirms.empty());
+    }
 }
 
 // "Configurate" offers COM1's settings (its dialog names the port and shows a

@@ -355,6 +355,46 @@ TEST(Rfc2217LinkTest, eachNegotiationOutcome_isToldWithTheLineAsTheServerHasIt) 
                 << server.heard.toHex().toStdString();
         }
     }
+
+// One server port is one device however it is written: a second link asking
+// for it while the first holds it (connected, or still connecting) is refused
+// without trying, as a second serial port on one device is; it is free again
+// once the first lets it go.
+TEST(NetworkLinkTest, aServerPortHeldByOneLink_isRefusedToAnotherUnderAnyOfItsNames) {
+    QTcpServer server;
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
+    int accepted = 0;
+    QObject::connect(&server, &QTcpServer::newConnection, [&] { while (server.nextPendingConnection()) ++accepted; });
+    const QString url = QString("socket://127.0.0.1:%1").arg(server.serverPort());
+    CComPortLink first;
+    first.setDeviceName(url);
+    EXPECT_FALSE(first.OpenLink(1, 9600, 'N', 8, 1, kPanelEventMask, 64));
+    ASSERT_TRUE(first.isConnecting());
+    const QString names[] = {url, QString("SOCKET://127.0.0.1:%1").arg(server.serverPort()),
+                             QString("rfc2217://127.0.0.1:%1/").arg(server.serverPort())};
+    for (const bool connected : {false, true}) {
+        if (connected) {
+            ASSERT_TRUE(QTest::qWaitFor([&] { return first.isOpen() && accepted == 1; }, 5000));
+        }
+        for (const QString& name : names) {
+            SCOPED_TRACE(name.toStdString());
+            CComPortLink second;
+            second.setDeviceName(name);
+            QStringList events;
+            second.setEventHandler([&](int, const QString& text) { events << text; });
+            EXPECT_FALSE(second.OpenLink(2, 9600, 'N', 8, 1, kPanelEventMask, 64));
+            EXPECT_FALSE(second.isConnecting());
+            EXPECT_EQ(second.lastOpenError(), "already open as COM1 (" + url + ")");
+            EXPECT_EQ(events, QStringList{"open failed: already open as COM1 (" + url + ")"});
+        }
+    }
+    first.setDeviceName("/nonexistent/veltra-com1");
+    first.OpenLink(1, 9600, 'N', 8, 1, kPanelEventMask, 64);
+    CComPortLink second;
+    second.setDeviceName(names[1]);
+    second.setWaitForConnection(true);
+    EXPECT_TRUE(second.OpenLink(2, 9600, 'N', 8, 1, kPanelEventMask, 64)) << second.lastOpenError().toStdString();
+    EXPECT_EQ(accepted, 2);
 }
 
 }  // namespace
