@@ -183,7 +183,7 @@ def tab_round(log, env, deadline):
     def left():
         return max(0.0, min(desktop.WAIT, deadline - time.monotonic()))
 
-    first = ("push button", "Exit")
+    first = ("list", "Data Received from Controller:")  # where the panel starts
     wait_for(f"Orca's focus on {first}", lambda: log.settled_focus(0) == first, left())
     start = len(log.lines())
     for _ in range(ROUND_LIMIT):

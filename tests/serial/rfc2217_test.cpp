@@ -355,6 +355,7 @@ TEST(Rfc2217LinkTest, eachNegotiationOutcome_isToldWithTheLineAsTheServerHasIt) 
                 << server.heard.toHex().toStdString();
         }
     }
+}
 
 // One server port is one device however it is written: a second link asking
 // for it while the first holds it (connected, or still connecting) is refused
