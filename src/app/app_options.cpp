@@ -1,5 +1,7 @@
 #include "app_options.h"
 
+#include "serial/serial_platform.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -94,8 +96,7 @@ AppOptions parseAppOptions(const QStringList& arguments) {
         if (seen[slot])
             return error(QStringLiteral("--port %1 given more than once").arg(n));
         seen[slot] = true;
-        // A relative path would otherwise be taken as a short name under /dev; a URL stays.
-        o.devices[slot] = device.contains(u'/') && !isNetworkDevice(device) ? QFileInfo(device).absoluteFilePath() : device;
+        o.devices[slot] = serial_platform::devicePath(device);
     }
     return o;
 }

@@ -48,6 +48,7 @@ public:
 private:
     struct File;
     void stop(const QString& reason);
+    void closeFile();  // the platform file's, where File is whole
     std::unique_ptr<File> m_file;
     std::function<void(const QString&)> m_failed;
 };

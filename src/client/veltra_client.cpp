@@ -29,17 +29,6 @@ namespace {
 constexpr int kPort = 1;          // the client's one device is its COM1
 constexpr int kSendBuffer = 512;  // as the panel's links
 
-// A relative path is taken from the working folder, as every program takes it
-// (the serial port would look for it under /dev).
-QString absoluteDevicePath(const QString& device) {
-#ifdef Q_OS_WIN
-    return device;  // COM3 names a port, not a file
-#else
-    // A network port (socket://, rfc2217://) is no path.
-    return QDir::isRelativePath(device) && !isNetworkDevice(device) ? QFileInfo(device).absoluteFilePath() : device;
-#endif
-}
-
 // The kind comes from where the failure was known; the text names the device.
 PortError openFailure(const QString& device, const QString& why, OpenFailureKind kind) {
     const std::string name = device.toStdString();
@@ -172,7 +161,7 @@ Client::Client(ClientOptions options)
     : m_options(std::move(options)), m_loop(m_options.loop ? m_options.loop : &callingThreadLoop()) {
     if (m_options.device.isEmpty())
         throw PortError(PortError::Reason::Missing, "no device given: use --device PATH, --port N or VELTRA_DEVICE");
-    m_options.device = absoluteDevicePath(m_options.device);
+    m_options.device = serial_platform::devicePath(m_options.device);
     m_events = std::make_unique<Events>();
     m_sink = std::make_unique<Sink>(*this);
     m_prompts = std::make_unique<Prompts>();

@@ -1,5 +1,7 @@
 #include "gui/cportsettingsdlg.h"
 
+#include "serial/serial_platform.h"
+
 #include "gui/qt_prompter.h"
 #include "model/leading_int.h"
 
@@ -73,13 +75,7 @@ void selectNumber(QComboBox* list, unsigned value) {
     }
 }
 
-QString systemDevice(const QSerialPortInfo& info) {
-#ifdef Q_OS_WIN
-    return info.portName();
-#else
-    return info.systemLocation();
-#endif
-}
+QString systemDevice(const QSerialPortInfo& info) { return serial_platform::listedName(info); }
 
 }  // namespace
 

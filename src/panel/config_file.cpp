@@ -231,16 +231,7 @@ void applyConfig(PanelState& s, const ConfigRecords& r) {
 
 namespace {
 
-std::string baseName(const std::string& path) {
-#ifdef _WIN32
-    const std::size_t slash = path.find_last_of("/\\");
-#else
-    const std::size_t slash = path.find_last_of('/');
-#endif
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string quoted(const std::string& path) { return "\"" + baseName(path) + "\""; }
+std::string quoted(const std::string& path) { return "\"" + fileBaseName(path) + "\""; }
 
 ConfigFileData fail(ConfigFileData::Status status, std::string error) {
     ConfigFileData d;
@@ -274,7 +265,7 @@ bool writeConfigFileAtomically(const std::string& path, std::string_view bytes, 
 }
 
 std::string pastEndMessage(const std::string& fileName) {
-    const std::string name = fileName.empty() ? std::string("an unnamed file") : baseName(fileName);
+    const std::string name = fileName.empty() ? std::string("an unnamed file") : fileBaseName(fileName);
     return "An attempt was made to access " + name + " past its end.";
 }
 

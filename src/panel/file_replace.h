@@ -28,6 +28,9 @@ namespace veltra {
 //
 std::string replaceFile(const std::string& path, std::string_view bytes);
 
+// The file's name without its folders ('/' on POSIX; '/' or '\\' on Windows).
+std::string fileBaseName(const std::string& path);
+
 // What reading a whole file gave.
 struct FileRead {
     enum class Failure { None, CannotOpen, TooLarge, ReadError };

@@ -200,4 +200,9 @@ FileRead readRegularFile(const std::string& path, std::uint64_t limit) {
     return r;
 }
 
+std::string fileBaseName(const std::string& path) {
+    const std::size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 }  // namespace veltra

@@ -1,5 +1,7 @@
 #include "serial/port_settings.h"
 
+#include "serial/serial_platform.h"
+
 #include "model/leading_int.h"
 
 #include <QByteArray>
@@ -27,13 +29,7 @@ PortSettingsRequest convertDialogTexts(const QString& baudText, const QString& p
     return r;
 }
 
-QString defaultDeviceName(int portNumber) {
-#ifdef Q_OS_WIN
-    return QStringLiteral("COM%1").arg(portNumber);
-#else
-    return QStringLiteral("/dev/ttyS%1").arg(portNumber - 1);
-#endif
-}
+QString defaultDeviceName(int portNumber) { return serial_platform::defaultDeviceName(portNumber); }
 
 bool sendBufferSizeAcceptable(int size) {
     return size >= kMinSendBufferSize;

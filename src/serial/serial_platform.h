@@ -9,7 +9,7 @@
 #include <utility>
 
 // What the serial link needs from the operating system beyond QSerialPort.
-// One implementation per platform (serial_platform_unix.cpp,
+// One implementation per platform (serial_platform_posix.cpp,
 // serial_platform_win.cpp); the link itself has no platform code.
 namespace veltra::serial_platform {
 
@@ -23,9 +23,6 @@ bool isPseudoTerminal(NativeHandle handle, const QString& device);
 bool lineHolds(NativeHandle handle, std::uint8_t parityCode, int dataBits, int stopBits);
 // The device has gone away under an open handle (hung up).
 bool hungUp(NativeHandle handle);
-// Opening was refused because the user may not use the device at all (as
-// opposed to another program holding it); `hint` then says what to do.
-bool lacksPermission(const QString& device, QString* hint);
 // What tells one device from another whatever path names it (a symbolic
 // link, /dev/serial/by-id/...): equal for two names of one device; empty
 // where the platform cannot tell.
@@ -43,5 +40,13 @@ QString listedName(const QSerialPortInfo& info);
 QStringList stableNames(const QSerialPortInfo& info);
 // Where to find the right name when a device does not exist.
 QString findDeviceHint();
+
+// The device a name given on a command line or by a script means, the same
+// for the panel, veltractl and Python: on Unix a relative path is taken from
+// the working folder (never as a short name under /dev); a network device and
+// a Windows port name (COM3) stay as they are.
+QString devicePath(const QString& name);
+// The device of COM port number N when none is given: /dev/ttyS<N-1>, COMn.
+QString defaultDeviceName(int portNumber);
 
 }  // namespace veltra::serial_platform

@@ -1,4 +1,6 @@
 #include "serial/serial_platform.h"
+
+#include "serial/net_transport.h"
 #include "serial/device_node.h"
 
 #include <QFileInfo>
@@ -21,7 +23,6 @@ QString callName(LineCall call) {
     return {};
 }
 
-bool lacksPermission(const QString&, QString*) { return false; }
 QString deviceIdentity(const QString& device) {
     // COM3, com3 and \\.\COM3 name one port.
     QString name = device.toUpper();
@@ -34,6 +35,15 @@ QString deviceIdentity(const QString& device) {
 QString listedName(const QSerialPortInfo& info) { return info.portName(); }
 QStringList stableNames(const QSerialPortInfo&) { return {}; }
 QString findDeviceHint() { return QStringLiteral("check the COM port's number (veltractl ports lists them)"); }
+
+// COM3 names a port, not a file, and a network device is no path either; a
+// name with a folder in it is a file, taken from the working folder.
+QString devicePath(const QString& name) {
+    const bool path = name.contains(u'/') || name.contains(u'\\');
+    return path && !isNetworkDevice(name) ? QFileInfo(name).absoluteFilePath() : name;
+}
+
+QString defaultDeviceName(int portNumber) { return QStringLiteral("COM%1").arg(portNumber); }
 
 }  // namespace veltra::serial_platform
 

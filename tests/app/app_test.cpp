@@ -2,6 +2,7 @@
 #include "app/traffic_log.h"
 #include "gui/parked_bytes.h"
 #include "protocol/traffic_line.h"
+#include "serial/port_settings.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -37,9 +38,9 @@ TEST(CommandLineTest, logLinesAndTrafficLog) {
     // Port devices keep their names; a relative path is anchored in the working folder.
     const QString absolute = QDir::current().absoluteFilePath("com2");  // /dev/ttyUSB0 is drive-relative on Windows
     EXPECT_EQ(parseAppOptions({"veltra-utility", "--port", "1=build/demo/com1", "--port", "2=" + absolute, "--port",
-                               "3=rfc2217://[::1]:4001", "--port", "4=ttyS7"}).devices,
+                               "3=rfc2217://[::1]:4001", "--port", "4=" + defaultDeviceName(4)}).devices,
               (std::array<QString, kPortCount>{QDir::current().absoluteFilePath("build/demo/com1"), absolute,
-                                               "rfc2217://[::1]:4001", "ttyS7"}));
+                                               "rfc2217://[::1]:4001", defaultDeviceName(4)}));
 }
 
 // Event lines ("--"): the end-to-end traffic log test.

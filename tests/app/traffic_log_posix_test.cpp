@@ -1,6 +1,8 @@
 // The traffic log on a pipe (POSIX only).
+#include "app/app_options.h"
 #include "app/traffic_log.h"
 
+#include <QDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -54,4 +56,11 @@ TEST(TrafficLogTest, aReaderThatDoesNotKeepUpStopsItOnceASlowOneGetsEveryLine) {
 }
 
 }  // namespace
+// A bare name is a file in the working folder for the panel as for veltractl
+// and Python, never a short name under /dev.
+TEST(CommandLinePosixTest, aBareDeviceNameIsTakenFromTheWorkingFolder) {
+    EXPECT_EQ(parseAppOptions({"veltra-utility", "--port", "4=ttyS7"}).devices[3],
+              QDir::current().absoluteFilePath("ttyS7"));
+}
+
 }  // namespace veltra

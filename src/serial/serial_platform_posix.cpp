@@ -1,4 +1,6 @@
 #include "serial/serial_platform.h"
+
+#include "serial/net_transport.h"
 #include "serial/device_node.h"
 #include "serial/port_settings.h"
 
@@ -62,16 +64,6 @@ QString callName(LineCall call) {
     return {};
 }
 
-bool lacksPermission(const QString& device, QString* hint) {
-    // The lock file and the exclusive open fail alike; the device's
-    // permissions tell a missing group membership from another owner.
-    if (::access(QFile::encodeName(device).constData(), R_OK | W_OK) == 0 || errno != EACCES)
-        return false;
-    if (hint)
-        *hint = QObject::tr("the user must be in the dialout group (sudo usermod -aG dialout $USER, then log in again)");
-    return true;
-}
-
 QString deviceIdentity(const QString& device) {
     struct stat st {};
     if (::stat(QFile::encodeName(device).constData(), &st) != 0)
@@ -93,6 +85,12 @@ QStringList stableNames(const QSerialPortInfo& info) {
 }
 
 QString findDeviceHint() { return QStringLiteral("check the device path (ls /dev/serial/by-id/)"); }
+
+QString devicePath(const QString& name) {
+    return QDir::isRelativePath(name) && !isNetworkDevice(name) ? QFileInfo(name).absoluteFilePath() : name;
+}
+
+QString defaultDeviceName(int portNumber) { return QStringLiteral("/dev/ttyS%1").arg(portNumber - 1); }
 
 }  // namespace veltra::serial_platform
 

@@ -1,8 +1,6 @@
 #include "quit_signals.h"
 
 #include <QObject>
-
-#ifndef _WIN32
 #include <QSocketNotifier>
 
 #include <cerrno>
@@ -10,16 +8,8 @@
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
-#endif
 
 namespace veltra {
-
-#ifdef _WIN32
-
-void onQuitSignals(QObject*, std::function<void(int)>) {}
-void catchQuitSignals() {}
-
-#else
 
 namespace {
 
@@ -63,7 +53,5 @@ void onQuitSignals(QObject* context, std::function<void(int)> quit) {
             quit(last);
     });
 }
-
-#endif
 
 }  // namespace veltra
