@@ -2,6 +2,7 @@
 #include "app/traffic_log.h"
 #include "gui/parked_bytes.h"
 #include "protocol/traffic_line.h"
+#include "support/qt_print.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -73,6 +74,12 @@ TEST(ParkedBytesTest, keepsTheNewestBytesPerPortAndCountsTheDropped) {
 
 }  // namespace
 }  // namespace veltra
+
+// A failed comparison of Qt strings shows their text (tests/support/qt_print.h).
+TEST(TestSupport, QtStringsPrintAsQuotedText) {
+    EXPECT_EQ(testing::PrintToString(QStringLiteral("COM1 \"x\"")), "\"COM1 \\\"x\\\"\"");
+    EXPECT_EQ(testing::PrintToString(QByteArray("\xCC\r", 2)), "\"\\xCC\\r\"");
+}
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);

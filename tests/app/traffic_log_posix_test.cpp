@@ -1,5 +1,6 @@
 // The traffic log on a pipe (POSIX only).
 #include "app/traffic_log.h"
+#include "support/qt_print.h"
 
 #include <QTest>
 
