@@ -280,6 +280,19 @@ def test_close_releases_the_port_on_exit_and_on_garbage_collection(sim):
     with pytest.raises(veltra.PortError, match="closed"):
         c.open_shutter()
     veltra.Controller(sim).close()  # opens: the first released it
+    # Never closed and kept only by a reference cycle: reference counting
+    # cannot free it, only a collection can.
+    gc.disable()
+    try:
+        cycle = [veltra.Controller(sim)]
+        cycle.append(cycle)
+        del cycle
+        with pytest.raises(veltra.PortError):
+            veltra.Controller(sim)  # still held by the unreachable one
+        assert gc.collect() > 0
+    finally:
+        gc.enable()
+    veltra.Controller(sim).close()  # opens: the collection released it
 
 
 def test_controller_dropped_in_a_worker_then_a_new_one(sim):

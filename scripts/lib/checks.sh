@@ -11,7 +11,22 @@ check() {  # check NAME COMMAND...: one check, quiet unless it fails
     failed=$((failed + 1)); echo "FAIL  $name"; [ -n "$out" ] && sed 's/^/      /' <<<"$out"
   fi
 }
-skip() { skipped=$((skipped + 1)); echo "skip  $1 ($2)"; }
+# With CI set in the environment a skip fails unless .ci/allowed-skips lists
+# the check's name with a reason (VELTRA_ALLOWED_SKIPS names another list).
+allowed_skips=${VELTRA_ALLOWED_SKIPS:-$(dirname "${BASH_SOURCE[0]}")/../../.ci/allowed-skips}
+skip_listed() {  # skip_listed NAME: the list gives NAME a reason ("NAME  reason")
+  [ -f "$allowed_skips" ] && awk -v name="$1" '
+    /^#/ { next }
+    match($0, /(\t|  )[ \t]*/) && substr($0, 1, RSTART - 1) == name && RSTART + RLENGTH <= length($0) { found = 1 }
+    END { exit !found }' "$allowed_skips"
+}
+skip() {  # skip NAME REASON
+  if [ -n "${CI:-}" ] && ! skip_listed "$1"; then
+    failed=$((failed + 1)); echo "FAIL  $1 (skipped: $2; CI is set and $allowed_skips does not list it)"
+  else
+    skipped=$((skipped + 1)); echo "skip  $1 ($2)"
+  fi
+}
 finish() {  # finish NAME: the closing count; exits 0 when nothing failed
   echo "$1: $passed passed, $failed failed, $skipped skipped"
   [ "$failed" -eq 0 ]

@@ -3,6 +3,7 @@
 #include "gui/parked_bytes.h"
 #include "protocol/traffic_line.h"
 #include "serial/port_settings.h"
+#include "support/qt_print.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -114,6 +115,12 @@ TEST(ParkedBytesTest, keepsTheNewestBytesPerPortAndCountsTheDropped) {
 
 }  // namespace
 }  // namespace veltra
+
+// A failed comparison of Qt strings shows their text (tests/support/qt_print.h).
+TEST(TestSupport, QtStringsPrintAsQuotedText) {
+    EXPECT_EQ(testing::PrintToString(QStringLiteral("COM1 \"x\"")), "\"COM1 \\\"x\\\"\"");
+    EXPECT_EQ(testing::PrintToString(QByteArray("\xCC\r", 2)), "\"\\xCC\\r\"");
+}
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);

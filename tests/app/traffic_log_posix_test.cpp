@@ -1,6 +1,7 @@
 // The traffic log on a pipe (POSIX only).
 #include "app/app_options.h"
 #include "app/traffic_log.h"
+#include "support/qt_print.h"
 
 #include <QDir>
 #include <QTest>

@@ -8,6 +8,7 @@
 #include "protocol/traffic_line.h"
 #include "serial/pty_pair.h"
 #include "support/fakes.h"
+#include "support/qt_print.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -9,6 +9,7 @@
 #include "serial/device_node.h"
 #include "serial/pty_pair.h"
 #include "support/fakes.h"
+#include "support/qt_print.h"
 
 #include <QAbstractButton>
 #include <QDir>

@@ -7,6 +7,7 @@
 #include "gui/modal_watcher.h"
 #include "gui/panel_controls.h"
 #include "serial/ccomportlink.h"
+#include "support/qt_print.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>

@@ -11,6 +11,7 @@
 #include "serial/ccomportlink.h"
 #include "serial/pty_pair.h"
 #include "support/fakes.h"
+#include "support/qt_print.h"
 
 #include <QDateTime>
 #include <QFile>

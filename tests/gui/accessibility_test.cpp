@@ -2,6 +2,7 @@
 // when Tab enters a field needs the real accessibility bus: orca_e2e.)
 
 #include "gui/accessibility.h"
+#include "support/qt_print.h"
 
 #include <QAccessible>
 #include <QIntValidator>

@@ -7,6 +7,7 @@
 #include "gui/qt_prompter.h"
 #include "modal_watcher.h"
 #include "serial/open_failure.h"
+#include "support/qt_print.h"
 
 #include <QFileDialog>
 #include <QPushButton>

@@ -13,6 +13,7 @@
 #include "serial/ccomportlink.h"
 #include "serial/pty_pair.h"
 #include "support/fakes.h"
+#include "support/qt_print.h"
 
 #include <QAccessible>
 #include <QApplication>

@@ -1,6 +1,7 @@
 #include "serial/ccomportlink.h"
 #include "serial/device_node.h"
 #include "serial/pty_pair.h"
+#include "support/qt_print.h"
 
 #include <QFile>
 #include <QRegularExpression>

@@ -3,6 +3,7 @@
 #include "rfc2217/rfc2217_codec.h"
 #include "serial/ccomportlink.h"
 #include "serial/net_transport.h"
+#include "support/qt_print.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
