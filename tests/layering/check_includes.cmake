@@ -12,6 +12,7 @@ set(allowed_client serial panel protocol model)
 set(allowed_gui serial panel protocol model)
 set(allowed_app gui serial panel protocol model)
 set(allowed_cli client serial panel protocol model)
+set(allowed_capi client serial panel protocol model)
 # The rules of the panel are plain C++, tested without Qt.
 set(qt_free model protocol panel rfc2217)
 
