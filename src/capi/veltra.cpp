@@ -152,6 +152,8 @@ int onHandle(veltra_controller* raw, int32_t timeoutMs, F&& f) noexcept {
     if (found != 0) return found;
     return guarded(h.get(), [&] {
         const std::lock_guard turn(h->turn);
+        // Freed by another thread while this call waited for its turn.
+        if (!h->client) throw ArgError{"the handle was freed during the call"};
         h->interrupt.store(false);
         h->client->setTimeoutMs(timeoutOf(*h, timeoutMs));
         f(*h);
