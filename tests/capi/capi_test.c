@@ -5,6 +5,7 @@
 
 #include <veltra.h>
 
+#include <poll.h>
 #include <pthread.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -361,10 +362,64 @@ static void threads(void) {
     sim_stop(&b, 0);
 }
 
+/* ---- a wait without a limit, ended from another thread ---- */
+
+typedef struct waiter {
+    veltra_controller* h;
+    int rc;
+} waiter;
+
+static void* wait_forever(void* arg) {
+    waiter* w = (waiter*)arg;
+    veltra_status st;
+    w->rc = veltra_get_status(w->h, &st, VELTRA_TIMEOUT_INFINITE);
+    return NULL;
+}
+
+/* Waits (at most 10 s) until the request has reached the silent line. */
+static int request_seen(int master) {
+    struct pollfd p;
+    p.fd = master;
+    p.events = POLLIN;
+    p.revents = 0;
+    return poll(&p, 1, 10000) == 1;
+}
+
+static void interrupted_waits(void) {
+    char path[128];
+    char drain[64];
+    const int master = pty_open(path, (int)sizeof path);
+    int round;
+    /* Round 0: veltra_interrupt ends the wait; round 1: veltra_free does. */
+    for (round = 0; round < 2 && master >= 0; ++round) {
+        waiter w;
+        pthread_t t;
+        w.h = NULL;
+        w.rc = 1;
+        CHECK_RC(veltra_open(path, 9600, 1000, &w.h), 0);
+        if (!w.h) break;
+        CHECK(pthread_create(&t, NULL, wait_forever, &w) == 0);
+        CHECK(request_seen(master));
+        CHECK(read(master, drain, sizeof drain) > 0);
+        if (round == 0) {
+            CHECK_RC(veltra_interrupt(w.h), 0);
+            pthread_join(t, NULL);
+            CHECK_RC(w.rc, VELTRA_E_INTERRUPTED);
+            CHECK_RC(veltra_free(w.h), 0);
+        } else {
+            CHECK_RC(veltra_free(w.h), 0);
+            pthread_join(t, NULL);
+            CHECK_RC(w.rc, VELTRA_E_INTERRUPTED);
+        }
+    }
+    if (master >= 0) pty_close(master);
+}
+
 int main(int argc, char** argv) {
     const char* what = argc > 1 ? argv[1] : "basic";
     if (strcmp(what, "threads") == 0) {
         threads();
+        interrupted_waits();
     } else {
         error_names();
         missing_device();
