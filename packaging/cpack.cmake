@@ -38,9 +38,6 @@ if(VELTRA_PYTHON_VERSION)
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 endif()
 set(CPACK_STRIP_FILES ON)
-# The programs' package only: libveltra (the libveltra and libveltra-dev
-# install components) is not part of it.
-set(CPACK_COMPONENTS_ALL Unspecified)
 
 # The copyright file and changelog.Debian.gz, and the Python package moved
 # where Debian's Python looks for it, are added to the staged tree.
