@@ -41,6 +41,7 @@ package: deps
 	cmake --preset package
 	cmake --build --preset package
 	cpack --preset package
+	cpack --config build/package/CPackConfig-libveltra.cmake -B build
 
 # The wheel of the veltra Python package lands in build/, offline.
 wheel: deps
@@ -48,6 +49,7 @@ wheel: deps
 
 test-package: package wheel
 	scripts/check-package
+	VELTRA_SIM=$(CURDIR)/build/package/src/sim/veltra-sim scripts/check-libveltra-packages
 	scripts/check-wheel
 
 bench: deps

@@ -51,3 +51,5 @@ set(CPACK_VELTRA_COPYRIGHT ${PROJECT_SOURCE_DIR}/packaging/debian/copyright)
 set(CPACK_VELTRA_LINTIAN_OVERRIDES ${PROJECT_SOURCE_DIR}/packaging/debian/lintian-overrides)
 set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/packaging/deb-stage.cmake)
 include(CPack)
+# libveltra's own two packages, from the same build (cpack --config ...-libveltra.cmake).
+configure_file(${PROJECT_SOURCE_DIR}/packaging/cpack-libveltra.cmake.in ${PROJECT_BINARY_DIR}/CPackConfig-libveltra.cmake @ONLY)

@@ -87,6 +87,8 @@ public:
     const ClientOptions& options() const { return m_options; }
     // Read back after each setting from now on (or not), as ClientOptions::verify.
     void setVerify(bool on) { m_options.verify = on; }
+    // Each answer's timeout from now on (-1: none), as ClientOptions::timeoutMs.
+    void setTimeoutMs(int ms) { m_options.timeoutMs = ms; }
     // False also when the client's thread has ended (never throws).
     bool isOpen() const;
     void close();
