@@ -83,6 +83,7 @@ CShutterPanelDlg::CShutterPanelDlg(PanelOptions options, QWidget* parent)
     // they come: one redraw for all that came within 33 ms, so every byte is
     // on screen within 50 ms at a fraction of the cost of drawing each batch.
     m_showTimer = new QTimer(this);
+    m_showTimer->setObjectName(QStringLiteral("viewRefresh"));
     m_showTimer->setSingleShot(true);
     m_showTimer->setInterval(33);
     connect(m_showTimer, &QTimer::timeout, this, &CShutterPanelDlg::flushShow);

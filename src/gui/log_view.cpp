@@ -11,15 +11,75 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionSlider>
 
 #include <algorithm>
 
 namespace veltra {
 
+namespace {
+
+// The list's scroll bar. Following a fast line moves its range a few rows at
+// a time, which mostly leaves the handle where it was drawn (a long log keeps
+// it at its least length, at the bottom): it repaints only when what it
+// shows changes, not at every new row.
+class LogScrollBar : public QScrollBar {
+public:
+    explicit LogScrollBar(QWidget* parent) : QScrollBar(Qt::Vertical, parent) {}
+
+    // Range, page and value set as one change: the steps between them
+    // (a larger range, the value not yet at its end) are never drawn.
+    void setAll(int maximum, int pageStep, bool toEnd) {
+        m_batch = true;
+        setPageStep(pageStep);
+        setRange(0, maximum);
+        if (toEnd)
+            setValue(maximum);
+        m_batch = false;
+        if (look() != m_drawn)
+            update();
+    }
+
+protected:
+    void sliderChange(SliderChange change) override {
+        if (change == SliderOrientationChange || (!m_batch && look() != m_drawn))
+            QScrollBar::sliderChange(change);
+    }
+
+    void paintEvent(QPaintEvent* event) override {
+        m_drawn = look();
+        QScrollBar::paintEvent(event);
+    }
+
+private:
+    // The handle's place and the ends it touches (which grey out an arrow).
+    struct Look {
+        QRect handle;
+        bool atMinimum = false;
+        bool atMaximum = false;
+        bool operator==(const Look&) const = default;
+    };
+
+    Look look() const {
+        QStyleOptionSlider option;
+        initStyleOption(&option);
+        return {style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, this),
+                value() == minimum(), value() == maximum()};
+    }
+
+    Look m_drawn;
+    bool m_batch = false;
+};
+
+}  // namespace
+
 LogView::LogView(QWidget* parent) : QAbstractScrollArea(parent) {
     installAccessibility();
+    setVerticalScrollBar(new LogScrollBar(this));
     setFocusPolicy(Qt::StrongFocus);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -29,7 +89,12 @@ LogView::LogView(QWidget* parent) : QAbstractScrollArea(parent) {
     m_rowHeight = fontMetrics().height() + 1;
     // The scroll bar counts rows.
     verticalScrollBar()->setSingleStep(1);
-    connect(verticalScrollBar(), &QScrollBar::valueChanged, viewport(), qOverload<>(&QWidget::update));
+}
+
+void LogView::scrollContentsBy(int, int dy) {
+    // The rows already drawn move with the scroll bar; only the rows it
+    // uncovers are painted, so following a fast line redraws a few rows.
+    viewport()->scroll(0, dy * m_rowHeight);
 }
 
 QString LogView::lineText(int row) const {
@@ -126,11 +191,8 @@ void LogView::focusInEvent(QFocusEvent* event) {
 }
 
 void LogView::updateRange(bool followEnd) {
-    QScrollBar* bar = verticalScrollBar();
     const int max = std::max(0, static_cast<int>(m_rows) - visibleRows());
-    bar->setPageStep(visibleRows());
-    bar->setRange(0, max);
-    if (followEnd) bar->setValue(max);
+    static_cast<LogScrollBar*>(verticalScrollBar())->setAll(max, visibleRows(), followEnd);
 }
 
 std::size_t LogView::sync(const ReceivedLog& log) {
@@ -171,20 +233,30 @@ std::size_t LogView::sync(const ReceivedLog& log) {
     updateRange(atEnd || cleared);
     if (!atEnd && !cleared && firstWanted != firstShown)
         bar->setValue(firstWanted);
-    // Repaint only when something on screen changed.
-    if (cleared || dropped || bar->value() != firstShown || before < static_cast<std::size_t>(firstShown + visibleRows()))
+    // Repaint only what changed on screen: everything when the rows started
+    // over, else the new rows that land in view (scrolling has moved the
+    // others already).
+    if (cleared || dropped) {
         viewport()->update();
+    } else {
+        const int top = (static_cast<int>(before) - bar->value()) * m_rowHeight;
+        if (top < viewport()->height())
+            viewport()->update(QRect(0, std::max(0, top), viewport()->width(), viewport()->height()));
+    }
     return m_rows - before;
 }
 
-void LogView::paintEvent(QPaintEvent*) {
+void LogView::paintEvent(QPaintEvent* event) {
     QPainter p(viewport());
     if (!m_log) return;
+    // Only the rows in the region asked for.
     const int first = verticalScrollBar()->value();
-    const int last = std::min(static_cast<int>(m_rows), first + visibleRows() + 1);
+    const QRect dirty = event->rect();
+    const int from = first + std::max(0, dirty.top()) / m_rowHeight;
+    const int last = std::min(static_cast<int>(m_rows), first + dirty.bottom() / m_rowHeight + 1);
     const int textX = 3;
     const int ascentPad = (m_rowHeight - fontMetrics().height()) / 2 + fontMetrics().ascent();
-    for (int row = first; row < last; ++row) {
+    for (int row = from; row < last; ++row) {
         const int y = (row - first) * m_rowHeight;
         const QRect rect(0, y, viewport()->width(), m_rowHeight);
         if (row == m_selected) {
