@@ -236,8 +236,10 @@ class VeltraShutter(Device):
 
     # -- calls on the controller --------------------------------------------
 
-    def _call(self, what, fn, *args, **kwargs):
-        """Runs one Controller call in its turn; failures become DevFailed."""
+    def _call(self, what, fn, *args, reports_after_echo=False, **kwargs):
+        """Runs one Controller call in its turn; failures become DevFailed.
+        With reports_after_echo (a command that starts a run), what follows the
+        command's echo and carriage return are the run's first reports."""
         with self._io:
             ctl = self._ctl
             if ctl is None:
@@ -256,7 +258,11 @@ class VeltraShutter(Device):
                 failed(reason_of(e), str(e), "VeltraShutter.%s" % what)
             finally:
                 if self._ctl is not None:
-                    ctl.traffic()  # this call's echo and answer are no reports
+                    traffic = ctl.traffic()  # this call's echo and answer are no reports
+                    if reports_after_echo:
+                        sent = sum(len(d) for t, d in traffic if t == "tx") + 1
+                        rx = b"".join(d for t, d in traffic if t == "rx")[sent:]
+                        self._pending = rx
             return result
 
     def _refresh(self, what="Status"):
@@ -418,9 +424,9 @@ class VeltraShutter(Device):
     def read_cycles_left(self):
         return self._left
 
-    info = attribute(dtype=str, access=AttrWriteType.READ, label="Controller information")
+    controller_info = attribute(dtype=str, access=AttrWriteType.READ, label="Controller information")
 
-    def read_info(self):
+    def read_controller_info(self):
         if not self._info:
             self._get("info")
         return self._info
@@ -455,11 +461,14 @@ class VeltraShutter(Device):
 
     @command(doc_in="Starts the run as configured")
     def Go(self):
-        self._call("Go", lambda c: c.run("go"))
+        self._pending = b""
+        self._call("Go", lambda c: c.run("go"), reports_after_echo=True)
         self._status = _replace(self._status, running_option="go")
         if not self._running:
             self._begin_run()
             self._update_state()
+        for byte in self._pending:
+            self._report(byte)
 
     @command
     def Stop(self):
