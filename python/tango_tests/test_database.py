@@ -51,8 +51,13 @@ class Started:
 CLIENT = textwrap.dedent("""
     import queue, sys, time, tango
     d = tango.DeviceProxy("lab/shutter/1")
+    def state():
+        try:
+            return d.state()
+        except tango.DevFailed:  # the server is not exported yet
+            return None
     deadline = time.monotonic() + 20
-    while d.state() == tango.DevState.INIT and time.monotonic() < deadline:
+    while state() in (None, tango.DevState.INIT) and time.monotonic() < deadline:
         time.sleep(0.05)
     print("state", d.state())
     d.exposure = 0.25
