@@ -462,7 +462,7 @@ class VeltraShutter(Device):
     @command(doc_in="Starts the run as configured")
     def Go(self):
         self._pending = b""
-        self._call("Go", lambda c: c.run("go"), reports_after_echo=True)
+        self._call("Go", lambda c: c.run("go"))
         self._status = _replace(self._status, running_option="go")
         if not self._running:
             self._begin_run()
