@@ -81,7 +81,8 @@ def test_failures_of_the_client_name_their_kind(device, tmp_path):
 
 def test_open_close_and_a_run_push_change_events(device):
     states, shutter, left = Events(device, "State"), Events(device, "shutter"), Events(device, "cycles_left")
-    assert shutter.until(0) == [0]  # the value at subscription
+    # each subscription first gives the value as it is
+    assert (states.until(S.CLOSE), shutter.until(0), left.until(0)) == ([S.CLOSE], [0], [0])
     # A subscription reaches the server's publisher a moment after it returns:
     # the first change may go before it; open and close until one arrives.
     for _ in range(20):
@@ -95,19 +96,17 @@ def test_open_close_and_a_run_push_change_events(device):
         except AssertionError:
             continue
     assert shutter.until(0) == [0]
+    states.until(S.CLOSE)
     device.Open()
-    assert shutter.until(1) == [1]
+    assert (shutter.until(1), states.until(S.OPEN)) == ([1], [S.OPEN])
     device.Close()
-    assert shutter.until(0) == [0]
+    assert (shutter.until(0), states.until(S.CLOSE)) == ([0], [S.CLOSE])
     device.repeat = 2
     device.Go()
-    assert states.until(S.RUNNING)
-    assert left.until(0)[-2:] == [1, 0]
-    assert states.until(S.CLOSE)[-1] == S.CLOSE
-    run = []
-    while not shutter.queue.empty():
-        run.append(shutter.queue.get()[1])
-    assert run[-2:] == [1, 0]
+    assert left.until(0) == [2, 1, 0]
+    assert shutter.until(0) == [1, 0]
+    assert shutter.until(0) == [1, 0]
+    assert states.until(S.CLOSE) == [S.RUNNING, S.CLOSE]
     for e in (states, shutter, left):
         e.close()
 

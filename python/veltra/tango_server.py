@@ -39,7 +39,7 @@ REPEAT_MAX = 65000
 RETRY_S = 1.0      # a controller that cannot be reached is tried again after this
 WATCH_S = 0.05     # how often the link thread looks at the line
 
-REPORT_OPEN, REPORT_CLOSE, RUN_END = 0xAA, 0xAC, 0x0D
+REPORT_OPEN, REPORT_CLOSE = 0xAA, 0xAC
 
 # The kinds of failure, as veltractl's exit codes and the module's exceptions name them.
 REASONS = ((veltra.RefusedError, "Veltra_Refused"), (veltra.Timeout, "Veltra_Timeout"),
@@ -94,6 +94,9 @@ class VeltraShutter(Device):
         self._left = 0
         self._running = False
         self._fault = ""
+        self._follower = None
+        self._reports = threading.RLock()   # reports are pushed in order
+        self._opens = self._closes = 0      # reports of this run seen between calls
         for name in ("State", "shutter", "cycles_left"):
             self.set_change_event(name, True, False)
         self._set(DevState.INIT, "Connecting to %s" % self.Device)
@@ -212,34 +215,73 @@ class VeltraShutter(Device):
                 self._report(byte)
 
     def _report(self, byte):
-        if byte == REPORT_OPEN:
-            if not self._running:
-                self._begin_run()
-            self._shutter_is(1)
-        elif byte == REPORT_CLOSE:
-            if not self._running:
-                self._begin_run()
-            self._shutter_is(0)
-            if self._left > 0:
-                self._left_is(self._left - 1)
-        elif byte == RUN_END and self._running:
-            self._running = False
-            self._left_is(0)
-        else:
+        """A byte the controller sent between calls: its shutter reports move
+        the shutter at once; the follower counts the cycles."""
+        if byte not in (REPORT_OPEN, REPORT_CLOSE):
             return
-        self._update_state()
+        with self._reports:
+            if not self._running:
+                self._begin_run()
+            if byte == REPORT_OPEN:
+                self._opens += 1
+            else:
+                self._closes += 1
+            self._shutter_is(1 if byte == REPORT_OPEN else 0)
+            self._update_state()
 
     def _begin_run(self):
         self._running = True
+        self._opens = self._closes = 0
         repeat = self._status.repeat if self._status is not None else 1
         self._left_is(-1 if repeat == "continuous" else repeat)
+        if self._follower is None or not self._follower.is_alive():
+            self._follower = threading.Thread(target=self._follow, name="veltra-tango run %s" % self.Device, daemon=True)
+            self._follower.start()
+
+    def _follow(self):
+        """Follows a run through the client's run reports, one per cycle, until
+        it ends. A run on trigger pulses has no time limit: its reports are
+        only read between calls."""
+        with tango.EnsureOmniThread():
+            ctl = self._ctl
+            try:
+                if ctl is not None and (self._status is None or self._status.running_option != "trigger"):
+                    for report in ctl.wait_run():
+                        # Reports read between calls were pushed already; the
+                        # others (taken by a call) are pushed now, in order.
+                        with self._reports:
+                            if report.opened is not None and self._opens < report.cycle:
+                                self._opens = report.cycle
+                                self._shutter_is(1)
+                            if report.closed is not None and self._closes < report.cycle:
+                                self._closes = report.cycle
+                                self._shutter_is(0)
+                            self._left_is(-1 if report.cycles_left == "continuous" else report.cycles_left)
+                            self._update_state()
+                        if self._stop.is_set():
+                            return
+                    self._left_is(0)
+            except veltra.PortError:
+                self._lost.set()
+            except veltra.Error:
+                pass  # a stopped run, or one that ended before it was followed
+            if self._status is None or self._status.running_option != "trigger":
+                with self._io:  # the run's last reports, not yet read between calls
+                    traffic = self._ctl.traffic() if self._ctl is not None else []
+                    with self._reports:
+                        for direction, data in traffic:
+                            for byte in data if direction == "rx" else b"":
+                                if byte in (REPORT_OPEN, REPORT_CLOSE):
+                                    self._shutter_is(1 if byte == REPORT_OPEN else 0)
+                        self._running = False
+                self._update_state()
 
     # -- calls on the controller --------------------------------------------
 
-    def _call(self, what, fn, *args, reports_after_echo=False, **kwargs):
+    def _call(self, what, fn, *args, starts_run=False, **kwargs):
         """Runs one Controller call in its turn; failures become DevFailed.
-        With reports_after_echo (a command that starts a run), what follows the
-        command's echo and carriage return are the run's first reports."""
+        After a command that starts a run (starts_run), what the controller
+        sent after the echo of its last command is the run's first reports."""
         with self._io:
             ctl = self._ctl
             if ctl is None:
@@ -259,11 +301,18 @@ class VeltraShutter(Device):
             finally:
                 if self._ctl is not None:
                     traffic = ctl.traffic()  # this call's echo and answer are no reports
-                    if reports_after_echo:
-                        sent = sum(len(d) for t, d in traffic if t == "tx") + 1
-                        rx = b"".join(d for t, d in traffic if t == "rx")[sent:]
-                        self._pending = rx
+                    if starts_run:
+                        self._after_echo(traffic)
             return result
+
+    def _after_echo(self, traffic):
+        last = max((i for i, (t, _) in enumerate(traffic) if t == "tx"), default=None)
+        if last is None:
+            return
+        rx = b"".join(d for t, d in traffic[last:] if t == "rx")[len(traffic[last][1]):]
+        if rx[:1] == b"\r":
+            rx = rx[1:]
+        self._early = rx
 
     def _refresh(self, what="Status"):
         status = self._call(what, lambda c: c.status())
@@ -461,13 +510,13 @@ class VeltraShutter(Device):
 
     @command(doc_in="Starts the run as configured")
     def Go(self):
-        self._pending = b""
-        self._call("Go", lambda c: c.run("go"))
+        self._early = b""
+        self._call("Go", lambda c: c.run("go"), starts_run=True)
         self._status = _replace(self._status, running_option="go")
         if not self._running:
             self._begin_run()
             self._update_state()
-        for byte in self._pending:
+        for byte in self._early:
             self._report(byte)
 
     @command
