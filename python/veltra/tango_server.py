@@ -583,7 +583,8 @@ def _choice(names, labels, value, what):
 def main(args=None):
     """Runs the server: veltra-tango INSTANCE [Tango server options]."""
     from tango.server import run
-    return run((VeltraShutter,), args=[ "veltra-tango", *(sys.argv[1:] if args is None else args)])
+    run((VeltraShutter,), args=["veltra-tango", *(sys.argv[1:] if args is None else args)])
+    return 0
 
 
 if __name__ == "__main__":
