@@ -105,3 +105,11 @@ class Events:
 
     def close(self):
         self.proxy.unsubscribe_event(self.id)
+
+
+@pytest.fixture(scope="session", autouse=True)
+def tango_client_cleanup():
+    """Ends the client's event threads, which otherwise keep the interpreter
+    from exiting once a test has subscribed."""
+    yield
+    tango.ApiUtil.cleanup()
