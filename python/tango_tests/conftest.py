@@ -73,7 +73,7 @@ def sim(tmp_path):
 def device(sim):
     """A DeviceProxy of a VeltraShutter on the simulator, once it is connected."""
     with DeviceTestContext(VeltraShutter, properties={"Device": sim.path, "Timeout": 2.0},
-                           host="127.0.0.1", port=free_port(), process=True, timeout=WAIT) as proxy:
+                           host="127.0.0.1", port=free_port(), process=True, daemon=True, timeout=WAIT) as proxy:
         wait_for(lambda: proxy.state() != tango.DevState.INIT, what="the device to connect")
         yield proxy
 
