@@ -11,8 +11,8 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Control panel for a Veltra shutter contro
 set(CPACK_PACKAGE_DESCRIPTION "Veltra Utility drives a Veltra shutter controller over an RS-232 line:
 shutter, mode, trigger and sync, timed cycles, downloading the whole panel
 into the controller, and .cfg files. Includes veltractl for scripts, the
-veltra Python module, and veltra-sim, a simulated controller on a
-pseudo-terminal.
+veltra Python module, veltra-tango (a Tango device server, with
+python3-tango), and veltra-sim, a simulated controller on a pseudo-terminal.
 .
 License: MIT (SPDX-License-Identifier: MIT)")
 set(CPACK_PACKAGE_CONTACT "Veltra Utility maintainers <maintainers@veltra.example>")
@@ -37,6 +37,8 @@ if(VELTRA_PYTHON_VERSION)
       ${PROJECT_SOURCE_DIR}/packaging/debian/postinst ${PROJECT_SOURCE_DIR}/packaging/debian/prerm)
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 endif()
+# veltra-tango, the Tango device server, runs only where PyTango is installed.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3-tango")
 set(CPACK_STRIP_FILES ON)
 
 # The copyright file and changelog.Debian.gz, and the Python package moved

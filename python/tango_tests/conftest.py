@@ -1,0 +1,115 @@
+"""Fixtures of the Tango device tests: veltra-sim behind a fixed link (so that
+it can be unplugged and plugged back at the same path), the device served by
+DeviceTestContext on the loopback, and waiting for conditions."""
+
+import os
+import queue
+import socket
+import subprocess
+import sys
+import time
+
+import pytest
+import tango
+from tango.test_context import DeviceTestContext
+
+from veltra.tango_server import VeltraShutter
+
+SIM = os.environ.get("VELTRA_SIM", "veltra-sim")
+
+WAIT = 10.0
+
+
+def wait_for(condition, timeout=WAIT, what="condition"):
+    """Polls `condition` until it is true; fails naming `what` after `timeout`."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = condition()
+        if value:
+            return value
+        assert time.monotonic() < deadline, "timed out waiting for " + what
+        time.sleep(0.02)
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class Sim:
+    """veltra-sim at a fixed path that can be stopped and started again."""
+
+    def __init__(self, folder, *args):
+        self.path = str(folder / "veltra")
+        self.log = folder / "sim.log"
+        self.args = ["--link", self.path, "--verbose", *args]
+        self.proc = None
+
+    def start(self):
+        with open(self.log, "a") as log:
+            self.proc = subprocess.Popen([SIM, *self.args], stdout=subprocess.DEVNULL, stderr=log)
+        wait_for(lambda: os.path.exists(self.path), what="the simulator's link")
+
+    def stop(self):
+        if self.proc is not None:
+            self.proc.terminate(), self.proc.wait(WAIT)
+            self.proc = None
+
+    def received(self):
+        """The commands the controller received so far, in hexadecimal."""
+        return [line.split(" rx ", 1)[1].strip() for line in self.log.read_text().splitlines() if " rx " in line]
+
+
+@pytest.fixture
+def sim(tmp_path):
+    s = Sim(tmp_path, "--exposure-ms", "20", "--delay-ms", "10", "--repeat", "1")
+    s.start()
+    yield s
+    s.stop()
+
+
+@pytest.fixture
+def device(sim):
+    """A DeviceProxy of a VeltraShutter on the simulator, once it is connected."""
+    with DeviceTestContext(VeltraShutter, properties={"Device": sim.path, "Timeout": 2.0},
+                           host="127.0.0.1", port=free_port(), process=True, daemon=True, timeout=WAIT) as proxy:
+        wait_for(lambda: proxy.state() != tango.DevState.INIT, what="the device to connect")
+        yield proxy
+
+
+class Events:
+    """Change events of one attribute, as they arrive."""
+
+    def __init__(self, proxy, attribute):
+        self.queue = queue.Queue()
+        self.id = proxy.subscribe_event(attribute, tango.EventType.CHANGE_EVENT, self._push)
+        self.proxy = proxy
+
+    def _push(self, event):
+        if not event.err:
+            self.queue.put((time.monotonic(), event.attr_value.value))
+
+    def until(self, value, timeout=WAIT):
+        """The values seen up to and including `value`."""
+        seen = []
+        deadline = time.monotonic() + timeout
+        while True:
+            try:
+                _, v = self.queue.get(timeout=max(0.0, deadline - time.monotonic()))
+            except queue.Empty:
+                raise AssertionError("no change event %r; saw %r" % (value, seen))
+            seen.append(v)
+            if v == value:
+                return seen
+
+    def close(self):
+        self.proxy.unsubscribe_event(self.id)
+
+
+@pytest.fixture(scope="session", autouse=True)
+def tango_client_cleanup():
+    """Ends the client's event threads, which otherwise keep the interpreter
+    from exiting once a test has subscribed."""
+    yield
+    tango.ApiUtil.cleanup()
