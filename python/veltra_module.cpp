@@ -2,6 +2,7 @@
 // client. Names become the client's numbers here and results become the
 // package's dataclasses; every byte, check and wait is the client's own.
 
+#include "client/config_io.h"
 #include "client/port_list.h"
 #include "client/refusal_text.h"
 #include "client/setting_names.h"
@@ -282,25 +283,6 @@ private:
 
 // ---- configuration files, through the panel's own load and save ------------------------------
 
-class NoLine : public CommandSink {
-public:
-    bool send(int, const Command&) override { return false; }
-};
-
-class FilePrompts : public Prompter {
-public:
-    explicit FilePrompts(std::string path) : m_path(std::move(path)) {}
-    void warning(const std::string& text) override { errors.push_back(text); }
-    bool confirm(const std::string&) override { return false; }
-    std::optional<std::string> askNdSteps() override { return std::nullopt; }
-    std::optional<std::string> chooseConfigFile(bool) override { return m_path; }
-    void error(const std::string&, const std::string& text) override { errors.push_back(text); }
-    std::vector<std::string> errors;
-
-private:
-    std::string m_path;
-};
-
 struct FileSettings {
     ControllerSettings settings;
     int timerSelect = -1;
@@ -338,16 +320,7 @@ FileSettings settingsFrom(py::handle config) {
 
 py::dict loadConfig(const std::string& pathArg) {
     const std::string path = pathText(pathArg, "path");
-    const PanelState s = inQtThread([&] {
-        NoLine line;
-        FilePrompts prompts(path);
-        ShutterPanel panel(line, prompts);
-        PanelState state;
-        panel.initialise(state);
-        panel.onLoadConfigFile(state);
-        if (!prompts.errors.empty()) throw ConfigFileError(configFileText(prompts.errors.front(), path));
-        return state;
-    });
+    const PanelState s = inQtThread([&] { return loadConfigFile(path); });
     py::dict d;
     d["shutter"] = s.shutterPosition == -1 ? "none" : shutterName(s.shutterPosition);
     d["mode"] = modeName(s.shutterMode);
@@ -372,13 +345,7 @@ void saveConfig(const std::string& pathArg, py::handle config) {
     PanelState s;
     static_cast<ControllerSettings&>(s) = f.settings;
     s.timerSelectIndex = f.timerSelect;
-    inQtThread([&] {
-        NoLine line;
-        FilePrompts prompts(path);
-        ShutterPanel panel(line, prompts);
-        panel.onSaveConfigFile(s);
-        if (!prompts.errors.empty()) throw ConfigFileError(configFileText(prompts.errors.front(), path));
-    });
+    inQtThread([&] { saveConfigFile(path, s); });
 }
 
 // ---- errors ----------------------------------------------------------------------------------
