@@ -175,4 +175,4 @@ def test_an_idle_controller_stays_small_under_a_toggle_flood():
         finally:
             proc.stdin.close()
             proc.wait(WAIT)
-    assert peak < 64 * 1024, "%d KiB" % peak
+    assert peak < int(os.environ.get("VELTRA_MEMORY_BOUND_KIB", 64 * 1024)), "%d KiB" % peak
