@@ -25,6 +25,11 @@ def test_state_and_read_only_attributes_follow_the_controller(device, sim):
     config = device.get_attribute_config("exposure")
     assert config.unit == "s" and config.format == "%.4f"
     assert list(device.get_attribute_config("mode").enum_labels) == ["Fast", "Soft", "Neutral Density", "None"]
+    # generic clients show the range with the value (the description), the unit beside it
+    for name, unit, text in (("nd_steps", "steps", "0 to 144"), ("repeat", "cycles", "0 to 65000"),
+                             ("delay", "s", "0 to 18000 s"), ("exposure", "s", "0 to 18000 s")):
+        config = device.get_attribute_config(name)
+        assert (config.unit, text in config.description) == (unit, True), name
 
 
 WRITES = [  # attribute, value written, value read back after Status re-read everything
@@ -52,19 +57,30 @@ def test_written_attributes_reach_the_controller(device):
 REFUSED = [  # attribute, value, text the description must hold
     ("exposure", 18000.5, "0 to 18000 s"),
     ("delay", -0.001, "0 to 18000 s"),
+    ("nd_steps", 145, "0 to 144"),
+    ("nd_steps", -1, "0 to 144"),
+    ("repeat", 65001, "0 to 65000"),
+    ("repeat", -1, "0 to 65000"),
+    ("repeat", 2**31 - 1, "0 to 65000"),
     ("mode", 3, "0 (Fast), 1 (Soft), 2 (Neutral Density)"),
     ("running_option", 0, "1 (Power-up), 2 (Trigger), 3 (Go)"),
 ]
 
 
 @pytest.mark.parametrize("name,value,text", REFUSED)
-def test_a_value_outside_the_range_is_refused_and_nothing_changes(device, name, value, text):
+def test_a_value_outside_the_range_is_refused_naming_it_and_nothing_is_sent(device, sim, name, value, text):
+    device.write_attribute("mode", 2)  # neutral density: a valid nd_steps would be sent at once
+    wait_for(lambda: sim.received()[-1:][0].startswith("DE"), what="the mode command")
     before = device.read_attribute(name).value
+    sent = len(sim.received())
     with pytest.raises(tango.DevFailed) as e:
         device.write_attribute(name, value)
     assert e.value.args[0].reason == "Veltra_Refused"
     assert text in e.value.args[0].desc
     device.command_inout("Status")
+    # the controller takes commands in order: once Status has arrived, nothing came before it
+    assert wait_for(lambda: sim.received()[sent:] if len(sim.received()) > sent else None,
+                    what="the Status command") == ["CC"]
     assert device.read_attribute(name).value == before
 
 

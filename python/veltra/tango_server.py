@@ -350,9 +350,14 @@ class VeltraShutter(Device):
         self._panel.mode = name
         self._status = self._status and _replace(self._status, mode=name, nd_steps=steps or 0)
 
-    nd_steps = attribute(dtype=tango.DevUShort, access=AttrWriteType.READ_WRITE, label="ND steps",
-                         min_value=0, max_value=ND_STEPS_MAX,
-                         doc="Steps of the neutral-density mode, 0 to 144 (sent at once in that mode)")
+    # The ranges are checked here, not by Tango's min_value and max_value: Tango
+    # refuses a value outside those before the write method runs, with a
+    # description that does not say the range. The range is in the description
+    # (which generic clients show beside the value) and in the refusal. DevLong,
+    # so that a negative or too large number reaches the check rather than
+    # failing in the client's conversion.
+    nd_steps = attribute(dtype=tango.DevLong, access=AttrWriteType.READ_WRITE, label="ND steps", unit="steps",
+                         format="%d", doc="Steps of the neutral-density mode, 0 to 144 (sent at once in that mode)")
 
     def read_nd_steps(self):
         return self._panel.nd_steps
@@ -419,8 +424,8 @@ class VeltraShutter(Device):
     def read_cycle_time(self):
         return seconds(self._get("cycle_time"))
 
-    repeat = attribute(dtype=tango.DevLong, access=AttrWriteType.READ_WRITE, label="Repeat",
-                       min_value=0, max_value=REPEAT_MAX, doc="Cycles of a run, 0 to 65000 (see continuous)")
+    repeat = attribute(dtype=tango.DevLong, access=AttrWriteType.READ_WRITE, label="Repeat", unit="cycles",
+                       format="%d", doc="Cycles of a run, 0 to 65000 (see continuous)")
 
     def read_repeat(self):
         r = self._get("repeat")
