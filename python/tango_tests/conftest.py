@@ -58,7 +58,17 @@ class Sim:
 
     def received(self):
         """The commands the controller received so far, in hexadecimal."""
-        return [line.split(" rx ", 1)[1].strip() for line in self.log.read_text().splitlines() if " rx " in line]
+        return [data for _, what, data in self.traffic() if what == "rx"]
+
+    def traffic(self):
+        """(milliseconds since the simulator started, "rx" or "tx", hexadecimal) of each logged transfer."""
+        lines = []
+        for line in self.log.read_text().splitlines():
+            at, sep, rest = line.partition(" ms] ")
+            what, _, data = rest.partition(" ")
+            if sep and what in ("rx", "tx"):
+                lines.append((float(at.rsplit("[", 1)[1]), what, data.strip()))
+        return lines
 
 
 @pytest.fixture
