@@ -11,8 +11,8 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Control panel for a Veltra shutter contro
 set(CPACK_PACKAGE_DESCRIPTION "Veltra Utility drives a Veltra shutter controller over an RS-232 line:
 shutter, mode, trigger and sync, timed cycles, downloading the whole panel
 into the controller, and .cfg files. Includes veltractl for scripts, the
-veltra Python module, veltra-tango (a Tango device server, with
-python3-tango), and veltra-sim, a simulated controller on a pseudo-terminal.
+veltra Python module, and veltra-sim, a simulated controller on a
+pseudo-terminal. The Tango device server is the package veltra-tango.
 .
 License: MIT (SPDX-License-Identifier: MIT)")
 set(CPACK_PACKAGE_CONTACT "Veltra Utility maintainers <maintainers@veltra.example>")
@@ -37,8 +37,10 @@ if(VELTRA_PYTHON_VERSION)
       ${PROJECT_SOURCE_DIR}/packaging/debian/postinst ${PROJECT_SOURCE_DIR}/packaging/debian/prerm)
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 endif()
-# veltra-tango, the Tango device server, runs only where PyTango is installed.
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3-tango")
+# The Tango device server, a package of its own built from the same tree.
+if(VELTRA_TANGO_SERVER)
+  set(CPACK_DEBIAN_PACKAGE_SUGGESTS "veltra-tango")
+endif()
 set(CPACK_STRIP_FILES ON)
 
 # The copyright file and changelog.Debian.gz, and the Python package moved
@@ -55,3 +57,7 @@ set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/packaging/deb-stage.cmake)
 include(CPack)
 # libveltra's own two packages, from the same build (cpack --config ...-libveltra.cmake).
 configure_file(${PROJECT_SOURCE_DIR}/packaging/cpack-libveltra.cmake.in ${PROJECT_BINARY_DIR}/CPackConfig-libveltra.cmake @ONLY)
+# The Tango device server's package (cpack --config ...-tango.cmake).
+if(VELTRA_TANGO_SERVER)
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/cpack-tango.cmake.in ${PROJECT_BINARY_DIR}/CPackConfig-tango.cmake @ONLY)
+endif()

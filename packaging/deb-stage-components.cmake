@@ -1,6 +1,9 @@
-# Run by CPack on the staged trees of libveltra1 and libveltra-dev: each
-# package's copyright, changelog.Debian.gz and lintian overrides.
-foreach(pair "libveltra;libveltra1" "libveltra-dev;libveltra-dev")
+# Run by CPack on the staged trees of the component packages (libveltra1 and
+# libveltra-dev; veltra-tango): each package's copyright, changelog.Debian.gz
+# and lintian overrides. CPACK_VELTRA_COMPONENT_PACKAGES lists them as
+# COMPONENT=PACKAGE.
+foreach(pair IN LISTS CPACK_VELTRA_COMPONENT_PACKAGES)
+  string(REPLACE "=" ";" pair ${pair})
   list(GET pair 0 component)
   list(GET pair 1 package)
   set(doc ${CPACK_TEMPORARY_DIRECTORY}/${component}${CPACK_PACKAGING_INSTALL_PREFIX}/share/doc/${package})
