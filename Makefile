@@ -36,12 +36,15 @@ fuzz:
 	cmake --build --preset fuzz
 	scripts/run-fuzz build/fuzz $(FUZZ_SECONDS)
 
-# The Debian package lands in build/; test-package validates and runs it.
+# The Debian packages land in build/; test-package validates and runs them
+# (check-tango-package: veltra-tango installed with the programs' package, end
+# to end with a Tango database).
 package: deps
 	cmake --preset package
 	cmake --build --preset package
 	cpack --preset package
 	cpack --config build/package/CPackConfig-libveltra.cmake -B build
+	cpack --config build/package/CPackConfig-tango.cmake -B build
 
 # The wheel of the veltra Python package lands in build/, offline.
 wheel: deps
@@ -51,6 +54,7 @@ test-package: package wheel
 	scripts/check-package
 	VELTRA_SIM=$(CURDIR)/build/package/src/sim/veltra-sim scripts/check-libveltra-packages
 	scripts/check-wheel
+	scripts/check-tango-package
 
 bench: deps
 	cmake --preset release
