@@ -91,6 +91,9 @@ def tango_host(tmp_path):
     finally:
         os.environ.pop("TANGO_HOST", None)
         started.stop_all()
+        # The client's connection to this database would outlive it, and the
+        # device servers the other tests fork would wait for it in vain.
+        tango.ApiUtil.cleanup()
     assert all(p.returncode is not None for p in started.procs)
 
 
