@@ -70,7 +70,7 @@ REFUSED = [  # attribute, value, text the description must hold
 @pytest.mark.parametrize("name,value,text", REFUSED)
 def test_a_value_outside_the_range_is_refused_naming_it_and_nothing_is_sent(device, sim, name, value, text):
     device.write_attribute("mode", 2)  # neutral density: a valid nd_steps would be sent at once
-    wait_for(lambda: sim.received()[-1:][0].startswith("DE"), what="the mode command")
+    wait_for(lambda: [c[:2] for c in sim.received()[-1:]] == ["DE"], what="the mode command")
     before = device.read_attribute(name).value
     sent = len(sim.received())
     with pytest.raises(tango.DevFailed) as e:
