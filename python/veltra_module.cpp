@@ -3,7 +3,6 @@
 // package's dataclasses; every byte, check and wait is the client's own.
 
 #include "client/config_io.h"
-#include "client/port_list.h"
 #include "client/refusal_text.h"
 #include "client/setting_names.h"
 #include "client/thread_host.h"
@@ -14,6 +13,7 @@
 #include "panel/field_checks.h"
 #include "panel/shutter_panel.h"
 #include "protocol/traffic_line.h"
+#include "serial/port_list.h"
 
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>

@@ -7,12 +7,12 @@
 
 #include "client/config_io.h"
 #include "client/failure_kind.h"
-#include "client/port_list.h"
 #include "client/setting_names.h"
 #include "client/thread_host.h"
 #include "client/veltra_client.h"
 #include "model/controller_settings.h"
 #include "model/timer_value.h"
+#include "serial/port_list.h"
 
 #include <QString>
 

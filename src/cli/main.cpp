@@ -3,12 +3,12 @@
 
 #include "cli/cli_output.h"
 #include "cli/cli_platform.h"
-#include "client/port_list.h"
 #include "client/refusal_text.h"
 #include "client/setting_names.h"
 #include "client/veltra_client.h"
 #include "panel/field_checks.h"
 #include "protocol/traffic_line.h"
+#include "serial/port_list.h"
 #include "serial/port_settings.h"
 
 #include <CLI/CLI.hpp>
