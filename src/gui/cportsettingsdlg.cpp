@@ -1,7 +1,6 @@
 #include "gui/cportsettingsdlg.h"
 
 #include "gui/qt_prompter.h"
-#include "model/leading_int.h"
 #include "serial/port_list.h"
 
 #include <QComboBox>
@@ -188,7 +187,10 @@ QString CPortSettingsDlg::sendBufferMessage() {
 
 void CPortSettingsDlg::onOk() {
     // Every command must fit the send buffer whole.
-    if (!sendBufferSizeAcceptable(leadingInt(sendBufferText().toStdString()))) {
+    // The lists offer only what a port takes; the send buffer is typed.
+    const std::vector<LineField> unusable = unusableLineFields(
+        convertDialogTexts(baudText(), parityText(), dataBitsText(), stopBitsText(), sendBufferText()));
+    if (std::find(unusable.begin(), unusable.end(), LineField::SendBuffer) != unusable.end()) {
         showWarningBox(this, sendBufferMessage());
         return;
     }
