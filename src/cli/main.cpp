@@ -10,6 +10,7 @@
 #include "protocol/traffic_line.h"
 #include "serial/port_list.h"
 #include "serial/port_settings.h"
+#include "veltra_version.h"
 
 #include <CLI/CLI.hpp>
 
@@ -352,7 +353,7 @@ private:
     }
 
     void addGlobalOptions() {
-        app.set_version_flag("-V,--version", std::string("veltractl ") + VELTRA_VERSION);
+        app.set_version_flag("-V,--version", std::string("veltractl ") + VELTRA_VERSION_TEXT);
         app.footer(exitCodesText());
         app.require_subcommand(1, 1);
         app.fallthrough();  // the global options may also follow the subcommand
