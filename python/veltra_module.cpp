@@ -3,7 +3,6 @@
 // package's dataclasses; every byte, check and wait is the client's own.
 
 #include "client/config_io.h"
-#include "client/port_list.h"
 #include "client/refusal_text.h"
 #include "client/setting_names.h"
 #include "client/thread_host.h"
@@ -14,6 +13,7 @@
 #include "panel/field_checks.h"
 #include "panel/shutter_panel.h"
 #include "protocol/traffic_line.h"
+#include "serial/port_list.h"
 
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
@@ -157,21 +157,28 @@ std::string repeatText(py::handle value, long long high = 65000) {
 }
 
 // The number of a setting's `name` (-2: none), or the refusal that names the choices.
-int named(const std::string& name, int fromName, const char* refusal) {
-    if (fromName == -2) throw RefusedError(refusalText(refusal, name));
-    return fromName;
+// The choice a script named; `refusal` (with the name) for any other name.
+template <typename Choice>
+Choice named(const std::string& name, std::optional<Choice> (*fromName)(const std::string&), const char* refusal) {
+    const std::optional<Choice> c = fromName(name);
+    if (!c) throw RefusedError(refusalText(refusal, name));
+    return *c;
 }
 
-int nameOr(const std::string& name, int none, int fromName, const char* refusal) {
-    return name == "none" ? none : named(name, fromName, refusal);
+// The same where "none" leaves the choice open.
+template <typename Choice>
+std::optional<Choice> namedOrNone(const std::string& name, std::optional<Choice> (*fromName)(const std::string&),
+                                  const char* refusal) {
+    if (name == "none") return std::nullopt;
+    return named(name, fromName, refusal);
 }
 
 py::object statusOf(const StatusRecord& r) {
-    const TimerValue cycle = computeCycleTime(r.delayTime, r.exposureTime, r.shutterMode, r.ndSteps);
-    return types("Status")(shutterName(r.shutterPosition), modeName(r.shutterMode), r.ndSteps, triggerName(r.triggerMode),
-                           syncName(r.syncMode), timedeltaOf(timerTenths(r.delayTime)),
+    const TimerValue cycle = cycleTime(r);
+    return types("Status")(shutterName(r.position()), modeName(r.mode()), r.ndSteps, triggerName(r.trigger()),
+                           syncName(r.sync()), timedeltaOf(timerTenths(r.delayTime)),
                            timedeltaOf(timerTenths(r.exposureTime)), timedeltaOf(timerTenths(cycle)),
-                           repeatValue(repeatCount(r)), runningOptionName(r.runningOption));
+                           repeatValue(repeatCount(r)), runningOptionName(r.running()));
 }
 
 // ---- the GIL ------------------------------------------------------------------------------
@@ -292,9 +299,8 @@ FileSettings settingsFrom(py::handle config) {
     FileSettings f;
     ControllerSettings& a = f.settings;
     const auto text = [&](const char* field) { return nameText(config.attr(field), field); };
-    const std::string shutter = text("shutter");
-    a.shutterPosition = shutter == "open" ? 0 : shutter == "close" ? 1 : nameOr(shutter, -1, -2, msg::kBadPosition);
-    a.shutterMode = nameOr(text("mode"), -1, modeFromName(text("mode")), msg::kBadMode);
+    a.setPosition(namedOrNone(text("shutter"), shutterFromName, msg::kBadPosition));
+    a.setMode(namedOrNone(text("mode"), modeFromName, msg::kBadMode));
     const py::object steps = config.attr("nd_steps");
     if (!PyLong_Check(steps.ptr()) || PyBool_Check(steps.ptr()))
         throw py::type_error("nd_steps is an int, not " + py::repr(steps).cast<std::string>());
@@ -302,13 +308,12 @@ FileSettings settingsFrom(py::handle config) {
     const long long n = PyLong_AsLongLongAndOverflow(steps.ptr(), &overflow);
     if (overflow != 0 || n < 0 || n > 255) throw RefusedError("nd_steps must be 0 to 144, not " + py::str(steps).cast<std::string>());
     a.ndSteps = static_cast<int>(n);  // the download's own check refuses 145 to 255
-    a.triggerMode = named(text("trigger"), triggerFromName(text("trigger")), msg::kBadTrigger);
-    a.syncMode = named(text("sync"), syncFromName(text("sync")), msg::kBadSync);
+    a.setTrigger(named(text("trigger"), triggerFromName, msg::kBadTrigger));
+    a.setSync(named(text("sync"), syncFromName, msg::kBadSync));
     a.delayTime = timerFrom(config.attr("delay"));
     a.exposureTime = timerFrom(config.attr("exposure"));
     a.repeatText = repeatText(config.attr("repeat"), 0xFFFF);
-    const std::string option = text("running_option");
-    a.runningOption = nameOr(option, -1, runningOptionFromName(option), msg::kBadRunningOption);
+    a.setRunning(namedOrNone(text("running_option"), runningOptionFromName, msg::kBadRunningOption));
     const py::object selected = config.attr("selected_timer");
     if (!selected.is_none()) {
         const auto which = nameText(selected, "selected_timer");
@@ -322,16 +327,16 @@ py::dict loadConfig(const std::string& pathArg) {
     const std::string path = pathText(pathArg, "path");
     const PanelState s = inQtThread([&] { return loadConfigFile(path); });
     py::dict d;
-    d["shutter"] = s.shutterPosition == -1 ? "none" : shutterName(s.shutterPosition);
-    d["mode"] = modeName(s.shutterMode);
+    d["shutter"] = shutterName(s.position());
+    d["mode"] = modeName(s.mode());
     d["nd_steps"] = s.ndSteps;
-    d["trigger"] = triggerName(s.triggerMode);
-    d["sync"] = syncName(s.syncMode);
+    d["trigger"] = triggerName(s.trigger());
+    d["sync"] = syncName(s.sync());
     d["delay"] = timedeltaOf(timerTenths(s.delayTime));
     d["exposure"] = timedeltaOf(timerTenths(s.exposureTime));
     d["repeat"] = s.repeatText == kContinuousText ? py::object(py::str("continuous"))
                                                    : py::object(py::int_(leadingInt(s.repeatText)));
-    d["running_option"] = runningOptionName(s.runningOption);
+    d["running_option"] = runningOptionName(s.running());
     d["selected_timer"] = s.timerSelectIndex == 1 ? py::object(py::str("exposure"))
                           : s.timerSelectIndex == 0 ? py::object(py::str("delay"))
                                                     : py::object(py::none());
@@ -620,7 +625,7 @@ public:
                 return types("RunReport")(++m_cycle, m_opened, py::none(), repeatValue(m_left));
             }
             m_left = e->cyclesLeft;
-            if (e->shutterPosition == 0) {
+            if (e->position == ShutterPosition::Open) {
                 m_opened = when(*e);
                 continue;
             }
@@ -707,7 +712,7 @@ open and usable.)")
              "Closes the shutter (AC). The port stays open: close() releases it.")
         .def("mode", [](Controller& c, const py::object& nameArg, const py::object& steps, Verify v) {
             const std::string name = nameText(nameArg, "mode");
-            const int mode = named(name, modeFromName(name), msg::kBadMode);
+            const ShutterMode mode = named(name, modeFromName, msg::kBadMode);
             std::string text;
             if (!steps.is_none()) {
                 if (name != "nd") throw RefusedError("steps go with the \"nd\" mode only");
@@ -718,12 +723,12 @@ open and usable.)")
              "Shutter mode: \"fast\" (DC), \"soft\" (DD) or \"nd\" with steps, an int 0..144 (DE nn).")
         .def("trigger", [](Controller& c, const py::object& nameArg, Verify v) {
             const std::string name = nameText(nameArg, "trigger");
-            const int trigger = named(name, triggerFromName(name), msg::kBadTrigger);
+            const TriggerInput trigger = named(name, triggerFromName, msg::kBadTrigger);
             c.call(v, [&](Client& cl) { cl.trigger(trigger); });
         }, "setting"_a, verifyArg, "Trigger input: \"off\", \"high\", \"low\", \"rising\" or \"falling\" (FA Ax).")
         .def("sync", [](Controller& c, const py::object& nameArg, Verify v) {
             const std::string name = nameText(nameArg, "sync");
-            const int sync = named(name, syncFromName(name), msg::kBadSync);
+            const SyncOutput sync = named(name, syncFromName, msg::kBadSync);
             c.call(v, [&](Client& cl) { cl.sync(sync); });
         }, "setting"_a, verifyArg, "Sync output: \"off\", \"high\" or \"low\" (FA Bx).")
         .def("set_timer", [](Controller& c, const py::object& whichArg, const py::object& value, Verify v) {
@@ -740,7 +745,7 @@ open and usable.)")
         }, "count"_a, verifyArg, "Repeat number: an int 0..65000 or \"continuous\" (FA F0 hi lo).")
         .def("run", [](Controller& c, const py::object& optionArg, Verify v) {
             const std::string option = nameText(optionArg, "option");
-            const int running = named(option, runningOptionFromName(option), msg::kBadRunningOption);
+            const RunningOption running = named(option, runningOptionFromName, msg::kBadRunningOption);
             c.call(v, [&](Client& cl) { cl.run(running); });
         }, "option"_a, verifyArg,
              "Running option: \"power-up\" (FA F1), \"trigger\" (FA F2) or \"go\" (FA F3, starts the cycle now).")

@@ -2,6 +2,7 @@
 runs, errors, refusals, interruption and the port's life."""
 
 import concurrent.futures
+import ctypes
 import datetime
 import errno
 import gc
@@ -228,6 +229,45 @@ def test_timeout_of_another_type_is_a_type_error(sim):
     for timeout in ("2", True, [1]):
         with pytest.raises(TypeError):
             veltra.Controller(sim, timeout=timeout)
+
+
+@pytest.mark.parametrize("timeout", [0, 0.0, -1, -0.5, float("nan"), float("-inf"), float("inf"), 86_401])
+def test_timeout_out_of_range_is_a_value_error_before_the_device_is_opened(timeout):
+    # The device does not exist: refused first, the timeout is the error.
+    with pytest.raises(ValueError, match="timeout"):
+        veltra.Controller("/nonexistent/veltra-port", timeout=timeout)
+
+
+# A script's own Qt application (here made through Qt itself, no Qt binding
+# being at hand) is the one the module uses: none of its own beside it.
+OWN_APPLICATION = r"""
+import ctypes, sys
+import veltra  # loads the module's Qt
+qt = ctypes.CDLL("libQt6Core.so.6", mode=ctypes.RTLD_GLOBAL)
+argc = ctypes.c_int(1)
+argv = (ctypes.c_char_p * 2)(b"script", None)
+app = ctypes.create_string_buffer(256)  # more than a QCoreApplication takes
+qt.qVersion.restype = ctypes.c_char_p
+major, minor, patch = (int(n) for n in qt.qVersion().split(b"."))
+qt._ZN16QCoreApplicationC1ERiPPci(app, ctypes.byref(argc), argv, ctypes.c_int(major << 16 | minor << 8 | patch))
+instance = ctypes.c_void_p.in_dll(qt, "_ZN16QCoreApplication4selfE")
+assert instance.value == ctypes.addressof(app)
+with veltra.Controller(sys.argv[1]) as c:
+    print(c.status().shutter)
+assert instance.value == ctypes.addressof(app), "the module made an application of its own"
+print("same application")
+"""
+
+
+def test_a_scripts_own_qt_application_is_used(sim):
+    try:
+        ctypes.CDLL("libQt6Core.so.6")._ZN16QCoreApplicationC1ERiPPci
+    except (OSError, AttributeError):
+        pytest.skip("no libQt6Core.so.6 with the application's constructor")
+    run = subprocess.run([sys.executable, "-c", OWN_APPLICATION, sim], capture_output=True, text=True, timeout=WAIT * 3)
+    assert run.returncode == 0, run.stderr
+    assert run.stdout.splitlines() == ["close", "same application"], run.stdout + run.stderr
+    assert "only one" not in run.stderr
 
 
 # ---- interruption and the port's life --------------------------------------------------

@@ -8,6 +8,7 @@
 #include "quit_signals.h"
 #include "serial/ccomportlink.h"
 #include "traffic_log.h"
+#include "veltra_version.h"
 
 #include <QApplication>
 #include <QSettings>
@@ -34,7 +35,7 @@ int main(int argc, char** argv) {
     // once there is a panel to end as soon as it runs.
     veltra::catchQuitSignals();
     QCoreApplication::setApplicationName(QStringLiteral("veltra-utility"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.1.2.0"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VELTRA_VERSION_TEXT));
     QCoreApplication::setOrganizationName(QStringLiteral("Veltra"));
 
     // The command line is read before any window system is needed, so --help

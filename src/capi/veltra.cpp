@@ -7,12 +7,12 @@
 
 #include "client/config_io.h"
 #include "client/failure_kind.h"
-#include "client/port_list.h"
 #include "client/setting_names.h"
 #include "client/thread_host.h"
 #include "client/veltra_client.h"
 #include "model/controller_settings.h"
 #include "model/timer_value.h"
+#include "serial/port_list.h"
 
 #include <QString>
 
@@ -135,6 +135,26 @@ void inRange(long long v, long long low, long long high, const char* what) {
                            ", not " + std::to_string(v));
 }
 
+// The C values of each choice, in the enum's order; VELTRA_NONE stands for none.
+constexpr int32_t kPositionValues[] = {VELTRA_SHUTTER_OPEN, VELTRA_SHUTTER_CLOSE};
+constexpr int32_t kModeValues[] = {VELTRA_MODE_FAST, VELTRA_MODE_SOFT, VELTRA_MODE_ND};
+constexpr int32_t kTriggerValues[] = {VELTRA_TRIGGER_OFF, VELTRA_TRIGGER_HIGH, VELTRA_TRIGGER_LOW, VELTRA_TRIGGER_RISING,
+                                      VELTRA_TRIGGER_FALLING};
+constexpr int32_t kSyncValues[] = {VELTRA_SYNC_OFF, VELTRA_SYNC_HIGH, VELTRA_SYNC_LOW};
+constexpr int32_t kRunValues[] = {VELTRA_RUN_POWER_UP, VELTRA_RUN_TRIGGER, VELTRA_RUN_GO};
+
+template <typename Choice, std::size_t N>
+std::optional<Choice> choiceOf(const int32_t (&values)[N], int32_t v) {
+    for (std::size_t i = 0; i < N; ++i)
+        if (values[i] == v) return static_cast<Choice>(i);
+    return std::nullopt;
+}
+
+template <typename Choice, std::size_t N>
+int32_t valueOf(const int32_t (&values)[N], std::optional<Choice> c) {
+    return c ? values[static_cast<std::size_t>(*c)] : VELTRA_NONE;
+}
+
 // The client's timeout for timeout_ms.
 int timeoutOf(const Handle& h, int32_t ms) {
     if (ms == VELTRA_TIMEOUT_DEFAULT) return h.defaultTimeoutMs;
@@ -208,46 +228,46 @@ PanelState settingsFrom(const veltra_settings& c) {
     inRange(c.running_option, -1, 2, "running_option");
     inRange(c.selected_timer, -1, 1, "selected_timer");
     PanelState s;
-    s.shutterPosition = c.shutter;
-    s.shutterMode = c.mode;
+    s.setPosition(choiceOf<ShutterPosition>(kPositionValues, c.shutter));
+    s.setMode(choiceOf<ShutterMode>(kModeValues, c.mode));
     s.ndSteps = c.nd_steps;
-    s.triggerMode = c.trigger;
-    s.syncMode = c.sync;
+    s.setTrigger(*choiceOf<TriggerInput>(kTriggerValues, c.trigger));
+    s.setSync(*choiceOf<SyncOutput>(kSyncValues, c.sync));
     s.delayTime = timerOfTenths(c.delay);
     s.exposureTime = timerOfTenths(c.exposure);
     s.repeatText = c.repeat == VELTRA_REPEAT_CONTINUOUS ? std::string(kContinuousText) : std::to_string(c.repeat);
-    s.runningOption = c.running_option;
+    s.setRunning(choiceOf<RunningOption>(kRunValues, c.running_option));
     s.timerSelectIndex = c.selected_timer;
     return s;
 }
 
 veltra_settings settingsOf(const PanelState& s) {
     veltra_settings c{};
-    c.shutter = s.shutterPosition;
-    c.mode = s.shutterMode;
+    c.shutter = valueOf(kPositionValues, s.position());
+    c.mode = valueOf(kModeValues, s.mode());
     c.nd_steps = s.ndSteps;
-    c.trigger = s.triggerMode;
-    c.sync = s.syncMode;
+    c.trigger = valueOf(kTriggerValues, std::optional(s.trigger()));
+    c.sync = valueOf(kSyncValues, std::optional(s.sync()));
     c.delay = tenthsOf(s.delayTime);
     c.exposure = tenthsOf(s.exposureTime);
     c.repeat = repeatCount(s);
-    c.running_option = s.runningOption;
+    c.running_option = valueOf(kRunValues, s.running());
     c.selected_timer = s.timerSelectIndex == 0 || s.timerSelectIndex == 1 ? s.timerSelectIndex : VELTRA_NONE;
     return c;
 }
 
 veltra_status statusOf(const StatusRecord& r) {
     veltra_status out{};
-    out.shutter = r.shutterPosition;
-    out.mode = r.shutterMode;
+    out.shutter = valueOf(kPositionValues, r.position());
+    out.mode = valueOf(kModeValues, r.mode());
     out.nd_steps = r.ndSteps;
-    out.trigger = r.triggerMode;
-    out.sync = r.syncMode;
+    out.trigger = valueOf(kTriggerValues, std::optional(r.trigger()));
+    out.sync = valueOf(kSyncValues, std::optional(r.sync()));
     out.delay = tenthsOf(r.delayTime);
     out.exposure = tenthsOf(r.exposureTime);
-    out.cycle = tenthsOf(computeCycleTime(r.delayTime, r.exposureTime, r.shutterMode, r.ndSteps));
+    out.cycle = tenthsOf(cycleTime(r));
     out.repeat = repeatCount(r);
-    out.running_option = r.runningOption;
+    out.running_option = valueOf(kRunValues, r.running());
     out.selected_timer = r.timerSelectIndex;
     return out;
 }
@@ -433,12 +453,13 @@ int veltra_close_shutter(veltra_controller* handle, int32_t timeout_ms) {
 int veltra_set_mode(veltra_controller* handle, int32_t mode, int32_t nd_steps, int32_t timeout_ms) {
     return onHandle(handle, timeout_ms, [&](Handle& h) {
         inRange(mode, 0, 2, "mode");
-        if (mode == VELTRA_MODE_ND) {
+        const ShutterMode m = *choiceOf<ShutterMode>(kModeValues, mode);
+        if (m == ShutterMode::NeutralDensity) {
             inRange(nd_steps, 0, 144, "nd_steps");
-            h.client->mode(mode, std::to_string(nd_steps));
+            h.client->mode(m, std::to_string(nd_steps));
         } else {
             if (nd_steps != 0) throw RefusedError("nd_steps go with VELTRA_MODE_ND only (else 0), not " + std::to_string(nd_steps));
-            h.client->mode(mode);
+            h.client->mode(m);
         }
     });
 }
@@ -446,14 +467,14 @@ int veltra_set_mode(veltra_controller* handle, int32_t mode, int32_t nd_steps, i
 int veltra_set_trigger(veltra_controller* handle, int32_t trigger, int32_t timeout_ms) {
     return onHandle(handle, timeout_ms, [&](Handle& h) {
         inRange(trigger, -1, 3, "trigger");
-        h.client->trigger(trigger);
+        h.client->trigger(*choiceOf<TriggerInput>(kTriggerValues, trigger));
     });
 }
 
 int veltra_set_sync(veltra_controller* handle, int32_t sync, int32_t timeout_ms) {
     return onHandle(handle, timeout_ms, [&](Handle& h) {
         inRange(sync, -1, 1, "sync");
-        h.client->sync(sync);
+        h.client->sync(*choiceOf<SyncOutput>(kSyncValues, sync));
     });
 }
 
@@ -480,7 +501,7 @@ int veltra_set_repeat(veltra_controller* handle, int32_t count, int32_t timeout_
 int veltra_run(veltra_controller* handle, int32_t option, int32_t timeout_ms) {
     return onHandle(handle, timeout_ms, [&](Handle& h) {
         inRange(option, 0, 2, "option");
-        h.client->run(option);
+        h.client->run(*choiceOf<RunningOption>(kRunValues, option));
     });
 }
 
@@ -542,7 +563,7 @@ int veltra_wait_event(veltra_controller* handle, veltra_event* event, int32_t ti
             veltra_event out{};
             if (e) {
                 out.kind = VELTRA_EVENT_REPORT;
-                out.shutter = e->shutterPosition;
+                out.shutter = valueOf(kPositionValues, std::optional(e->position));
                 out.counted = e->counted ? 1 : 0;
                 out.cycles_left = e->cyclesLeft;
                 out.time_us = std::chrono::duration_cast<std::chrono::microseconds>(e->time.time_since_epoch()).count();

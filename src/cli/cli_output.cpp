@@ -14,7 +14,7 @@ namespace {
 QString q(const std::string& s) { return QString::fromStdString(s); }
 
 TimerValue cycleOf(const StatusRecord& r) {
-    return computeCycleTime(r.delayTime, r.exposureTime, r.shutterMode, r.ndSteps);
+    return cycleTime(r);
 }
 
 // Cycles left as a number or "continuous".
@@ -37,11 +37,11 @@ std::string jsonLine(const QJsonObject& object) {
 
 QJsonObject statusJson(const StatusRecord& r) {
     QJsonObject o;
-    o[QStringLiteral("shutter")] = q(shutterName(r.shutterPosition));
-    o[QStringLiteral("mode")] = q(modeName(r.shutterMode));
+    o[QStringLiteral("shutter")] = q(shutterName(r.position()));
+    o[QStringLiteral("mode")] = q(modeName(r.mode()));
     o[QStringLiteral("nd_steps")] = r.ndSteps;
-    o[QStringLiteral("trigger")] = q(triggerName(r.triggerMode));
-    o[QStringLiteral("sync")] = q(syncName(r.syncMode));
+    o[QStringLiteral("trigger")] = q(triggerName(r.trigger()));
+    o[QStringLiteral("sync")] = q(syncName(r.sync()));
     o[QStringLiteral("delay")] = q(timerText(r.delayTime));
     o[QStringLiteral("exposure")] = q(timerText(r.exposureTime));
     o[QStringLiteral("cycle_time")] = q(timerText(cycleOf(r)));
@@ -49,23 +49,23 @@ QJsonObject statusJson(const StatusRecord& r) {
         o[QStringLiteral("repeat")] = QStringLiteral("continuous");
     else
         o[QStringLiteral("repeat")] = repeatCount(r);
-    o[QStringLiteral("running_option")] = q(runningOptionName(r.runningOption));
+    o[QStringLiteral("running_option")] = q(runningOptionName(r.running()));
     return o;
 }
 
 std::string statusText(const StatusRecord& r) {
-    std::string mode = modeName(r.shutterMode);
-    if (r.shutterMode == 2) mode += " (" + std::to_string(r.ndSteps) + " steps)";
+    std::string mode = modeName(r.mode());
+    if (r.mode() == ShutterMode::NeutralDensity) mode += " (" + std::to_string(r.ndSteps) + " steps)";
     const std::pair<const char*, std::string> rows[] = {
-        {"shutter", shutterName(r.shutterPosition)},
+        {"shutter", shutterName(r.position())},
         {"mode", mode},
-        {"trigger", triggerName(r.triggerMode)},
-        {"sync", syncName(r.syncMode)},
+        {"trigger", triggerName(r.trigger())},
+        {"sync", syncName(r.sync())},
         {"delay", timerText(r.delayTime)},
         {"exposure", timerText(r.exposureTime)},
         {"cycle time", timerText(cycleOf(r))},
         {"repeat", repeatName(repeatCount(r))},
-        {"running option", runningOptionName(r.runningOption)},
+        {"running option", runningOptionName(r.running())},
     };
     std::string out;
     for (const auto& [name, value] : rows) {
@@ -112,13 +112,13 @@ std::string portsText(const std::vector<PortInfo>& ports) {
 QJsonObject runEventJson(const RunEvent& e) {
     return {{QStringLiteral("time"), q(isoTime(e.time))},
             {QStringLiteral("event"), QStringLiteral("report")},
-            {QStringLiteral("shutter"), q(shutterName(e.shutterPosition))},
+            {QStringLiteral("shutter"), q(shutterName(e.position))},
             {QStringLiteral("counted"), e.counted},
             {QStringLiteral("cycles_left"), cyclesLeft(e.cyclesLeft)}};
 }
 
 std::string runEventText(const RunEvent& e) {
-    return isoTime(e.time) + "  " + (e.shutterPosition == 0 ? "opened" : "closed") + "  cycles left " +
+    return isoTime(e.time) + "  " + (e.position == ShutterPosition::Open ? "opened" : "closed") + "  cycles left " +
            repeatName(e.cyclesLeft) + "\n";
 }
 

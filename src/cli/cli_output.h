@@ -1,8 +1,8 @@
 #pragma once
 
-#include "client/port_list.h"
 #include "client/setting_names.h"
 #include "client/veltra_client.h"
+#include "serial/port_list.h"
 
 #include <QJsonObject>
 

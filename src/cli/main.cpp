@@ -3,13 +3,14 @@
 
 #include "cli/cli_output.h"
 #include "cli/cli_platform.h"
-#include "client/port_list.h"
 #include "client/refusal_text.h"
 #include "client/setting_names.h"
 #include "client/veltra_client.h"
 #include "panel/field_checks.h"
 #include "protocol/traffic_line.h"
+#include "serial/port_list.h"
 #include "serial/port_settings.h"
+#include "veltra_version.h"
 
 #include <CLI/CLI.hpp>
 
@@ -235,10 +236,11 @@ CLI::Validator secondsCheck() {
 // A setting's name, as the client's refusal of any other says it ("trigger
 // must be one of off, high, low, rising, falling, not 'x'"): thrown, past
 // CLI11's own wording.
-CLI::Validator choiceCheck(int (*fromName)(const std::string&), const char* panelRefusal, const char* names) {
+template <typename Choice>
+CLI::Validator choiceCheck(std::optional<Choice> (*fromName)(const std::string&), const char* panelRefusal, const char* names) {
     return CLI::Validator(
         [=](std::string& text) -> std::string {
-            if (fromName(text) == -2) throw UsageError{"refused, nothing was sent: " + refusalText(panelRefusal, text)};
+            if (!fromName(text)) throw UsageError{"refused, nothing was sent: " + refusalText(panelRefusal, text)};
             return {};
         },
         names);
@@ -351,7 +353,7 @@ private:
     }
 
     void addGlobalOptions() {
-        app.set_version_flag("-V,--version", std::string("veltractl ") + VELTRA_VERSION);
+        app.set_version_flag("-V,--version", std::string("veltractl ") + VELTRA_VERSION_TEXT);
         app.footer(exitCodesText());
         app.require_subcommand(1, 1);
         app.fallthrough();  // the global options may also follow the subcommand
@@ -394,10 +396,11 @@ private:
         sendOnly("close", "close the shutter", true, [](Session& s) { s.client().closeShutter(); });
 
         auto* mode = sendOnly("mode", "shutter mode: fast, soft, or nd STEPS (Neutral Density, 0..144)", true, [&](Session& s) {
-            const int m = modeFromName(a.word);
-            if (m != 2 && !a.value.empty()) throw UsageError{"only 'mode nd' takes a number of steps"};
-            if (m == 2 && a.value.empty()) throw UsageError{"'mode nd' needs the number of steps, 0 to 144"};
-            const std::string steps = m == 2 ? std::to_string(wholeNumber(a.value, 0, 144, "the number of steps")) : "";
+            const ShutterMode m = *modeFromName(a.word);  // the option's check has passed
+            const bool nd = m == ShutterMode::NeutralDensity;
+            if (!nd && !a.value.empty()) throw UsageError{"only 'mode nd' takes a number of steps"};
+            if (nd && a.value.empty()) throw UsageError{"'mode nd' needs the number of steps, 0 to 144"};
+            const std::string steps = nd ? std::to_string(wholeNumber(a.value, 0, 144, "the number of steps")) : "";
             s.client().mode(m, steps);
         });
         mode->add_option("mode", a.word, "fast, soft or nd")
@@ -406,12 +409,12 @@ private:
         mode->add_option("steps", a.value, "Neutral Density steps, 0..144");
 
         auto* trigger = sendOnly("trigger", "trigger input: off, high, low, rising or falling", true,
-                                 [&](Session& s) { s.client().trigger(triggerFromName(a.word)); });
+                                 [&](Session& s) { s.client().trigger(*triggerFromName(a.word)); });
         trigger->add_option("setting", a.word, "off, high (enable on high), low (enable on low), rising or falling (edge)")
             ->required()->check(choiceCheck(triggerFromName, msg::kBadTrigger, "{off,high,low,rising,falling}"));
 
         auto* sync = sendOnly("sync", "SYNC output: off, high or low (for open)", true,
-                              [&](Session& s) { s.client().sync(syncFromName(a.word)); });
+                              [&](Session& s) { s.client().sync(*syncFromName(a.word)); });
         sync->add_option("setting", a.word, "off, high (high for open) or low (low for open)")
             ->required()->check(choiceCheck(syncFromName, msg::kBadSync, "{off,high,low}"));
 
@@ -440,13 +443,13 @@ private:
     // Runs and the controller as a whole: run, stop, power, reset, restore, save.
     void addRunCommands() {
         auto* run = command("run", "running option: power-up, trigger (one cycle per pulse) or go (run now)", [&] {
-            const int option = runningOptionFromName(a.word);
-            if (a.wait && option == 0) throw UsageError{"--wait follows a run started by 'run go' or 'run trigger'"};
+            const RunningOption option = *runningOptionFromName(a.word);
+            if (a.wait && option == RunningOption::OnPowerUp) throw UsageError{"--wait follows a run started by 'run go' or 'run trigger'"};
             session.client().run(option);
             if (a.wait)
                 session.followRun();
             else
-                session.done("run", option == 0);
+                session.done("run", option == RunningOption::OnPowerUp);
         });
         run->add_option("option", a.word, "power-up (on power up), trigger (on trigger pulse) or go")
             ->required()

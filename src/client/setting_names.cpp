@@ -8,29 +8,37 @@
 namespace veltra {
 
 namespace {
-const char* const kTriggerNames[] = {"high", "low", "rising", "falling"};
-const char* const kSyncNames[] = {"high", "low"};
-const char* const kRunningNames[] = {"power-up", "trigger", "go"};
+// Each choice's name, in the enum's order.
+const char* const kPositionNames[] = {"open", "close"};
 const char* const kModeNames[] = {"fast", "soft", "nd"};
+const char* const kTriggerNames[] = {"off", "high", "low", "rising", "falling"};
+const char* const kSyncNames[] = {"off", "high", "low"};
+const char* const kRunningNames[] = {"power-up", "trigger", "go"};
 
-template <std::size_t N>
-int indexOf(const char* const (&names)[N], const std::string& name) {
+template <typename E, std::size_t N>
+std::string nameIn(const char* const (&names)[N], std::optional<E> e) {
+    return e ? names[static_cast<std::size_t>(*e)] : "none";
+}
+
+template <typename E, std::size_t N>
+std::optional<E> choiceIn(const char* const (&names)[N], const std::string& name) {
     for (std::size_t i = 0; i < N; ++i)
-        if (name == names[i]) return static_cast<int>(i);
-    return -2;
+        if (name == names[i]) return static_cast<E>(i);
+    return std::nullopt;
 }
 }  // namespace
 
-std::string shutterName(int p) { return p == 0 ? "open" : "close"; }
-std::string modeName(int m) { return m >= 0 && m <= 2 ? kModeNames[m] : "none"; }
-std::string triggerName(int t) { return t >= 0 && t <= 3 ? kTriggerNames[t] : "off"; }
-std::string syncName(int s) { return s >= 0 && s <= 1 ? kSyncNames[s] : "off"; }
-std::string runningOptionName(int o) { return o >= 0 && o <= 2 ? kRunningNames[o] : "none"; }
+std::string shutterName(std::optional<ShutterPosition> p) { return nameIn(kPositionNames, p); }
+std::string modeName(std::optional<ShutterMode> m) { return nameIn(kModeNames, m); }
+std::string triggerName(TriggerInput t) { return nameIn(kTriggerNames, std::optional(t)); }
+std::string syncName(SyncOutput s) { return nameIn(kSyncNames, std::optional(s)); }
+std::string runningOptionName(std::optional<RunningOption> o) { return nameIn(kRunningNames, o); }
 std::string repeatName(int r) { return r == kContinuousCount ? "continuous" : std::to_string(r); }
-int triggerFromName(const std::string& n) { return n == "off" ? -1 : indexOf(kTriggerNames, n); }
-int syncFromName(const std::string& n) { return n == "off" ? -1 : indexOf(kSyncNames, n); }
-int runningOptionFromName(const std::string& n) { return indexOf(kRunningNames, n); }
-int modeFromName(const std::string& n) { return indexOf(kModeNames, n); }
+std::optional<ShutterPosition> shutterFromName(const std::string& n) { return choiceIn<ShutterPosition>(kPositionNames, n); }
+std::optional<ShutterMode> modeFromName(const std::string& n) { return choiceIn<ShutterMode>(kModeNames, n); }
+std::optional<TriggerInput> triggerFromName(const std::string& n) { return choiceIn<TriggerInput>(kTriggerNames, n); }
+std::optional<SyncOutput> syncFromName(const std::string& n) { return choiceIn<SyncOutput>(kSyncNames, n); }
+std::optional<RunningOption> runningOptionFromName(const std::string& n) { return choiceIn<RunningOption>(kRunningNames, n); }
 
 std::string timerText(const TimerValue& t) {
     char buf[64];

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/choices.h"
 #include "model/timer_value.h"
 
 #include <optional>
@@ -8,17 +9,18 @@
 namespace veltra {
 
 // The names scripts use for settings (command line, JSON, Python).
-std::string shutterName(int shutterPosition);       // "open", "close"
-std::string modeName(int shutterMode);              // "fast", "soft", "nd", "none"
-std::string triggerName(int triggerMode);           // "off", "high", "low", "rising", "falling"
-std::string syncName(int syncMode);                 // "off", "high", "low"
-std::string runningOptionName(int runningOption);   // "none", "power-up", "trigger", "go"
-std::string repeatName(int repeat);                 // "3", "continuous" for 65535
-// -2 when the name is none of the above.
-int triggerFromName(const std::string& name);
-int syncFromName(const std::string& name);
-int runningOptionFromName(const std::string& name);
-int modeFromName(const std::string& name);
+std::string shutterName(std::optional<ShutterPosition> p);        // "open", "close", "none"
+std::string modeName(std::optional<ShutterMode> m);               // "fast", "soft", "nd", "none"
+std::string triggerName(TriggerInput t);                          // "off", "high", "low", "rising", "falling"
+std::string syncName(SyncOutput s);                               // "off", "high", "low"
+std::string runningOptionName(std::optional<RunningOption> o);    // "power-up", "trigger", "go", "none"
+std::string repeatName(int repeat);                               // "3", "continuous" for 65535
+// None when the name is none of the above ("none" included).
+std::optional<ShutterPosition> shutterFromName(const std::string& name);
+std::optional<ShutterMode> modeFromName(const std::string& name);
+std::optional<TriggerInput> triggerFromName(const std::string& name);
+std::optional<SyncOutput> syncFromName(const std::string& name);
+std::optional<RunningOption> runningOptionFromName(const std::string& name);
 // "HH:MM:SS.mmm.t", padded; and back (none when the text has another form).
 std::string timerText(const TimerValue& t);
 std::optional<TimerValue> parseTimerText(const std::string& text);

@@ -59,16 +59,17 @@ std::vector<std::string> fieldsOutOfRange(const StatusRecord& r) {
     const auto check = [&](bool ok, const std::string& name, long long value) {
         if (!ok) bad.push_back(name + " " + std::to_string(value));
     };
-    check(r.shutterMode >= 0 && r.shutterMode <= 2, "mode", r.shutterMode);
-    check(r.shutterMode != 2 || (r.ndSteps >= 0 && r.ndSteps <= 144), "nd_steps", r.ndSteps);
-    check(r.triggerMode >= -1 && r.triggerMode <= 3, "trigger", r.triggerMode);
-    check(r.syncMode >= -1 && r.syncMode <= 1, "sync", r.syncMode);
+    check(r.mode().has_value(), "mode", r.shutterMode);
+    check(r.mode() != ShutterMode::NeutralDensity || (r.ndSteps >= 0 && r.ndSteps <= 144), "nd_steps", r.ndSteps);
+    check(triggerInputAt(r.triggerMode).has_value(), "trigger", r.triggerMode);
+    check(syncOutputAt(r.syncMode).has_value(), "sync", r.syncMode);
     static constexpr int kLimit[kTimerFieldCount] = {6, 60, 60, 1000, 10};
     static constexpr const char* kField[kTimerFieldCount] = {"hours", "minutes", "seconds", "milliseconds", "tenths"};
     for (const auto& [name, t] : {std::pair{"delay", &r.delayTime}, std::pair{"exposure", &r.exposureTime}})
         for (int f = 0; f < kTimerFieldCount; ++f)
             check(t->value(f) >= 0 && t->value(f) < kLimit[f], std::string(name) + " " + kField[f], t->value(f));
-    check(r.runningOption >= -1 && r.runningOption <= 2, "running_option", r.runningOption);
+    // None is a repeat count's status, not a fault.
+    check(r.running() || r.runningOption == ControllerSettings{}.runningOption, "running_option", r.runningOption);
     return bad;
 }
 
@@ -101,7 +102,8 @@ public:
             shownLeft = counter == 1 ? 0 : cyclesValue(report.leftCycleText);
             counter = cyclesValue(report.leftCycleText);
         }
-        pending.push_back({std::chrono::system_clock::now(), report.shutterPosition, report.counted, shownLeft});
+        const ShutterPosition position = shutterPositionAt(report.shutterPosition).value_or(ShutterPosition::Closed);
+        pending.push_back({std::chrono::system_clock::now(), position, report.counted, shownLeft});
         if (report.runEnded) countEnded = true;
     }
     void runEnded() override { crEnded = true; }
@@ -187,7 +189,8 @@ Client::Client(ClientOptions options)
             if (e.countEnded && !e.crEnded) {
                 if (byte == kCarriageReturn) e.crEnded = true;
                 else if ((byte == CMD_OPEN || byte == CMD_CLOSE) && m_sink->writes == e.writesAtCountEnd)
-                    e.pending.push_back({std::chrono::system_clock::now(), byte == CMD_OPEN ? 0 : 1, false, 0});
+                    e.pending.push_back({std::chrono::system_clock::now(),
+                                         byte == CMD_OPEN ? ShutterPosition::Open : ShutterPosition::Closed, false, 0});
             }
             const bool countEndedBefore = e.countEnded;
             m_panel->onPortRxChar(m_state, byte, port);
@@ -439,12 +442,12 @@ void Client::closeShutter() {
     verifyFields({"shutter"}, wanted);
 }
 
-void Client::mode(int shutterMode, const std::string& ndSteps) {
+void Client::mode(ShutterMode shutterMode, const std::string& ndSteps) {
     ControllerSettings wanted;
     switch (shutterMode) {
-    case 0: act([&](PanelState& s) { m_panel->onFast(s); wanted = s; }); break;
-    case 1: act([&](PanelState& s) { m_panel->onSoft(s); wanted = s; }); break;
-    case 2:
+    case ShutterMode::Fast: act([&](PanelState& s) { m_panel->onFast(s); wanted = s; }); break;
+    case ShutterMode::Soft: act([&](PanelState& s) { m_panel->onSoft(s); wanted = s; }); break;
+    case ShutterMode::NeutralDensity:
         // The steps dialog's own check, then the panel takes its answer.
         if (const auto refused = checkNdSteps(ndSteps)) throw RefusedError(refusalText(*refused, ndSteps));
         act([&](PanelState& s) {
@@ -453,36 +456,23 @@ void Client::mode(int shutterMode, const std::string& ndSteps) {
             wanted = s;
         });
         break;
-    default: throw RefusedError(refusalText(msg::kBadMode));
     }
     verifyFields({"mode", "nd_steps"}, wanted);
 }
 
-void Client::trigger(int triggerMode) {
-    if (triggerMode < -1 || triggerMode > 3) throw RefusedError(refusalText(msg::kBadTrigger));
+void Client::trigger(TriggerInput input) {
     ControllerSettings wanted;
     act([&](PanelState& s) {
-        if (triggerMode == -1) {
-            s.triggerMode = 0;  // the box switches the input off when a mode is checked
-            m_panel->onTriggerPulse(s);
-        } else {
-            m_panel->onTriggerRadio(s, triggerMode);
-        }
+        m_panel->setTrigger(s, input);
         wanted = s;
     });
     verifyFields({"trigger"}, wanted);
 }
 
-void Client::sync(int syncMode) {
-    if (syncMode < -1 || syncMode > 1) throw RefusedError(refusalText(msg::kBadSync));
+void Client::sync(SyncOutput output) {
     ControllerSettings wanted;
     act([&](PanelState& s) {
-        if (syncMode == -1) {
-            s.syncMode = 0;
-            m_panel->onSyncPulse(s);
-        } else {
-            m_panel->onSyncRadio(s, syncMode);
-        }
+        m_panel->setSync(s, output);
         wanted = s;
     });
     verifyFields({"sync"}, wanted);
@@ -511,21 +501,20 @@ void Client::repeat(const std::string& count) {
     verifyFields({"repeat"}, wanted);
 }
 
-void Client::run(int runningOption) {
-    if (runningOption < 0 || runningOption > 2) throw RefusedError(refusalText(msg::kBadRunningOption));
+void Client::run(RunningOption option) {
     // A run is counted from the repeat number: learn the controller's first.
     // Its status reply also comes after the answers (echo and carriage
     // return) to the settings just sent, which would otherwise reach the
     // run's counting and end it before it began.
-    if (runningOption != 0) status();
+    if (option != RunningOption::OnPowerUp) status();
     ControllerSettings wanted;
     act([&](PanelState& s) {
         continuousByName(s);
-        s.runningOption = runningOption;
-        m_panel->onRunningOption(s, runningOption);
+        s.setRunning(option);
+        m_panel->onRunningOption(s, s.runningOption);
         wanted = s;
     });
-    if (m_options.verify && runningOption == 0) verifyFields({"running_option"}, wanted);
+    if (m_options.verify && option == RunningOption::OnPowerUp) verifyFields({"running_option"}, wanted);
 }
 
 void Client::stop() { act([this](PanelState& s) { m_panel->onStop(s); }); }
@@ -647,7 +636,7 @@ void Client::beginRun() {
         status();
         here([this] {
             continuousByName(m_state);
-            m_panel->followRun(m_state, m_state.runningOption == 1 ? 1 : 2);
+            m_panel->followRun(m_state, m_state.running() == RunningOption::OnTriggerPulse ? 1 : 2);
         });
     }
     here([this] {
@@ -733,15 +722,16 @@ std::vector<Difference> Client::compare(const ControllerSettings& w, const Contr
     const auto add = [&](const char* field, const std::string& wanted, const std::string& read) {
         if (wanted != read) d.push_back({field, wanted, read});
     };
-    add("shutter", shutterName(w.shutterPosition == 0 ? 0 : 1), shutterName(r.shutterPosition));
-    if (w.shutterMode != -1) add("mode", modeName(w.shutterMode), modeName(r.shutterMode));
-    if (w.shutterMode == 2) add("nd_steps", std::to_string(w.ndSteps & 0xFF), std::to_string(r.ndSteps));
-    add("trigger", triggerName(w.triggerMode), triggerName(r.triggerMode));
-    add("sync", syncName(w.syncMode), syncName(r.syncMode));
+    // Anything but Open sends Close.
+    add("shutter", shutterName(w.position().value_or(ShutterPosition::Closed)), shutterName(r.position()));
+    if (w.mode()) add("mode", modeName(w.mode()), modeName(r.mode()));
+    if (w.mode() == ShutterMode::NeutralDensity) add("nd_steps", std::to_string(w.ndSteps & 0xFF), std::to_string(r.ndSteps));
+    add("trigger", triggerName(w.trigger()), triggerName(r.trigger()));
+    add("sync", syncName(w.sync()), syncName(r.sync()));
     add("delay", timerText(w.delayTime), timerText(r.delayTime));
     add("exposure", timerText(w.exposureTime), timerText(r.exposureTime));
     add("repeat", repeatName(repeatCount(w)), repeatName(repeatCount(r)));
-    add("running_option", runningOptionName(w.runningOption), runningOptionName(r.runningOption));
+    add("running_option", runningOptionName(w.running()), runningOptionName(r.running()));
     return d;
 }
 

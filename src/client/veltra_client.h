@@ -2,6 +2,7 @@
 
 #include "client/client_errors.h"
 #include "client/client_loop.h"
+#include "model/choices.h"
 #include "model/panel_state.h"
 #include "panel/shutter_panel.h"
 #include "protocol/reply_decoder.h"
@@ -44,7 +45,7 @@ struct InfoLines {
 // One shutter report of a followed run.
 struct RunEvent {
     std::chrono::system_clock::time_point time;
-    int shutterPosition = 0;     // 0 opened, 1 closed
+    ShutterPosition position = ShutterPosition::Open;
     bool counted = false;        // a cycle was counted
     int cyclesLeft = 0;          // counts down to 0 at the last counted report; kContinuousCount: continuous
 };
@@ -107,17 +108,14 @@ public:
 
     void openShutter();
     void closeShutter();
-    // 0 Fast, 1 Soft, 2 Neutral Density with `ndSteps` (0..144).
-    void mode(int shutterMode, const std::string& ndSteps = {});
-    // -1 off, 0 enable on high, 1 enable on low, 2 rising edge, 3 falling edge.
-    void trigger(int triggerMode);
-    // -1 off, 0 high for open, 1 low for open.
-    void sync(int syncMode);
+    // Neutral Density takes `ndSteps` (0..144), the others none.
+    void mode(ShutterMode shutterMode, const std::string& ndSteps = {});
+    void trigger(TriggerInput input);
+    void sync(SyncOutput output);
     void setTimer(TimerKind kind, const TimerValue& value);
     // A count, or "Continuous"; above 65000 means continuous, as in the panel.
     void repeat(const std::string& count);
-    // 0 On Power Up, 1 On Trigger Pulse, 2 Go.
-    void run(int runningOption);
+    void run(RunningOption option);
     void stop();
     void power(bool on);
     void reset();

@@ -1,14 +1,11 @@
 #include "gui/cportsettingsdlg.h"
 
-#include "serial/serial_platform.h"
-
 #include "gui/qt_prompter.h"
-#include "model/leading_int.h"
+#include "serial/port_list.h"
 
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSerialPortInfo>
 #include <QAbstractItemView>
 #include <QStyle>
 
@@ -75,8 +72,6 @@ void selectNumber(QComboBox* list, unsigned value) {
     }
 }
 
-QString systemDevice(const QSerialPortInfo& info) { return serial_platform::listedName(info); }
-
 }  // namespace
 
 const ControlTable& CPortSettingsDlg::layout() { return kLayout; }
@@ -105,14 +100,21 @@ void CPortSettingsDlg::fillLists() {
     auto* devices = control<QComboBox>(kDeviceList);
     int widest = 0;
     const QFontMetrics fm(devices->view()->font());
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
-        const QString device = systemDevice(info);
-        const QString shown =
-            info.description().isEmpty() ? device : QStringLiteral("%1 - %2").arg(device, info.description());
+    const auto add = [&](const QString& shown, const QString& device, const QString& tip) {
         devices->addItem(shown, device);
-        const QString tip = info.description().isEmpty() ? device : device + u'\n' + info.description();
         devices->setItemData(devices->count() - 1, tip, Qt::ToolTipRole);
         widest = std::max(widest, fm.horizontalAdvance(shown));
+    };
+    // Each port, then the names that stay the same when it is plugged in elsewhere.
+    for (const PortInfo& port : listPorts()) {
+        const QString device = QString::fromStdString(port.device);
+        const QString description = QString::fromStdString(port.description);
+        const QString shown = description.isEmpty() ? device : QStringLiteral("%1 - %2").arg(device, description);
+        add(shown, device, description.isEmpty() ? device : device + u'\n' + description);
+        for (const std::string& link : port.byId) {
+            const QString name = QString::fromStdString(link);
+            add(name, name, name + u'\n' + shown);
+        }
     }
     devices->setCurrentIndex(-1);
     // A /dev/serial/by-id/... path is far longer than the field: the dropped
@@ -185,7 +187,10 @@ QString CPortSettingsDlg::sendBufferMessage() {
 
 void CPortSettingsDlg::onOk() {
     // Every command must fit the send buffer whole.
-    if (!sendBufferSizeAcceptable(leadingInt(sendBufferText().toStdString()))) {
+    // The lists offer only what a port takes; the send buffer is typed.
+    const std::vector<LineField> unusable = unusableLineFields(
+        convertDialogTexts(baudText(), parityText(), dataBitsText(), stopBitsText(), sendBufferText()));
+    if (std::find(unusable.begin(), unusable.end(), LineField::SendBuffer) != unusable.end()) {
         showWarningBox(this, sendBufferMessage());
         return;
     }

@@ -348,10 +348,8 @@ void CShutterPanelDlg::startUp() {
             RememberedPort start{m_options.devices[static_cast<std::size_t>(port - 1)],
                                  {startupBaud(port), kStartupParity, kStartupDataBits, kStartupStopBits,
                                   kStartupSendBuffer}};
-            if (start.device.isEmpty() && m_options.portMemory) {
-                if (const auto remembered = rememberedPort(*m_options.portMemory, port))
-                    start = *remembered;
-            }
+            if (start.device.isEmpty() && m_options.portMemory)
+                start = rememberedPort(*m_options.portMemory, port, start);
             const PortSettingsRequest& r = start.line;
             link.setDeviceName(start.device);
             if (link.OpenLink(port, r.baudRate, r.parity, r.dataBits, r.stopBits, kPanelEventMask, r.sendBufferSize)) {

@@ -5,7 +5,6 @@
 #include <QString>
 
 #include <memory>
-#include <optional>
 
 class QSettings;
 
@@ -18,9 +17,10 @@ struct RememberedPort {
     bool operator==(const RememberedPort&) const = default;
 };
 
-// Kept in `settings` under "COM<port>/...". Nothing (or nothing usable, as a
-// hand-edited file may hold) gives nullopt: the port starts as it always did.
-std::optional<RememberedPort> rememberedPort(QSettings& settings, int port);
+// Kept in `settings` under "COM<port>/...": `start` with each remembered
+// field in its place. A field the port cannot use (a hand-edited file may
+// hold anything) is ignored, with a line on stderr; the start's stays.
+RememberedPort rememberedPort(QSettings& settings, int port, RememberedPort start);
 void rememberPort(QSettings& settings, int port, const RememberedPort& remembered);
 
 // Where the panel remembers its ports: the user's configuration file

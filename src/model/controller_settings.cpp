@@ -8,4 +8,8 @@ int repeatCount(const ControllerSettings& s) {
     return s.repeatText == kContinuousText ? kContinuousCount : leadingInt(s.repeatText);
 }
 
+TimerValue cycleTime(const ControllerSettings& s) {
+    return computeCycleTime(s.delayTime, s.exposureTime, s.shutterMode, s.ndSteps);
+}
+
 }  // namespace veltra

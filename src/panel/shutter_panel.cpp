@@ -155,6 +155,13 @@ void ShutterPanel::onTriggerRadio(PanelState& s, int index) {
     send(triggerCommand(index));
 }
 
+void ShutterPanel::setTrigger(PanelState& s, TriggerInput input) {
+    if (input != TriggerInput::Off) return onTriggerRadio(s, radioIndex(input));
+    s.triggerPulseChecked = false;
+    s.triggerMode = radioIndex(input);
+    send(triggerCommand(s.triggerMode));
+}
+
 void ShutterPanel::onSyncPulse(PanelState& s) {
     // Switching on selects "Low for Open", the group's second button.
     const bool switchOn = s.syncMode == -1;
@@ -167,6 +174,13 @@ void ShutterPanel::onSyncRadio(PanelState& s, int index) {
     s.syncPulseChecked = true;
     s.syncMode = index;
     send(syncCommand(index));
+}
+
+void ShutterPanel::setSync(PanelState& s, SyncOutput output) {
+    if (output != SyncOutput::Off) return onSyncRadio(s, radioIndex(output));
+    s.syncPulseChecked = false;
+    s.syncMode = radioIndex(output);
+    send(syncCommand(s.syncMode));
 }
 
 // ---- timer editor -----------------------------------------------------------

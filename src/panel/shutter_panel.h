@@ -69,6 +69,9 @@ public:
     void onTriggerRadio(PanelState& s, int index);
     void onSyncPulse(PanelState& s);
     void onSyncRadio(PanelState& s, int index);
+    // A whole group at once, as a script chooses it (Off unchecks the box).
+    void setTrigger(PanelState& s, TriggerInput input);
+    void setSync(PanelState& s, SyncOutput output);
 
     // Timer editor.
     void showSelectedTimer(PanelState& s);

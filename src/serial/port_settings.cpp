@@ -5,6 +5,7 @@
 #include "model/leading_int.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 
 namespace veltra {
 
@@ -31,8 +32,17 @@ PortSettingsRequest convertDialogTexts(const QString& baudText, const QString& p
 
 QString defaultDeviceName(int portNumber) { return serial_platform::defaultDeviceName(portNumber); }
 
-bool sendBufferSizeAcceptable(int size) {
-    return size >= kMinSendBufferSize;
+std::vector<LineField> unusableLineFields(const PortSettingsRequest& line) {
+    std::vector<LineField> bad;
+    const auto need = [&](bool usable, LineField field) {
+        if (!usable) bad.push_back(field);
+    };
+    need(line.baudRate > 0, LineField::Baud);
+    need(line.parity != '\0' && QByteArrayView("NOEMSnoems").contains(line.parity), LineField::Parity);
+    need(line.dataBits >= 5 && line.dataBits <= 8, LineField::DataBits);
+    need(line.stopBits == 1 || line.stopBits == 2, LineField::StopBits);
+    need(line.sendBufferSize >= kMinSendBufferSize, LineField::SendBuffer);
+    return bad;
 }
 
 }  // namespace veltra

@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <vector>
 
 namespace veltra {
 
@@ -59,6 +60,12 @@ QString defaultDeviceName(int portNumber);
 // The longest command the panel sends (the timer settings) is 6 bytes; a send
 // buffer smaller than that could never carry it.
 inline constexpr int kMinSendBufferSize = 6;
-bool sendBufferSizeAcceptable(int size);
+
+enum class LineField { Baud, Parity, DataBits, StopBits, SendBuffer };
+
+// The fields of `line` a port of the controller cannot use, in the order
+// above. Usable: a baud rate above 0; parity N, O, E, M or S, in either case;
+// 5 to 8 data bits; 1 or 2 stop bits; a send buffer of kMinSendBufferSize or more.
+std::vector<LineField> unusableLineFields(const PortSettingsRequest& line);
 
 }  // namespace veltra

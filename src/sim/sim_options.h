@@ -1,6 +1,7 @@
 #pragma once
 
 #include "sim/sim_controller.h"
+#include "veltra_version.h"
 
 #include <span>
 #include <string>
@@ -30,6 +31,6 @@ SimOptionsResult parseSimOptions(std::span<const std::string_view> args);
 
 std::string simUsage();
 
-inline constexpr const char* kSimVersion = "1.1.2.0";
+inline constexpr const char* kSimVersion = VELTRA_VERSION_TEXT;
 
 }  // namespace veltra

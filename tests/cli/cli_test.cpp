@@ -472,6 +472,36 @@ TEST(RefusalTextTest, namesTheRangeOrChoicesAndTheValueGiven) {
     EXPECT_EQ(configFileText("Cannot open \"x.cfg\": No such file.", "x.cfg"), "Cannot open \"x.cfg\": No such file.");
 }
 
+// Every choice of the trigger and sync groups sends its own setting; Off
+// goes out whatever the group held before, again when it is off already,
+// and leaves the group's box unchecked.
+TEST_F(BareLineTest, clientTriggerAndSyncChoicesSendTheirSettingOffIncluded) {
+    const struct { std::function<void(Client&)> call; Command sent; } rows[] = {
+        {[](Client& c) { c.trigger(TriggerInput::RisingEdge); }, triggerCommand(2)},
+        {[](Client& c) { c.trigger(TriggerInput::Off); }, triggerCommand(-1)},
+        {[](Client& c) { c.trigger(TriggerInput::Off); }, triggerCommand(-1)},
+        {[](Client& c) { c.trigger(TriggerInput::EnableOnLow); }, triggerCommand(1)},
+        {[](Client& c) { c.trigger(TriggerInput::Off); }, triggerCommand(-1)},
+        {[](Client& c) { c.sync(SyncOutput::HighForOpen); }, syncCommand(0)},
+        {[](Client& c) { c.sync(SyncOutput::Off); }, syncCommand(-1)},
+        {[](Client& c) { c.sync(SyncOutput::Off); }, syncCommand(-1)},
+        {[](Client& c) { c.sync(SyncOutput::LowForOpen); }, syncCommand(1)},
+        {[](Client& c) { c.sync(SyncOutput::Off); }, syncCommand(-1)},
+    };
+    Client client(ClientOptions{pty.slavePath(), 9600, kWaitMs});
+    for (const auto& row : rows) {
+        const QByteArray want(reinterpret_cast<const char*>(row.sent.bytes.data()), row.sent.length);
+        ASSERT_NO_THROW(row.call(client));
+        QByteArray got;
+        char c = 0;
+        for (pollfd p{pty.masterFd(), POLLIN, 0}; got.size() < want.size() && ::poll(&p, 1, kWaitMs) > 0;)
+            got.append(::read(pty.masterFd(), &c, 1) == 1 ? c : '?');
+        EXPECT_EQ(got.toHex(' '), want.toHex(' ')) << toHex(row.sent);
+    }
+    EXPECT_FALSE(client.state().triggerPulseChecked);
+    EXPECT_FALSE(client.state().syncPulseChecked);
+}
+
 // ---- calls back to back ----------------------------------------------------------------
 
 using BackToBackTest = BareLineTest;
@@ -497,7 +527,7 @@ TEST_F(BackToBackTest, anAnswerThatCameBetweenTwoCallsIsDecodedNotDropped) {
         }
     });
     Client client(ClientOptions{pty.slavePath(), 9600, kWaitMs});
-    ASSERT_NO_THROW(client.run(2));
+    ASSERT_NO_THROW(client.run(RunningOption::Go));
     ASSERT_NO_THROW(client.stop());
     // STOP's answer is in before Reset goes out, and nothing has read it yet.
     ASSERT_TRUE(pty.slaveHasInput(kWaitMs));

@@ -4,6 +4,7 @@
 #include "gui/cportsettingsdlg.h"
 #include "gui/cshutterpaneldlg.h"
 #include "gui/panel_controls.h"
+#include "gui/port_memory.h"
 #include "gui/qt_prompter.h"
 #include "modal_watcher.h"
 #include "serial/open_failure.h"
@@ -11,6 +12,7 @@
 
 #include <QFileDialog>
 #include <QPushButton>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QTest>
@@ -53,6 +55,46 @@ TEST(SmallDialogsTest, okRefusesBadInputWithAWarningAndStaysOpen) {
 }
 
 // Its warning and question boxes: the panel's accessible-action test.
+// What "Configurate" chose comes back at the next start field by field; a
+// field the port cannot use is ignored with a line on stderr that names it,
+// and the port keeps its start value for that field alone.
+TEST(PortMemoryTest, unusableRememberedFieldsAreEachIgnoredWithALine) {
+    const RememberedPort start{"", {9600, 'N', 8, 1, 255}};
+    const RememberedPort chosen{"/dev/ttyUSB3", {19200, 'E', 7, 2, 512}};
+    const struct { const char* key; QVariant value; PortSettingsRequest kept; } rows[] = {
+        {"baud", "fast", {9600, 'E', 7, 2, 512}},
+        {"baud", 0, {9600, 'E', 7, 2, 512}},
+        {"parity", "X", {19200, 'N', 7, 2, 512}},
+        {"parity", "Even", {19200, 'N', 7, 2, 512}},
+        {"dataBits", 9, {19200, 'E', 8, 2, 512}},
+        {"dataBits", 4, {19200, 'E', 8, 2, 512}},
+        {"stopBits", 3, {19200, 'E', 7, 1, 512}},
+        {"sendBuffer", 5, {19200, 'E', 7, 2, 255}},  // the longest command would not fit
+        {"sendBuffer", "lots", {19200, 'E', 7, 2, 255}},
+    };
+    QTemporaryDir dir;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.key) + " " + row.value.toString().toStdString());
+        QSettings memory(dir.filePath("memory.conf"), QSettings::IniFormat);
+        memory.clear();
+        rememberPort(memory, 2, chosen);
+        memory.setValue(QStringLiteral("COM2/%1").arg(QLatin1String(row.key)), row.value);
+        testing::internal::CaptureStderr();
+        const RememberedPort got = rememberedPort(memory, 2, start);
+        const std::string said = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(got, (RememberedPort{chosen.device, row.kept}));
+        EXPECT_NE(said.find("COM2/" + std::string(row.key) + " in "), std::string::npos) << said;
+        EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+    }
+    // All usable: all of it, silently; nothing remembered: the start, silently.
+    QSettings memory(dir.filePath("memory.conf"), QSettings::IniFormat);
+    rememberPort(memory, 2, chosen);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(rememberedPort(memory, 2, start), chosen);
+    EXPECT_EQ(rememberedPort(memory, 3, start), start);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
 TEST(QtPrompterTest, theConfigFileDialog) {
     test::ModalWatcher watcher;
     QtPrompter prompter(nullptr);

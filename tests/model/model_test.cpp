@@ -1,3 +1,5 @@
+#include "model/choices.h"
+#include "model/controller_settings.h"
 #include "model/cp1252.h"
 #include "model/leading_int.h"
 #include "model/received_log.h"
@@ -7,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -155,6 +158,36 @@ TEST(ReceivedLog, MemoryFollowsTheLinesKeptNotTheLinesSeen) {
     // 10000 lines of 14 characters and a 4-byte end each, plus the blocks' spare room.
     EXPECT_LT(log.memoryBytes(), 10000u * 18 * 2);
     EXPECT_EQ(log.droppedLines() + log.size() - 1, 200000u);
+}
+
+// Each group's radio indexes and its choices meet in one place: every index a
+// button has names one choice and back, -1 is Off where the group has one,
+// and any other index names none.
+template <typename Choice>
+void expectGroup(std::optional<Choice> (*at)(int), int first, int last, const char* group) {
+    SCOPED_TRACE(group);
+    for (int i = first - 3; i <= last + 3; ++i) {
+        const std::optional<Choice> c = at(i);
+        ASSERT_EQ(c.has_value(), i >= first && i <= last) << i;
+        if (c) {
+            EXPECT_EQ(radioIndex(*c), i);
+        }
+    }
+}
+
+TEST(Choices, RadioIndexesAndChoicesRoundTrip) {
+    expectGroup(shutterPositionAt, 0, 1, "position");
+    expectGroup(shutterModeAt, 0, 2, "mode");
+    expectGroup(triggerInputAt, -1, 3, "trigger");
+    expectGroup(syncOutputAt, -1, 1, "sync");
+    expectGroup(runningOptionAt, 0, 2, "running option");
+    EXPECT_EQ(radioIndex(TriggerInput::Off), -1);
+    EXPECT_EQ(radioIndex(SyncOutput::Off), -1);
+    ControllerSettings s;  // nothing chosen
+    EXPECT_TRUE(!s.position() && !s.mode() && !s.running());
+    EXPECT_TRUE(s.trigger() == TriggerInput::Off && s.sync() == SyncOutput::Off);
+    s.triggerMode = 9, s.syncMode = 9;  // no button: what goes out for it is Off
+    EXPECT_TRUE(s.trigger() == TriggerInput::Off && s.sync() == SyncOutput::Off);
 }
 
 }  // namespace

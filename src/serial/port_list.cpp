@@ -1,4 +1,4 @@
-#include "client/port_list.h"
+#include "serial/port_list.h"
 
 #include "serial/serial_platform.h"
 
@@ -19,15 +19,19 @@ std::vector<PortInfo> listPorts() {
         for (const QString& name : serial_platform::stableNames(info)) p.byId.push_back(name.toStdString());
         out.push_back(std::move(p));
     }
-    // In number order (COM2 before COM10, ttyS2 before ttyS10), as the system may list them in any.
+    sortPorts(out);
+    return out;
+}
+
+void sortPorts(std::vector<PortInfo>& ports) {
+    // The name's stem, then its trailing number by length and digits.
     const auto key = [](const std::string& name) {
         std::size_t digits = name.size();
         while (digits > 0 && name[digits - 1] >= '0' && name[digits - 1] <= '9') --digits;
         return std::tuple(name.substr(0, digits), name.size() - digits, name.substr(digits));
     };
-    std::stable_sort(out.begin(), out.end(),
+    std::stable_sort(ports.begin(), ports.end(),
                      [&](const PortInfo& a, const PortInfo& b) { return key(a.device) < key(b.device); });
-    return out;
 }
 
 }  // namespace veltra

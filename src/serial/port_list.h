@@ -11,6 +11,11 @@ struct PortInfo {
     std::string description;
     std::vector<std::string> byId;
 };
+// The ports in number order; what every list of ports shows.
 std::vector<PortInfo> listPorts();
+
+// Number order by device: COM2 before COM10, ttyS2 before ttyS10 (the system
+// may list them in any order).
+void sortPorts(std::vector<PortInfo>& ports);
 
 }  // namespace veltra

@@ -1,0 +1,17 @@
+# Each program of PROGRAMS (a ;-list) answers --version with its own name and
+# VERSION, the project's, on a line of its own.
+if(NOT VERSION OR NOT PROGRAMS)
+  message(FATAL_ERROR "usage: cmake -DVERSION=<version> -DPROGRAMS=<program;...> -P check_version.cmake")
+endif()
+set(failures 0)
+foreach(program IN LISTS PROGRAMS)
+  get_filename_component(name "${program}" NAME_WE)
+  execute_process(COMMAND "${program}" --version OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE rc TIMEOUT 60)
+  if(NOT rc EQUAL 0 OR NOT out STREQUAL "${name} ${VERSION}\n")
+    message(SEND_ERROR "${name} --version: exit ${rc}, said '${out}${err}', not '${name} ${VERSION}'")
+    math(EXPR failures "${failures} + 1")
+  endif()
+endforeach()
+if(failures GREATER 0)
+  message(FATAL_ERROR "${failures} program(s) say another version")
+endif()
