@@ -1,7 +1,5 @@
 #include "serial/ccomportlink.h"
 
-#include "serial/serial_platform.h"
-
 #include <QEventLoop>
 #include <QMetaObject>
 #include <QTimer>

@@ -150,14 +150,13 @@ std::optional<ServerLine> NetTransport::deviceLine() const {
     return isReady() && m_device.rfc2217 ? std::optional(m_serverLine) : std::nullopt;
 }
 
-void NetTransport::connectToServer(const LineRequest& line, int timeoutMs) {
+void NetTransport::connectToServer(const LineRequest& line) {
     close();
     m_phase = Phase::Connecting;
     m_codec = rfc2217::Codec();
     m_settingsSent = false;
     setRequested(line);
-    m_timeoutMs = timeoutMs;
-    m_timer->start(timeoutMs);
+    m_timer->start(kConnectTimeoutMs);
     m_socket->connectToHost(m_device.host, m_device.port);
 }
 
@@ -202,7 +201,7 @@ void NetTransport::onTimeout() {
         m_phase = Phase::Ready;
         emit opened();
     } else if (m_phase == Phase::Connecting) {
-        fail(QStringLiteral("timed out after %1 s (the server does not answer)").arg(m_timeoutMs / 1000.0),
+        fail(QStringLiteral("timed out after %1 s (the server does not answer)").arg(kConnectTimeoutMs / 1000.0),
              OpenFailureKind::TimedOut);
     } else {
         // Whatever the server has not confirmed by now it never will: go on.
@@ -465,10 +464,6 @@ void NetTransport::dropStalled() {
 
 qint64 NetTransport::bytesToWrite() const {
     return m_socket->bytesToWrite();
-}
-
-QString NetTransport::errorString() const {
-    return m_socket->errorString();
 }
 
 }  // namespace veltra

@@ -89,16 +89,7 @@ public:
     // RFC 2217: every value as the server answered it; raw TCP: nothing.
     std::optional<ServerLine> deviceLine() const override;
 
-    // Starts connecting; opened() or failed() follows. Anything open is dropped first.
-    void connectToServer(const LineRequest& line, int timeoutMs = kConnectTimeoutMs);
-    // On a ready connection: sets the line anew; answers are checked as they come.
-    void reconfigure(const LineRequest& line);
-
     bool isReady() const { return m_phase == Phase::Ready; }
-    bool isRfc2217() const { return m_device.rfc2217; }
-    QString errorString() const;
-    // The kind of the last failed() connection.
-    OpenFailureKind failureKind() const { return m_failureKind; }
 
 private:
     enum class Phase { Closed, Connecting, Settling, Negotiating, Ready };
@@ -107,6 +98,10 @@ private:
         std::uint32_t value;
     };
 
+    // Starts connecting; opened() or failed() follows. Anything open is dropped first.
+    void connectToServer(const LineRequest& line);
+    // On a ready connection: sets the line anew; answers are checked as they come.
+    void reconfigure(const LineRequest& line);
     void onConnected();
     void onReadyRead();
     void onSocketError(QAbstractSocket::SocketError error);
@@ -129,8 +124,8 @@ private:
     void setRequested(const LineRequest& line);
 
     QString m_name;
+    QString m_parseError;  // before m_parsed, which fills it in
     std::optional<NetworkDevice> m_parsed;
-    QString m_parseError;
     NetworkDevice m_device;
     QTcpSocket* m_socket;
     QTimer* m_timer;  // connect timeout, then the wait for answers
@@ -142,7 +137,6 @@ private:
     ServerLine m_serverLine;
     std::vector<Pending> m_pending;
     QByteArray m_rx;
-    int m_timeoutMs = kConnectTimeoutMs;
     OpenFailureKind m_failureKind = OpenFailureKind::None;
     QString m_failureReason;
     bool m_opening = false;  // inside open(): a failure is its result, not failed()
