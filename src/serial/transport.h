@@ -51,9 +51,12 @@ QString lineText(const ServerLine& line);
 // nested event loop, so a transport never relies on its state after an
 // emit. None deletes a transport from its own signal (deleteLater).
 //
-// No write raises SIGPIPE: Qt's socket engine sends with MSG_NOSIGNAL (a
-// closed connection fails the write, told as lost()), and a serial device
-// that hung up fails with EIO; the process keeps the default disposition.
+// SIGPIPE: no transport handles it itself. Qt's socket engine sets it to
+// ignored for the whole process before its first write to a socket, so a
+// write to a connection the server has closed fails (EPIPE, told as lost())
+// rather than ending the program; a serial device that hung up fails its
+// writes with EIO and raises no signal. (The traffic log and the simulator
+// ignore SIGPIPE themselves, for their own pipes.)
 class Transport : public QObject {
     Q_OBJECT
 
