@@ -154,6 +154,9 @@ public:
     using EventHandler = std::function<void(int port, const QString& text)>;
     void setEventHandler(EventHandler handler) { m_eventHandler = std::move(handler); }
 
+    // A device lost while a write goes out is heard of from the events due
+    // after the write (a network connection), not by the write failing.
+    bool lossFollowsWrite() const { return m_transport && m_transport->lossFollowsWrite(); }
     // An OpenLink of a network device is still connecting.
     bool isConnecting() const { return m_connectPending; }
     // On (for callers without a window): OpenLink waits for a network

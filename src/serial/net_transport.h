@@ -76,6 +76,7 @@ public:
     bool isConnecting() const override {
         return m_phase == Phase::Connecting || m_phase == Phase::Settling || m_phase == Phase::Negotiating;
     }
+    bool lossFollowsWrite() const override { return true; }
     qint64 bytesAvailable() const override { return m_rx.size(); }
     QByteArray readAll() override;
     bool write(const QByteArray& data, bool dropUnreadInput) override;

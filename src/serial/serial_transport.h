@@ -23,6 +23,7 @@ public:
     void close() override;
     bool isOpen() const override { return m_port->isOpen(); }
     bool isConnecting() const override { return false; }
+    bool lossFollowsWrite() const override { return false; }
     qint64 bytesAvailable() const override { return m_port->bytesAvailable(); }
     QByteArray readAll() override;
     bool write(const QByteArray& data, bool dropUnreadInput) override;

@@ -101,6 +101,10 @@ public:
     virtual void close() = 0;
     virtual bool isOpen() const = 0;
     virtual bool isConnecting() const = 0;
+    // A device lost while a write goes out is heard of from the events due
+    // after it (a connection the server closed), rather than failing the
+    // write itself (a serial device that went away).
+    virtual bool lossFollowsWrite() const = 0;
 
     virtual qint64 bytesAvailable() const = 0;
     virtual QByteArray readAll() = 0;

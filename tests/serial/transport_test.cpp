@@ -38,6 +38,7 @@ TEST(TransportFactoryTest, eachDeviceNameGetsItsTransportAndOneServerPortOneIden
         EXPECT_EQ(t->device(), QString::fromLatin1(row.device));
         EXPECT_EQ(qobject_cast<NetTransport*>(t.get()) != nullptr, row.kind == Kind::Net);
         EXPECT_EQ(qobject_cast<SerialTransport*>(t.get()) != nullptr, row.kind == Kind::Serial);
+        EXPECT_EQ(t->lossFollowsWrite(), row.kind == Kind::Net);
         if (row.identity) {
             EXPECT_EQ(t->identity(), QString::fromLatin1(row.identity));
         }
@@ -103,6 +104,7 @@ public:
     void close() override { m_open = false; }
     bool isOpen() const override { return m_open; }
     bool isConnecting() const override { return false; }
+    bool lossFollowsWrite() const override { return false; }
     qint64 bytesAvailable() const override { return m_rx.size(); }
     QByteArray readAll() override { return std::exchange(m_rx, {}); }
     bool write(const QByteArray& data, bool) override { written += data; return true; }
