@@ -119,7 +119,6 @@ void BM_BoxOpenDuringFlood(benchmark::State& state) {
         }
         stop = true;
         writer.join();
-        dlg.ports().link(1).setReconnect(false);
         ::close(slave);
         ::close(master);
 

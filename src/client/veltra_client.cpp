@@ -366,7 +366,7 @@ void Client::checkStillOpen(unsigned lostBefore) {
         // A server that closed the connection before the bytes got there is
         // heard of in the events already due: their closing counts. (A
         // serial device that went away fails the write itself.)
-        if (isNetworkDevice(m_options.device)) QCoreApplication::processEvents();
+        if (m_link && m_link->lossFollowsWrite()) QCoreApplication::processEvents();
         lost = m_lost != lostBefore || !linkOpen();
         why = m_lossReason;
     });

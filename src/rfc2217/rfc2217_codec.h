@@ -21,7 +21,6 @@ inline constexpr std::uint8_t kSb = 250;
 inline constexpr std::uint8_t kSe = 240;
 
 inline constexpr std::uint8_t kOptBinary = 0;
-inline constexpr std::uint8_t kOptEcho = 1;
 inline constexpr std::uint8_t kOptSuppressGoAhead = 3;
 inline constexpr std::uint8_t kOptComPort = 44;
 

@@ -1,12 +1,12 @@
 #pragma once
 
-#include "serial/net_transport.h"
 #include "serial/open_failure.h"
 #include "serial/port_settings.h"
+#include "serial/transport.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QObject>
-#include <QSerialPort>
 #include <QString>
 
 #include <functional>
@@ -20,13 +20,36 @@ namespace veltra {
 
 
 // Line events a link can be asked to report (the bits of the event mask).
-inline constexpr quint32 kEvRxChar = 0x0001;  // deliver received bytes (else they are dropped)
+inline constexpr quint32 kEvRxChar = 0x0001;  // deliver received bytes (else they wait unread, bounded)
 inline constexpr quint32 kEvBatch = 0x0008;   // announce each batch of received bytes (the Windows EV_CTS bit)
 // What the panel enables on every port.
 inline constexpr quint32 kPanelEventMask = kEvRxChar | kEvBatch;
 
 // "WARNING:  <operation> Failed with the following error: \n<text>\nPort: <n>\n"
 QString composeLinkErrorText(const QString& operation, const QString& systemText, int portNumber);
+
+class CComPortLink;
+
+// The devices open on the links of one process, by identity
+// (Transport::identity()): one device, however it is named (a symbolic link,
+// another spelling of a server's host), is open on one link at a time, as two
+// ports on one device would share its replies. A link holds its device from
+// the start of an opening (a network connection still being made included)
+// until it closes or loses it. Links use process() unless given another.
+// GUI thread only.
+class HeldDevices {
+public:
+    static HeldDevices& process();
+
+    // The link holding `identity`, or nullptr.
+    const CComPortLink* holder(const QString& identity) const { return m_held.value(identity); }
+    void hold(const QString& identity, const CComPortLink* link) { m_held.insert(identity, link); }
+    // Only the holder lets a device go.
+    void release(const QString& identity, const CComPortLink* link);
+
+private:
+    QHash<QString, const CComPortLink*> m_held;
+};
 
 // One serial link: one port, opened exclusively, event-driven on the thread
 // that owns it (the GUI thread). Received bytes go to the owner one call per
@@ -42,7 +65,8 @@ QString composeLinkErrorText(const QString& operation, const QString& systemText
 //
 // The device is a serial port, or a port behind a terminal server:
 // socket://HOST:PORT (raw TCP) or rfc2217://HOST:PORT (Telnet, the line
-// settings set on the server's port). Everything above is the same for each;
+// settings set on the server's port), reached through the Transport that
+// makeTransport() gives for the name. Everything above is the same for each;
 // only connecting takes time: OpenLink of a network device returns false at
 // once with isConnecting(), and the link either opens later by itself (the
 // reconnected handler, bytes delivered) or gives up (the closed handler, with
@@ -130,14 +154,15 @@ public:
     using EventHandler = std::function<void(int port, const QString& text)>;
     void setEventHandler(EventHandler handler) { m_eventHandler = std::move(handler); }
 
+    // A device lost while a write goes out is heard of from the events due
+    // after the write (a network connection), not by the write failing.
+    bool lossFollowsWrite() const { return m_transport && m_transport->lossFollowsWrite(); }
     // An OpenLink of a network device is still connecting.
     bool isConnecting() const { return m_connectPending; }
     // On (for callers without a window): OpenLink waits for a network
     // connection in a local event loop, at most the connect timeout, and
     // returns as for a serial device.
     void setWaitForConnection(bool on) { m_waitForConnection = on; }
-    // Off: a link whose device went away stays closed.
-    void setReconnect(bool on) { m_reconnect = on; }
     bool isReconnecting() const;
     // On (the panel's way): every write first drops input not yet handed
     // over. Off: nothing received is dropped, so a caller that writes several
@@ -148,38 +173,47 @@ public:
     // tell whether the link is still in the state it heard about.
     quint64 generation() const { return m_generation; }
     // The reason given for a device that went away.
-    static QString disconnectedText();
+    static QString disconnectedText() { return Transport::disconnectedText(); }
+
+    // Where the link gets its transport for a device name (makeTransport
+    // unless set); for tests. Takes effect at the next OpenLink.
+    using TransportFactory = std::function<Transport*(const QString& device, QObject* parent)>;
+    void setTransportFactory(TransportFactory factory) { m_makeTransport = std::move(factory); }
+    // The map of held devices this link takes part in (HeldDevices::process()
+    // unless set); set before the first OpenLink.
+    void setHeldDevices(HeldDevices& held) { m_held = &held; }
 
 private:
     void onReadyRead();
-    void onErrorOccurred(QSerialPort::SerialPortError error);
     bool canDeliver() const;
     void drainInput();
     void scheduleDrain();
     void flushDeferredWrites();
     bool writeNow(const QByteArray& bytes);
-    void configure(int baudRate, char parity, int dataBits, int stopBits);
-    // Discards what the port holds in `directions`; a failure is reported.
-    void purge(QSerialPort::Directions directions);
-    void readLineSettings();
+    // The transport for the device name, made anew when the name changed.
+    Transport* transportFor(const QString& device);
+    void dropTransport();
+    // The line asked for, or nothing when it is not a valid one (the line
+    // stays as it runs; lineProblem() says why).
+    std::optional<LineRequest> requestedLine() const;
+    // An opening that went through (Opened): reports, drops stale input.
+    // False when a callback of a report reopened or closed the link.
+    bool finishOpen(quint64 generation, const std::vector<Transport::Problem>& problems);
     void deviceGone(const QString& operation, const QString& text);
     // Why the line settings asked for cannot be set, or empty.
     static QString lineProblem(int baudRate, char parity, int dataBits, int stopBits);
-    bool openNetwork(const QString& device, quint64 generation);
-    LineRequest networkLine() const;
-    void dropNetwork();
-    void onNetworkReady();
-    void onNetworkFailed(const QString& reason);
-    qint64 available() const;
-    QByteArray takeInput();
+    void onConnected();
+    void onConnectFailed(OpenFailureKind kind, const QString& reason);
+    void onLineChanged(const QString& text);
     void tryReconnect();
+    // The first failed reconnect try and one a minute after it are told.
+    void reconnectFailed(const QString& reason);
     void reportError(const QString& operation, const QString& systemText);
-    QString describeOpenFailure(const QString& device) const;
     void event(const QString& text);
-    // One device, however named, is open on one link of the process at a
-    // time: the link holding it, other than this one, or nullptr.
-    const CComPortLink* deviceHolder(const QString& device) const;
-    void holdDevice(const QString& device);
+    // The link holding the transport's device, other than this one, or nullptr.
+    const CComPortLink* deviceHolder() const;
+    QString heldElsewhereText(const CComPortLink* other) const;
+    void holdDevice();
     void releaseDevice();
     QString lineText() const;  // "9600 8N1"
 
@@ -191,16 +225,14 @@ private:
         int stopBits = 1;
     };
 
-    QSerialPort* m_port;  // child; one object for the link's life, reopened in place
-    NetTransport* m_net = nullptr;  // child while the device is a network one
-    QString m_netDevice;            // the device m_net connects to
+    Transport* m_transport = nullptr;  // child; made anew when the device name changes
+    TransportFactory m_makeTransport;
+    HeldDevices* m_held;
     QEventLoop* m_openLoop = nullptr;  // OpenLink waiting for a connection
     bool m_connectPending = false;  // OpenLink's connection not made yet
     bool m_waitForConnection = false;
-    bool m_inOpen = false;          // inside the transport's connect call
     QTimer* m_reconnectTimer;
     Requested m_requested;
-    bool m_reconnect = true;
     bool m_dropUnreadOnWrite = true;
     QString m_deviceName;
     QString m_lastOpenError;
@@ -212,8 +244,6 @@ private:
 
     bool m_monitoring = false;
     bool m_draining = false;         // inside the byte loop (callbacks may re-enter)
-    int m_explicitCalls = 0;         // errors of calls we check ourselves are not reported twice
-    bool m_readErrorReported = false;  // one failed read reported until a byte gets through again
     bool m_drainScheduled = false;
     quint64 m_generation = 0;        // bumped by every (re)opening and closing
     // Writes a callback asks for while bytes are being handed over go out once
@@ -230,7 +260,7 @@ private:
     EventHandler m_eventHandler;
     LineHandler m_lineHandler;
     int m_failedTries = 0;  // reconnect tries since the device went away
-    QString m_heldDevice;   // the identity of the device this link holds open
+    QString m_heldDevice;   // the identity of the device this link holds in *m_held
 };
 
 }  // namespace veltra

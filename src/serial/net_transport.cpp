@@ -20,11 +20,6 @@ QByteArray toByteArray(const rfc2217::Bytes& b) {
     return QByteArray(reinterpret_cast<const char*>(b.data()), static_cast<qsizetype>(b.size()));
 }
 
-// Output waiting in the socket for a server to read, beyond which it is
-// taken as one that no longer reads: answers to its negotiation would pile
-// up without end otherwise.
-constexpr qint64 kWriteLimit = qint64{1} << 20;
-
 // One setting as the server's answer (or our request) gives it.
 QString settingName(std::uint8_t command, std::uint32_t v) {
     switch (command) {
@@ -43,37 +38,6 @@ std::uint8_t stopSizeOf(std::uint8_t stopBits) {
 }
 
 }  // namespace
-
-ServerLine serverLineOf(const PortSettings& settings) {
-    return ServerLine{settings.baudRate, settings.dataBits, static_cast<std::uint8_t>(settings.parity + 1),
-                      stopSizeOf(settings.stopBits)};
-}
-
-QString parityName(std::uint8_t parity) {
-    static const char* const names[] = {"none", "odd", "even", "mark", "space"};
-    return parity >= 1 && parity <= 5 ? QLatin1String(names[parity - 1]) : QStringLiteral("unknown (%1)").arg(parity);
-}
-
-QString stopBitsName(std::uint8_t stopSize) {
-    static const char* const names[] = {"1", "2", "1.5"};
-    return stopSize >= 1 && stopSize <= 3 ? QLatin1String(names[stopSize - 1])
-                                          : QStringLiteral("unknown (%1)").arg(stopSize);
-}
-
-QString lineText(const ServerLine& line) {
-    const bool parityKnown = line.parity >= 1 && line.parity <= 5;
-    const bool stopKnown = line.stopSize >= 1 && line.stopSize <= 3;
-    QString text = QStringLiteral("%1 %2%3%4")
-                       .arg(line.baudRate)
-                       .arg(line.dataBits)
-                       .arg(parityKnown ? QChar::fromLatin1("NOEMS"[line.parity - 1]) : QChar(u'?'))
-                       .arg(stopKnown ? stopBitsName(line.stopSize) : QStringLiteral("?"));
-    QStringList unknown;
-    if (!parityKnown) unknown << QStringLiteral("parity %1").arg(line.parity);
-    if (!stopKnown) unknown << QStringLiteral("stop size %1").arg(line.stopSize);
-    if (!unknown.isEmpty()) text += QStringLiteral(" (%1)").arg(unknown.join(QStringLiteral(", ")));
-    return text;
-}
 
 bool isNetworkDevice(const QString& device) {
     return device.startsWith(kSocketScheme + QLatin1String("://"), Qt::CaseInsensitive) ||
@@ -138,8 +102,13 @@ QString connectFailureReason(QAbstractSocket::SocketError error, const QString& 
     }
 }
 
-NetTransport::NetTransport(const NetworkDevice& device, QObject* parent)
-    : QObject(parent), m_device(device), m_socket(new QTcpSocket(this)), m_timer(new QTimer(this)) {
+NetTransport::NetTransport(const QString& device, QObject* parent)
+    : Transport(parent),
+      m_name(device),
+      m_parsed(parseNetworkDevice(device, &m_parseError)),
+      m_device(m_parsed.value_or(NetworkDevice{})),
+      m_socket(new QTcpSocket(this)),
+      m_timer(new QTimer(this)) {
     m_socket->setReadBufferSize(kReadLimit);
     m_socket->setProxy(QNetworkProxy::NoProxy);  // a terminal server is reached directly
     m_timer->setSingleShot(true);
@@ -156,14 +125,38 @@ NetTransport::~NetTransport() {
     close();
 }
 
-void NetTransport::connectToServer(const LineRequest& line, int timeoutMs) {
+QString NetTransport::identity() const {
+    return m_parsed ? QStringLiteral("net:[%1]:%2").arg(m_device.host.toLower()).arg(m_device.port) : QString();
+}
+
+Transport::OpenResult NetTransport::open(const std::optional<LineRequest>& line) {
+    if (!m_parsed)
+        return {Outcome::Failed, OpenFailureKind::BadAddress, m_parseError, {}};
+    if (isReady()) {
+        if (line)
+            reconfigure(*line);
+        return {Outcome::Opened, OpenFailureKind::None, {}, {}};
+    }
+    m_opening = true;
+    m_failureReason.clear();
+    connectToServer(line.value_or(m_line));
+    m_opening = false;
+    if (!isConnecting())
+        return {Outcome::Failed, m_failureKind, m_failureReason, {}};
+    return {Outcome::Connecting, OpenFailureKind::None, {}, {}};
+}
+
+std::optional<ServerLine> NetTransport::deviceLine() const {
+    return isReady() && m_device.rfc2217 ? std::optional(m_serverLine) : std::nullopt;
+}
+
+void NetTransport::connectToServer(const LineRequest& line) {
     close();
     m_phase = Phase::Connecting;
     m_codec = rfc2217::Codec();
     m_settingsSent = false;
     setRequested(line);
-    m_timeoutMs = timeoutMs;
-    m_timer->start(timeoutMs);
+    m_timer->start(kConnectTimeoutMs);
     m_socket->connectToHost(m_device.host, m_device.port);
 }
 
@@ -206,19 +199,19 @@ void NetTransport::onTimeout() {
         // What came meanwhile is the server's greeting, not the line's.
         m_rx.clear();
         m_phase = Phase::Ready;
-        emit ready();
+        emit opened();
     } else if (m_phase == Phase::Connecting) {
-        fail(QStringLiteral("timed out after %1 s (the server does not answer)").arg(m_timeoutMs / 1000.0),
+        fail(QStringLiteral("timed out after %1 s (the server does not answer)").arg(kConnectTimeoutMs / 1000.0),
              OpenFailureKind::TimedOut);
     } else {
         // Whatever the server has not confirmed by now it never will: go on.
         m_pending.clear();
         if (m_phase == Phase::Negotiating) {
             if (m_codec.comPort() != rfc2217::Codec::Agreement::Agreed)
-                emit settingRefused(QStringLiteral("The server did not agree to set the line (RFC 2217); "
+                emit lineChanged(QStringLiteral("The server did not agree to set the line (RFC 2217); "
                                                    "the line runs with the server's own settings."));
             m_phase = Phase::Ready;
-            emit ready();
+            emit opened();
         }
     }
 }
@@ -240,9 +233,9 @@ void NetTransport::pump() {
         return;  // kept for serverWords() should the server close
     // Told once the reading is done: a handler may reopen or close.
     if (before == Phase::Negotiating && m_phase == Phase::Ready)
-        emit ready();
+        emit opened();
     else if (m_phase == Phase::Ready && !m_rx.isEmpty())
-        emit dataArrived();
+        emit readyRead();
 }
 
 void NetTransport::readSocket() {
@@ -267,7 +260,7 @@ void NetTransport::readSocket() {
         for (const rfc2217::Answer& a : answers)
             handleAnswer(a);
         if (m_phase == Phase::Negotiating && m_codec.comPort() == rfc2217::Codec::Agreement::Refused) {
-            emit settingRefused(QStringLiteral("The server refused to set the line (RFC 2217); "
+            emit lineChanged(QStringLiteral("The server refused to set the line (RFC 2217); "
                                                "the line runs with the server's own settings."));
             finishNegotiation();
         }
@@ -336,7 +329,7 @@ void NetTransport::handleAnswer(const rfc2217::Answer& answer) {
                 break;
             default: break;
             }
-            emit settingRefused(QStringLiteral("The server set %1 instead of %2.")
+            emit lineChanged(QStringLiteral("The server set %1 instead of %2.")
                                     .arg(settingName(answer.command, *value), settingName(answer.command, it->value)));
         }
         m_pending.erase(it);
@@ -355,8 +348,10 @@ void NetTransport::finishNegotiation() {
 
 void NetTransport::fail(const QString& reason, OpenFailureKind kind) {
     m_failureKind = kind;
+    m_failureReason = reason;
     close();
-    emit failed(reason);
+    if (!m_opening)
+        emit failed(kind, reason);
 }
 
 QString NetTransport::serverWords() {
@@ -382,7 +377,7 @@ void NetTransport::onSocketError(QAbstractSocket::SocketError error) {
                                  ? QStringLiteral("The server closed the connection.")
                                  : QStringLiteral("The connection was lost: %1").arg(m_socket->errorString());
         close();
-        emit lost(text);
+        emit lost(QStringLiteral("recv()"), text);
     }
 }
 
@@ -390,7 +385,7 @@ void NetTransport::onDisconnected() {
     onSocketError(QAbstractSocket::RemoteHostClosedError);
 }
 
-QByteArray NetTransport::read() {
+QByteArray NetTransport::readAll() {
     QByteArray out;
     out.swap(m_rx);
     // What the socket held back while the link was full comes now.
@@ -420,18 +415,21 @@ void NetTransport::purge(bool input, bool output) {
                                                                            : rfc2217::kPurgeTransmit}));
 }
 
-bool NetTransport::write(const QByteArray& data) {
+bool NetTransport::write(const QByteArray& data, bool dropUnreadInput) {
     if (!isReady())
         return false;
-    if (!m_device.rfc2217) {
-        if (m_socket->write(data) != data.size())
-            return false;
-    } else {
-        rfc2217::Bytes wire;
+    if (dropUnreadInput)
+        purge(true, false);
+    QByteArray wire = data;
+    if (m_device.rfc2217) {
+        rfc2217::Bytes encoded;
         m_codec.encode(reinterpret_cast<const std::uint8_t*>(data.constData()), static_cast<std::size_t>(data.size()),
-                       wire);
-        if (m_socket->write(toByteArray(wire)) != static_cast<qint64>(wire.size()))
-            return false;
+                       encoded);
+        wire = toByteArray(encoded);
+    }
+    if (m_socket->write(wire) != wire.size()) {
+        emit error(QStringLiteral("send()"), m_socket->errorString());
+        return false;
     }
     m_socket->flush();
     if (stalled())  // told once the caller's write has returned
@@ -458,7 +456,7 @@ void NetTransport::dropStalled() {
                                .arg(kWriteLimit >> 20);
     if (m_phase == Phase::Ready) {
         close();
-        emit lost(reason);
+        emit lost(QStringLiteral("send()"), reason);
     } else {
         fail(reason, OpenFailureKind::Other);
     }
@@ -466,10 +464,6 @@ void NetTransport::dropStalled() {
 
 qint64 NetTransport::bytesToWrite() const {
     return m_socket->bytesToWrite();
-}
-
-QString NetTransport::errorString() const {
-    return m_socket->errorString();
 }
 
 }  // namespace veltra

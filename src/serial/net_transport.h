@@ -3,6 +3,7 @@
 #include "rfc2217/rfc2217_codec.h"
 #include "serial/open_failure.h"
 #include "serial/port_settings.h"
+#include "serial/transport.h"
 
 #include <QAbstractSocket>
 #include <QByteArray>
@@ -38,38 +39,11 @@ std::optional<NetworkDevice> parseNetworkDevice(const QString& device, QString* 
 QString connectFailureReason(QAbstractSocket::SocketError error, const QString& systemText);
 OpenFailureKind connectFailureKind(QAbstractSocket::SocketError error, const QString& systemText);
 
-// Line settings asked of the server (codes of port_settings.h).
-struct LineRequest {
-    int baudRate = 9600;
-    std::uint8_t dataBits = 8;
-    std::uint8_t parity = kParityNone;
-    std::uint8_t stopBits = kStopBitsOne;
-};
-
-// The line as an RFC 2217 server has it, in the protocol's own codes, any
-// value it answers kept as it came: its answers, and what was asked where it
-// gave none.
-struct ServerLine {
-    std::uint32_t baudRate = 0;
-    std::uint8_t dataBits = 0;
-    std::uint8_t parity = 1;    // 1 none, 2 odd, 3 even, 4 mark, 5 space
-    std::uint8_t stopSize = 1;  // 1 one, 2 two, 3 one and a half
-    bool operator==(const ServerLine&) const = default;
-};
-// The same line in the protocol's codes.
-ServerLine serverLineOf(const PortSettings& settings);
-// "none", "odd", "even", "mark", "space"; another code as "unknown (9)".
-QString parityName(std::uint8_t parity);
-// "1", "2", "1.5"; another code as "unknown (7)".
-QString stopBitsName(std::uint8_t stopSize);
-// "19200 8N1", "9600 7E1.5"; a code without a name is a "?" and is given
-// after: "1200 5?? (parity 9, stop size 7)".
-QString lineText(const ServerLine& line);
-
 // The network transport of a link: connects without blocking, sets and
 // confirms the line settings (RFC 2217), carries data bytes. Received data
-// waits here (bounded) until the link takes it.
-class NetTransport : public QObject {
+// waits here (bounded) until the link takes it; output a server does not
+// read is bounded too (the connection is dropped past 1 MiB waiting).
+class NetTransport : public Transport {
     Q_OBJECT
 
 public:
@@ -81,46 +55,42 @@ public:
     // another client holds) accepts and closes at once: a connection is
     // ready once it has stayed up this long.
     static constexpr int kSettleMs = 100;
+    // Output waiting for a server to read, beyond which it is taken as one
+    // that no longer reads (lost(), the connection dropped).
+    static constexpr qint64 kWriteLimit = qint64{1} << 20;
 
-    NetTransport(const NetworkDevice& device, QObject* parent = nullptr);
+    // `device` is socket://HOST:PORT or rfc2217://HOST:PORT; another name
+    // fails to open (OpenFailureKind::BadAddress).
+    explicit NetTransport(const QString& device, QObject* parent = nullptr);
     ~NetTransport() override;
 
-    // Starts connecting; ready() or failed() follows. Anything open is dropped first.
-    void connectToServer(const LineRequest& line, int timeoutMs = kConnectTimeoutMs);
-    // On a ready connection: sets the line anew; answers are checked as they come.
-    void reconfigure(const LineRequest& line);
-    void close();
-
-    bool isReady() const { return m_phase == Phase::Ready; }
-    bool isRfc2217() const { return m_device.rfc2217; }
-    bool isConnecting() const {
+    // Transport: open() starts connecting (Connecting, then opened() or
+    // failed()); on a ready connection it sets the line anew in place.
+    QString device() const override { return m_name; }
+    // "net:[host]:port": one server port however its host is written.
+    QString identity() const override;
+    OpenResult open(const std::optional<LineRequest>& line) override;
+    bool setsLineInPlace() const override { return isReady(); }
+    void close() override;
+    bool isOpen() const override { return isReady(); }
+    bool isConnecting() const override {
         return m_phase == Phase::Connecting || m_phase == Phase::Settling || m_phase == Phase::Negotiating;
     }
-
-    qint64 available() const { return m_rx.size(); }
-    QByteArray read();
+    bool lossFollowsWrite() const override { return true; }
+    qint64 bytesAvailable() const override { return m_rx.size(); }
+    QByteArray readAll() override;
+    bool write(const QByteArray& data, bool dropUnreadInput) override;
+    qint64 bytesToWrite() const override;
     // Drops received data not yet taken (and asks an RFC 2217 server to drop
     // what it holds in the directions asked).
-    void purge(bool input, bool output);
-    bool write(const QByteArray& data);
-    qint64 bytesToWrite() const;
+    void purge(bool input, bool output) override;
     // What the server confirmed; what it left unanswered as asked. A value
     // the line-settings record has no code for leaves the one asked for.
-    PortSettings lineSettings() const { return m_settings; }
-    // The same with every value as the server answered it.
-    ServerLine serverLine() const { return m_serverLine; }
-    QString errorString() const;
-    // The kind of the last failed() connection.
-    OpenFailureKind failureKind() const { return m_failureKind; }
+    PortSettings lineSettings() const override { return m_settings; }
+    // RFC 2217: every value as the server answered it; raw TCP: nothing.
+    std::optional<ServerLine> deviceLine() const override;
 
-signals:
-    void ready();
-    void failed(const QString& reason);
-    void dataArrived();
-    void lost(const QString& reason);
-    // The server put another value in place than the one asked for, or
-    // took none of the line settings (it refused or did not agree).
-    void settingRefused(const QString& text);
+    bool isReady() const { return m_phase == Phase::Ready; }
 
 private:
     enum class Phase { Closed, Connecting, Settling, Negotiating, Ready };
@@ -129,6 +99,10 @@ private:
         std::uint32_t value;
     };
 
+    // Starts connecting; opened() or failed() follows. Anything open is dropped first.
+    void connectToServer(const LineRequest& line);
+    // On a ready connection: sets the line anew; answers are checked as they come.
+    void reconfigure(const LineRequest& line);
     void onConnected();
     void onReadyRead();
     void onSocketError(QAbstractSocket::SocketError error);
@@ -150,6 +124,9 @@ private:
     void dropStalled();
     void setRequested(const LineRequest& line);
 
+    QString m_name;
+    QString m_parseError;  // before m_parsed, which fills it in
+    std::optional<NetworkDevice> m_parsed;
     NetworkDevice m_device;
     QTcpSocket* m_socket;
     QTimer* m_timer;  // connect timeout, then the wait for answers
@@ -161,8 +138,9 @@ private:
     ServerLine m_serverLine;
     std::vector<Pending> m_pending;
     QByteArray m_rx;
-    int m_timeoutMs = kConnectTimeoutMs;
     OpenFailureKind m_failureKind = OpenFailureKind::None;
+    QString m_failureReason;
+    bool m_opening = false;  // inside open(): a failure is its result, not failed()
 };
 
 }  // namespace veltra
