@@ -18,7 +18,9 @@ exec 3<>"/dev/tcp/127.0.0.1/$control" || exit 1
 dir=$(mktemp -d -t veltra-sim-service.XXXXXX)
 pids=()
 stop() {  # bash's notes on the killed jobs are not the test's output
-  { kill "-$1" "${pids[@]}"; wait; } 2>/dev/null
+  exec 2>/dev/null
+  kill "-$1" "${pids[@]}"
+  wait
   pids=()
 }
 trap 'stop KILL; rm -rf "$dir"' EXIT
