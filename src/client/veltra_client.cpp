@@ -335,6 +335,7 @@ void Client::act(const std::function<void(PanelState&)>& action) {
         QCoreApplication::processEvents();
         lostBefore = m_lost;
         writesBefore = m_sink->writes;
+        m_runStarted = false;  // another command: a run begun earlier is joined afresh
         if (!linkOpen())
             throw PortError(PortError::Reason::Closed, m_options.device.toStdString() + " closed" +
                                                            (m_lossReason.empty() ? "." : ": " + m_lossReason) +
@@ -513,6 +514,11 @@ void Client::run(RunningOption option) {
         s.setRunning(option);
         m_panel->onRunningOption(s, s.runningOption);
         wanted = s;
+        // Its first reports can come in with the command's answer, before the
+        // caller follows the run: the count starts here, in the same turn of
+        // the port's thread as the command, before any answer is read.
+        resetRunEvents();
+        m_runStarted = true;
     });
     if (m_options.verify && option == RunningOption::OnPowerUp) verifyFields({"running_option"}, wanted);
 }
@@ -628,9 +634,24 @@ StatusRecord Client::readConfig(const std::string& path) {
 
 // ---- runs ---------------------------------------------------------------------------------------
 
+void Client::resetRunEvents() {
+    Events& e = *m_events;
+    e.pending.clear();
+    e.countEnded = e.crEnded = false;
+    e.counter = e.shownLeft = cyclesValue(m_state.leftCycleText);
+}
+
 void Client::beginRun() {
     int runMode = 0;
-    here([&] { runMode = m_panel->decoder().runMode(); });
+    bool started = false;
+    here([&] {
+        runMode = m_panel->decoder().runMode();
+        started = m_runStarted;
+        m_runStarted = false;
+    });
+    // Begun by run() and nothing sent since: followed from its start, with
+    // what has come in already (its end too, if it was that short).
+    if (started) return;
     if (runMode == 0) {
         // Joining a run: its repeat number, position and option from the controller.
         status();
@@ -639,12 +660,7 @@ void Client::beginRun() {
             m_panel->followRun(m_state, m_state.running() == RunningOption::OnTriggerPulse ? 1 : 2);
         });
     }
-    here([this] {
-        Events& e = *m_events;
-        e.pending.clear();
-        e.countEnded = e.crEnded = false;
-        e.counter = e.shownLeft = cyclesValue(m_state.leftCycleText);
-    });
+    here([this] { resetRunEvents(); });
 }
 
 std::optional<RunEvent> Client::nextRunEvent() {

@@ -133,6 +133,8 @@ public:
     // arrives. A run joined later is counted from the controller's repeat number.
     void waitRun(const std::function<void(const RunEvent&)>& onReport);
     // The same a step at a time: beginRun, then nextRunEvent until it gives none.
+    // A run that run() began is followed from its start: reports that came in
+    // before beginRun (with the command's answer) are not lost.
     void beginRun();
     std::optional<RunEvent> nextRunEvent();
     // Receives for `duration` (or until interrupted); the traffic handler sees it all.
@@ -162,12 +164,15 @@ private:
     void openLink();
     // A command just written went nowhere if the port was lost meanwhile.
     void checkStillOpen(unsigned lostBefore);
+    // A followed run's reports and count start afresh (in the port's thread).
+    void resetRunEvents();
 
     ClientOptions m_options;
     ClientLoop* m_loop;
     unsigned m_lost = 0;  // times the device went away
     std::string m_lossReason;  // why, the last time
     bool m_opened = false;     // the first opening is done
+    bool m_runStarted = false; // run() began a run whose reports are kept for beginRun
     std::unique_ptr<Events> m_events;
     std::unique_ptr<Sink> m_sink;
     std::unique_ptr<Prompts> m_prompts;

@@ -1,16 +1,14 @@
-/* libveltra from C, compiled as C, against veltra-sim and bare pseudo-terminals.
+/* libveltra from C, compiled as C, against veltra-sim and lines nobody
+ * answers on (sim_process_posix.c, sim_process_win.c).
  * Usage: capi_test basic | threads */
-#define _XOPEN_SOURCE 700
 #include "sim_process.h"
 
 #include <veltra.h>
 
-#include <poll.h>
 #include <pthread.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <unistd.h>
 
 static int g_failures = 0;
 
@@ -68,10 +66,10 @@ static void error_names(void) {
 static void missing_device(void) {
     veltra_controller* h = (veltra_controller*)&g_failures; /* left alone on failure */
     char text[256];
-    CHECK_RC(veltra_open("/dev/veltra-no-such-device", 9600, 500, &h), VELTRA_E_NOT_FOUND);
+    CHECK_RC(veltra_open(absent_device(), 9600, 500, &h), VELTRA_E_NOT_FOUND);
     CHECK(h == (veltra_controller*)&g_failures);
     CHECK(veltra_last_error(NULL, text, (int32_t)sizeof text) > 1);
-    CHECK(strstr(text, "/dev/veltra-no-such-device") != NULL);
+    CHECK(strstr(text, absent_device()) != NULL);
 }
 
 static veltra_settings wanted_settings(void) {
@@ -156,16 +154,17 @@ static void against_simulator(void) {
 }
 
 /* A terminal that never answers: timeouts, and refusals that send nothing. */
-static void silent_line(void) {
-    char path[128];
+static void unanswered_line(void) {
+    silent_line line;
     veltra_controller* h = NULL;
     veltra_status st;
     veltra_settings s = wanted_settings();
-    const int master = pty_open(path, (int)sizeof path);
     size_t i;
-    CHECK(master >= 0);
-    if (master < 0) return;
-    CHECK_RC(veltra_open(path, 9600, 1000, &h), 0);
+    if (line_open(&line) != 0) {
+        CHECK(!"a silent line");
+        return;
+    }
+    CHECK_RC(veltra_open(line.device, 9600, 1000, &h), 0);
     if (!h) return;
     {
         const struct {
@@ -201,9 +200,9 @@ static void silent_line(void) {
         if (i == 3) copy.repeat = 65536;
         CHECK_RC(veltra_apply(h, &copy, 0), VELTRA_E_REFUSED);
     }
-    CHECK(pty_pending(master) == 0); /* every refusal came before a byte */
+    CHECK(line_pending(&line) == 0); /* every refusal came before a byte */
     CHECK_RC(veltra_get_status(h, &st, 200), VELTRA_E_TIMEOUT);
-    CHECK(pty_pending(master) > 0); /* the status request did go out */
+    CHECK(line_pending(&line) > 0); /* the status request did go out */
     {
         char text[256];
         CHECK(veltra_last_error(h, text, (int32_t)sizeof text) > 1);
@@ -212,13 +211,13 @@ static void silent_line(void) {
     CHECK_RC(veltra_close(h), 0);
     CHECK_RC(veltra_get_status(h, &st, 200), VELTRA_E_CLOSED);
     CHECK_RC(veltra_free(h), 0);
-    pty_close(master);
+    line_close(&line);
 }
 
 /* NULLs, short buffers, bad handles and timeouts. */
 static void bad_input(void) {
     char buf[16];
-    char path[128];
+    silent_line line;
     veltra_controller* h = NULL;
     veltra_status st;
     veltra_settings s = wanted_settings();
@@ -226,13 +225,16 @@ static void bad_input(void) {
     veltra_info info;
     int32_t flag = 0;
     int needed, i;
-    const int master = pty_open(path, (int)sizeof path);
+    if (line_open(&line) != 0) {
+        CHECK(!"a silent line");
+        return;
+    }
     CHECK_RC(veltra_open(NULL, 9600, 500, &h), VELTRA_E_ARG);
-    CHECK_RC(veltra_open(path, 9600, 500, NULL), VELTRA_E_ARG);
-    CHECK_RC(veltra_open(path, 9600, 0, &h), VELTRA_E_ARG);
-    CHECK_RC(veltra_open(path, 0, 500, &h), VELTRA_E_REFUSED);
+    CHECK_RC(veltra_open(line.device, 9600, 500, NULL), VELTRA_E_ARG);
+    CHECK_RC(veltra_open(line.device, 9600, 0, &h), VELTRA_E_ARG);
+    CHECK_RC(veltra_open(line.device, 0, 500, &h), VELTRA_E_REFUSED);
     CHECK_RC(veltra_open("", 9600, 500, &h), VELTRA_E_ARG);
-    CHECK_RC(veltra_open(path, 9600, 500, &h), 0);
+    CHECK_RC(veltra_open(line.device, 9600, 500, &h), 0);
     if (!h) return;
 
     {
@@ -257,7 +259,7 @@ static void bad_input(void) {
             }
         }
     }
-    CHECK(pty_pending(master) == 0);
+    CHECK(line_pending(&line) == 0);
 
     /* The text of the last failure: the needed length, never a byte past len. */
     CHECK_RC(veltra_get_status(h, &st, -7), VELTRA_E_ARG);
@@ -279,23 +281,21 @@ static void bad_input(void) {
     CHECK_RC(veltra_get_status(h, &st, 0), VELTRA_E_ARG);
     CHECK_RC(veltra_free(h), VELTRA_E_ARG);
     CHECK_RC(veltra_free(NULL), 0);
-    pty_close(master);
+    line_close(&line);
 }
 
 static void config_files(void) {
-    char path[] = "/tmp/veltra-capi-XXXXXX";
-    char file[64];
+    char file[512];
     veltra_settings s = wanted_settings(), back;
-    const int fd = mkstemp(path);
-    CHECK(fd >= 0);
-    close(fd);
-    unlink(path);
-    snprintf(file, sizeof file, "%s.cfg", path);
+    if (temp_path(file, (int)sizeof file, ".cfg") != 0) {
+        CHECK(!"a temporary file name");
+        return;
+    }
     CHECK_RC(veltra_save_config(file, &s), 0);
     memset(&back, 0x55, sizeof back);
     CHECK_RC(veltra_load_config(file, &back), 0);
     CHECK(memcmp(&s, &back, sizeof s) == 0);
-    unlink(file);
+    CHECK(remove(file) == 0);
     CHECK_RC(veltra_load_config(file, &back), VELTRA_E_FILE);
     s.repeat = 70000;
     CHECK_RC(veltra_save_config(file, &s), VELTRA_E_REFUSED);
@@ -376,31 +376,24 @@ static void* wait_forever(void* arg) {
     return NULL;
 }
 
-/* Waits (at most 10 s) until the request has reached the silent line. */
-static int request_seen(int master) {
-    struct pollfd p;
-    p.fd = master;
-    p.events = POLLIN;
-    p.revents = 0;
-    return poll(&p, 1, 10000) == 1;
-}
-
 static void interrupted_waits(void) {
-    char path[128];
-    char drain[64];
-    const int master = pty_open(path, (int)sizeof path);
+    silent_line line;
     int round;
+    if (line_open(&line) != 0) {
+        CHECK(!"a silent line");
+        return;
+    }
     /* Round 0: veltra_interrupt ends the wait; round 1: veltra_free does. */
-    for (round = 0; round < 2 && master >= 0; ++round) {
+    for (round = 0; round < 2; ++round) {
         waiter w;
         pthread_t t;
         w.h = NULL;
         w.rc = 1;
-        CHECK_RC(veltra_open(path, 9600, 1000, &w.h), 0);
+        CHECK_RC(veltra_open(line.device, 9600, 1000, &w.h), 0);
         if (!w.h) break;
         CHECK(pthread_create(&t, NULL, wait_forever, &w) == 0);
-        CHECK(request_seen(master));
-        CHECK(read(master, drain, sizeof drain) > 0);
+        CHECK(line_wait(&line, 10000)); /* the request has reached the line */
+        line_drain(&line);
         if (round == 0) {
             CHECK_RC(veltra_interrupt(w.h), 0);
             pthread_join(t, NULL);
@@ -412,7 +405,7 @@ static void interrupted_waits(void) {
             CHECK_RC(w.rc, VELTRA_E_INTERRUPTED);
         }
     }
-    if (master >= 0) pty_close(master);
+    line_close(&line);
 }
 
 int main(int argc, char** argv) {
@@ -425,7 +418,7 @@ int main(int argc, char** argv) {
         missing_device();
         bad_input();
         config_files();
-        silent_line();
+        unanswered_line();
         against_simulator();
     }
     if (g_failures) fprintf(stderr, "%d check(s) failed\n", g_failures);

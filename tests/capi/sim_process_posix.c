@@ -40,6 +40,7 @@ int sim_start(sim_process* sim, const char* const* args) {
         return -1;
     }
     sim->pid = (int)pid;
+    sim->control = 0;
     /* Its first line is the terminal's path; waited for, at most 10 s. */
     size_t got = 0;
     struct pollfd p = {out[0], POLLIN, 0};
@@ -66,19 +67,52 @@ void sim_stop(sim_process* sim, int hard) {
     sim->pid = 0;
 }
 
-int pty_open(char* path, int len) {
+int line_open(silent_line* line) {
     const int master = posix_openpt(O_RDWR | O_NOCTTY);
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return -1;
-    const char* name = ptsname(master);
-    if (!name || (int)strlen(name) >= len) return -1;
-    strcpy(path, name);
-    return master;
+    line->fd = -1;
+    if (master < 0) return -1;
+    const char* name = grantpt(master) == 0 && unlockpt(master) == 0 ? ptsname(master) : NULL;
+    if (!name || strlen(name) >= sizeof line->device) {
+        close(master);
+        return -1;
+    }
+    strcpy(line->device, name);
+    line->fd = master;
+    return 0;
 }
 
-int pty_pending(int master) {
+int line_pending(silent_line* line) {
     int n = 0;
-    if (ioctl(master, FIONREAD, &n) != 0) return -1;
+    if (ioctl(line->fd, FIONREAD, &n) != 0) return -1;
     return n;
 }
 
-void pty_close(int master) { close(master); }
+int line_wait(silent_line* line, int ms) {
+    struct pollfd p;
+    p.fd = line->fd;
+    p.events = POLLIN;
+    p.revents = 0;
+    return poll(&p, 1, ms) == 1;
+}
+
+void line_drain(silent_line* line) {
+    char buf[256];
+    while (line_pending(line) > 0 && read(line->fd, buf, sizeof buf) > 0) {
+    }
+}
+
+void line_close(silent_line* line) {
+    if (line->fd >= 0) close(line->fd);
+    line->fd = -1;
+}
+
+const char* absent_device(void) { return "/dev/veltra-no-such-device"; }
+
+int temp_path(char* path, int len, const char* suffix) {
+    char base[] = "/tmp/veltra-capi-XXXXXX";
+    const int fd = mkstemp(base);
+    if (fd < 0) return -1;
+    close(fd);
+    unlink(base);
+    return snprintf(path, (size_t)len, "%s%s", base, suffix) < len ? 0 : -1;
+}

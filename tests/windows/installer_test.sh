@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # The Windows installer under Wine, in a Wine prefix of its own: a silent
-# install puts both programs, their DLLs and plugins, the README and the
-# licence notices (Qt's LGPL beside its DLLs) and the Start-menu shortcut in
-# place; the zip beside the installer holds the same files; the installed
-# programs run; the silent uninstall takes away every file and registry key
-# the install added.
+# install puts both programs, their DLLs and plugins, libveltra (its DLL,
+# import library and header), the README and the licence notices (Qt's LGPL
+# beside its DLLs) and the Start-menu shortcut in place; the zip beside the
+# installer holds the same files; the installed programs run; the silent
+# uninstall takes away every file and registry key the install added.
 #   installer_test.sh INSTALLER WINE_RUN PREFIX VERSION
 set -uo pipefail
 installer=$1 wine_run=$2 prefix=$3 version=$4
@@ -37,6 +37,12 @@ for f in bin/veltra-utility.exe bin/veltractl.exe bin/Qt6Core.dll bin/Qt6Gui.dll
          bin/libstdc++-6.dll bin/libgcc_s_seh-1.dll bin/libwinpthread-1.dll Uninstall.exe; do
   check "installed $f" test -f "$dir/$f"
 done
+# libveltra for C programs: the DLL beside the programs, its import library
+# (MinGW's), the .def it was made from (for MSVC's lib /def) and the header.
+libveltra=(bin/veltra.dll lib/veltra.dll.a lib/veltra.def include/veltra.h)
+for f in "${libveltra[@]}"; do
+  check "installed $f" test -s "$dir/$f"
+done
 check "Start-menu shortcut \"Veltra Utility\"" test -f "$menu/Veltra Utility.lnk"
 
 # The licences: the project's MIT one, and Qt's LGPL notice with the LGPL's
@@ -59,7 +65,7 @@ installed() { (cd "$dir" && find . -type f ! -name Uninstall.exe | sed 's|^\./||
 in_zip() { unzip -Z1 "$zip" | grep -v '/$' | sed 's|^[^/]*/||' | sort; }
 if [ -f "$zip" ]; then
   check "zip holds what the installer installs" diff <(installed) <(in_zip)
-  for f in LICENSE licenses/Qt.txt licenses/LGPL-3.0.txt; do
+  for f in LICENSE licenses/Qt.txt licenses/LGPL-3.0.txt "${libveltra[@]}"; do
     check "zip holds $f" grep -qx "$f" <(in_zip)
   done
 else

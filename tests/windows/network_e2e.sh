@@ -13,7 +13,7 @@ wine_run=$1 prefix=$2 winbin=$3 sim=$4 ctl=$5 out=$6
 for exe in "$sim" "$ctl"; do
   [ -x "$exe" ] || { echo "$exe is missing: build the Linux programs first (make build)"; exit 1; }
 done
-ser2net=$(PATH=$PATH:/usr/sbin:/sbin command -v ser2net) || { echo "ser2net is not installed"; exit 77; }
+PATH=$PATH:/usr/sbin:/sbin command -v ser2net >/dev/null || { echo "ser2net is not installed"; exit 77; }
 command -v Xvfb >/dev/null || { echo "Xvfb is not installed"; exit 77; }
 
 rm -rf "$out"
@@ -26,6 +26,7 @@ cleanup() {
 }
 trap cleanup EXIT
 . "$(dirname "$0")/../../scripts/lib/checks.sh"
+. "$(dirname "$0")/sim_over_network.sh"
 wine() { "$wine_run" "$prefix" "$@"; }
 
 # Wine takes its display when its server starts: the server of this prefix
@@ -37,17 +38,7 @@ wait_for 10 test -S "/tmp/.X11-unix/X${display#:}" || { echo "Xvfb did not start
 export DISPLAY=$display
 WINEPREFIX=$prefix wineserver -w
 
-"$sim" --link "$out/pty" >sim.log 2>&1 &
-pids+=($!)
-wait_for 10 test -e "$out/pty" || { echo "veltra-sim did not start"; cat sim.log; exit 1; }
-port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-printf 'connection: &veltra\n  accepter: telnet(rfc2217),tcp,127.0.0.1,%s\n  connector: serialdev,%s,9600n81,local\n' \
-  "$port" "$out/pty" >ser2net.yaml
-"$ser2net" -n -c ser2net.yaml -P "$out/ser2net.pid" >ser2net.log 2>&1 &
-pids+=($!)
-listening() { ss -Hltn "sport = :$port" | grep -q .; }
-wait_for 10 listening || { echo "ser2net did not listen on 127.0.0.1:$port"; cat ser2net.log; exit 1; }
-url=rfc2217://127.0.0.1:$port
+serve_sim "$out" "$sim" || exit 1
 
 # What each veltractl prints, and the bytes each way without the times.
 linux() { "$ctl" --device "$url" "$@"; }
