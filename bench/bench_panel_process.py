@@ -137,8 +137,10 @@ def main():
                     failed = True
                     continue
                 goal = GOALS[label]
-                print(f"  {label}: {share:.2f}% of a core, {share / goal:.2f} of the goal ({goal:g}%)"
-                      f"{'' if share <= goal else '  -- over the goal'}")
+                # The same figure per reply: CPU time the panel spends on each.
+                per_reply_us = share / 100 * len(REPLY) * 10 / BAUD * 1e6
+                print(f"  {label}: {share:.2f}% of a core ({per_reply_us:.0f} us a reply), goal {goal:g}%:"
+                      f" {share / goal:.2f} of it{'' if share <= goal else '  -- over the goal'}")
         finally:
             desktop.stop(procs)
     return 1 if failed else 0

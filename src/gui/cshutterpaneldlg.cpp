@@ -42,6 +42,11 @@ constexpr int kStartupDataBits = 8;
 constexpr int kStartupStopBits = 1;
 constexpr int kStartupSendBuffer = 512;
 
+// Received bytes reach the widgets at most this long after they came; a read
+// at least kEarlyRefreshMs after the first byte waiting refreshes at once.
+constexpr int kRefreshMs = 33;
+constexpr int kEarlyRefreshMs = 25;
+
 QString qs(const std::string& s) { return QString::fromStdString(s); }
 
 // Writes a text only when it differs, so an unchanged edit keeps its cursor.
@@ -85,7 +90,7 @@ CShutterPanelDlg::CShutterPanelDlg(PanelOptions options, QWidget* parent)
     m_showTimer = new QTimer(this);
     m_showTimer->setObjectName(QStringLiteral("viewRefresh"));
     m_showTimer->setSingleShot(true);
-    m_showTimer->setInterval(33);
+    m_showTimer->setInterval(kRefreshMs);
     connect(m_showTimer, &QTimer::timeout, this, &CShutterPanelDlg::flushShow);
 }
 
@@ -246,7 +251,7 @@ void CShutterPanelDlg::connectLinks() {
     for (int port = 1; port <= kPortCount; ++port) {
         CComPortLink& link = m_ports.link(port);
         link.setByteHandler([this](int byte, int from) { receiveByte(byte, from); });
-        link.setBatchHandler([](int) {});  // announces received bytes; nothing to do
+        link.setBatchHandler([this](int) { showIfDue(); });
         link.setErrorReporter([this, &link, port](const QString& text) {
             // A device gone is reported with the port closed already: the
             // field says so before the box comes up.
@@ -420,7 +425,17 @@ void CShutterPanelDlg::receiveByte(int byte, int port) {
         m_parked.park(port, static_cast<std::uint8_t>(byte));
         return;
     }
-    perform([this, byte, port](PanelState& s) { m_panel.onPortRxChar(s, byte, port); }, false);
+    // As perform() does for an action, without wrapping each byte in one.
+    m_acting = true;
+    if (m_operatorTouched) {
+        flushShow();
+        read(m_state);
+        m_operatorTouched = false;
+    }
+    m_panel.onPortRxChar(m_state, byte, port);
+    scheduleShow();
+    runDeferred();
+    m_acting = false;
 }
 
 void CShutterPanelDlg::perform(const std::function<void(PanelState&)>& action, bool showNow) {
@@ -434,6 +449,11 @@ void CShutterPanelDlg::perform(const std::function<void(PanelState&)>& action, b
     }
     m_acting = true;
     runAction(action, showNow);
+    runDeferred();
+    m_acting = false;
+}
+
+void CShutterPanelDlg::runDeferred() {
     while (!m_deferred.empty() || !m_parked.empty()) {
         if (m_deferred.empty()) {
             runParked(m_parked.marks());
@@ -446,7 +466,6 @@ void CShutterPanelDlg::perform(const std::function<void(PanelState&)>& action, b
         else
             runParked(next.marks);
     }
-    m_acting = false;
 }
 
 void CShutterPanelDlg::runParked(const std::array<std::uint64_t, kPortCount>& marks) {
@@ -481,10 +500,17 @@ void CShutterPanelDlg::runAction(const std::function<void(PanelState&)>& action,
     if (showNow) {
         m_showPending = true;
         flushShow();
-    } else if (!m_showPending) {
-        m_showPending = true;
-        m_showTimer->start();
+    } else {
+        scheduleShow();
     }
+}
+
+void CShutterPanelDlg::scheduleShow() {
+    if (m_showPending)
+        return;
+    m_showPending = true;
+    m_showTimer->start();
+    m_pendingSince.start();
 }
 
 void CShutterPanelDlg::flushShow() {
@@ -493,6 +519,14 @@ void CShutterPanelDlg::flushShow() {
     m_showPending = false;
     m_showTimer->stop();
     show(m_state);
+}
+
+void CShutterPanelDlg::showIfDue() {
+    // A steady line reads more often than the view refreshes: a read that
+    // comes shortly before the refresh is due brings it forward, so the
+    // refresh costs no wake-up of its own.
+    if (m_showPending && !m_acting && m_pendingSince.elapsed() >= kEarlyRefreshMs)
+        flushShow();
 }
 
 void CShutterPanelDlg::watchOperatorInput() {
@@ -505,8 +539,8 @@ void CShutterPanelDlg::watchOperatorInput() {
             connect(e, &QLineEdit::textChanged, this, touched);
         else if (auto* b = qobject_cast<QAbstractButton*>(o))
             connect(b, &QAbstractButton::toggled, this, touched);
-        else if (auto* sl = qobject_cast<QAbstractSlider*>(o))
-            connect(sl, &QAbstractSlider::valueChanged, this, touched);
+        else if (auto* sl = qobject_cast<QAbstractSlider*>(o); sl && !qobject_cast<QScrollBar*>(o))
+            connect(sl, &QAbstractSlider::valueChanged, this, touched);  // scroll bars hold no state
         else if (auto* c = qobject_cast<QComboBox*>(o))
             connect(c, &QComboBox::currentIndexChanged, this, touched);
     }
@@ -665,11 +699,16 @@ void CShutterPanelDlg::showPorts(const PanelState& s, bool all) {
         if (all || now.enabled != shown.enabled)
             e->setEnabled(now.enabled);
         // An open port's tooltip says what it is connected to.
-        const QString tip = now.enabled && now.tooltip.empty()
-                                ? QStringLiteral("COM%1: %2").arg(i + 1).arg(m_ports.link(i + 1).deviceName())
-                                : qs(now.tooltip);
-        if (all || e->toolTip() != tip)
-            e->setToolTip(tip);
+        // Composed only when what it says may have changed.
+        const bool deviceTip = now.enabled && now.tooltip.empty();
+        const QString device = deviceTip ? m_ports.link(i + 1).deviceName() : QString();
+        QString& shownDevice = m_shownDevices[static_cast<std::size_t>(i)];
+        if (all || now.enabled != shown.enabled || now.tooltip != shown.tooltip || device != shownDevice) {
+            const QString tip = deviceTip ? QStringLiteral("COM%1: %2").arg(i + 1).arg(device) : qs(now.tooltip);
+            if (all || e->toolTip() != tip)
+                e->setToolTip(tip);
+            shownDevice = device;
+        }
         shown = now;
     }
 }

@@ -6,6 +6,7 @@
 #include "model/panel_state.h"
 #include "panel/shutter_panel.h"
 
+#include <QElapsedTimer>
 #include <QString>
 
 #include <array>
@@ -150,10 +151,16 @@ private:
     void setGroupIndex(int firstId, int index);
     void perform(const std::function<void(PanelState&)>& action, bool showNow);
     void runAction(const std::function<void(PanelState&)>& action, bool showNow);
+    // What came while an action or byte was handled, in order.
+    void runDeferred();
+    // The refresh for received bytes, unless one is waiting already.
+    void scheduleShow();
     void runParked(const std::array<std::uint64_t, kPortCount>& marks);
     // The bytes of `port` parked before `mark`, into the decoder.
     void decodeParked(PanelState& s, int port, std::uint64_t mark);
     void flushShow();
+    // Before each batch of received bytes: the refresh waiting, when it is nearly due.
+    void showIfDue();
     void watchOperatorInput();
 
     // A port that becomes "Ready for Veltra" has its status read at once, so
@@ -178,6 +185,8 @@ private:
     // What the widgets showed after the last show() (or read()); the log
     // itself is never copied.
     PanelState m_shown;
+    // The device each port's tooltip names, as last shown (empty: none).
+    std::array<QString, kPortCount> m_shownDevices{};
     bool m_showAll = true;
 
     std::map<int, RadioGroup> m_groups;  // by the id of the group's first radio
@@ -198,6 +207,7 @@ private:
     LogView* m_list = nullptr;
     QTimer* m_showTimer = nullptr;
     bool m_showPending = false;
+    QElapsedTimer m_pendingSince;  // since the first received byte not yet shown
     // Set by any change the operator makes to an editable control; a byte
     // reads the controls only then, as nothing else changes them.
     bool m_operatorTouched = true;

@@ -18,10 +18,14 @@
 #include <QStyleOptionSlider>
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace veltra {
 
 namespace {
+
+// Distinct line texts kept laid out.
+constexpr qsizetype kShapedLines = 1024;
 
 // The list's scroll bar. Following a fast line moves its range a few rows at
 // a time, which mostly leaves the handle where it was drawn (a long log keeps
@@ -94,7 +98,11 @@ LogView::LogView(QWidget* parent) : QAbstractScrollArea(parent) {
 void LogView::scrollContentsBy(int, int dy) {
     // The rows already drawn move with the scroll bar; only the rows it
     // uncovers are painted, so following a fast line redraws a few rows.
-    viewport()->scroll(0, dy * m_rowHeight);
+    // A step past the whole viewport leaves nothing worth moving.
+    if (std::abs(dy) > visibleRows())
+        viewport()->update();
+    else
+        viewport()->scroll(0, dy * m_rowHeight);
 }
 
 QString LogView::lineText(int row) const {
@@ -255,18 +263,41 @@ void LogView::paintEvent(QPaintEvent* event) {
     const int from = first + std::max(0, dirty.top()) / m_rowHeight;
     const int last = std::min(static_cast<int>(m_rows), first + dirty.bottom() / m_rowHeight + 1);
     const int textX = 3;
-    const int ascentPad = (m_rowHeight - fontMetrics().height()) / 2 + fontMetrics().ascent();
+    const int topPad = (m_rowHeight - fontMetrics().height()) / 2;
+    const int ascentPad = topPad + fontMetrics().ascent();
+    const int rows = static_cast<int>(std::min(m_rows, m_log->size()));
+    const QColor text = palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::Text);
+    p.setPen(text);
     for (int row = from; row < last; ++row) {
         const int y = (row - first) * m_rowHeight;
         const QRect rect(0, y, viewport()->width(), m_rowHeight);
         if (row == m_selected) {
             p.fillRect(rect, palette().brush(hasFocus() ? QPalette::Active : QPalette::Inactive, QPalette::Highlight));
             p.setPen(palette().color(QPalette::HighlightedText));
-        } else {
-            p.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::Text));
         }
-        p.drawText(textX, y + ascentPad, lineText(row));
+        const std::string_view line = row < rows ? m_log->line(static_cast<std::size_t>(row)) : std::string_view();
+        // Control characters would break a laid-out text into lines: such a
+        // line is drawn as it comes.
+        if (std::all_of(line.begin(), line.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x20; }))
+            p.drawStaticText(textX, y + topPad, shaped(line));
+        else
+            p.drawText(textX, y + ascentPad, lineText(row));
+        if (row == m_selected)
+            p.setPen(text);
     }
+}
+
+const QStaticText& LogView::shaped(std::string_view line) {
+    const QByteArray key = QByteArray::fromRawData(line.data(), static_cast<qsizetype>(line.size()));
+    if (const auto it = m_shaped.constFind(key); it != m_shaped.cend())
+        return *it;
+    // Bounded: a log of ever new texts (controller information) cannot grow it.
+    if (m_shaped.size() >= kShapedLines)
+        m_shaped.clear();
+    QStaticText shapedText(QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size())));
+    shapedText.setTextFormat(Qt::PlainText);
+    shapedText.prepare(QTransform(), font());
+    return *m_shaped.insert(QByteArray(line.data(), static_cast<qsizetype>(line.size())), shapedText);
 }
 
 void LogView::resizeEvent(QResizeEvent* event) {
@@ -300,6 +331,7 @@ void LogView::keyPressEvent(QKeyEvent* event) {
 
 void LogView::changeEvent(QEvent* event) {
     if (event->type() == QEvent::FontChange) {
+        m_shaped.clear();
         m_rowHeight = fontMetrics().height() + 1;
         updateRange(false);
     }

@@ -1,11 +1,14 @@
 #pragma once
 
 #include <QAbstractScrollArea>
+#include <QHash>
+#include <QStaticText>
 
 class QMenu;
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 namespace veltra {
 
@@ -64,6 +67,9 @@ protected:
 private:
     void updateRange(bool followEnd);
     void announceSelection() const;
+    // The laid-out text of a line: a fast line repeats a few hundred distinct
+    // texts, so each is shaped once rather than at every repaint.
+    const QStaticText& shaped(std::string_view line);
 
     const ReceivedLog* m_log = nullptr;
     std::size_t m_rows = 0;
@@ -71,6 +77,7 @@ private:
     std::uint64_t m_dropped = 0;  // the log's dropped lines at the last sync
     int m_selected = -1;
     int m_rowHeight = 1;
+    QHash<QByteArray, QStaticText> m_shaped;
 };
 
 }  // namespace veltra

@@ -22,13 +22,48 @@ void showSelectedTimer(PanelState& s) {
 }
 
 void refreshCycleTime(PanelState& s) {
-    s.cycleTime = computeCycleTime(s.delayTime, s.exposureTime, s.shutterMode, s.ndSteps);
-    s.cycleLabel = cycleTimeLabel(s.cycleTime);
+    // Status replies at line rate mostly repeat the last one's timers: the
+    // sum and its label are kept for the inputs they were made from.
+    struct Last {
+        TimerValue delay, exposure;
+        int mode = 0, steps = 0;
+        bool valid = false;
+        TimerValue cycle;
+        std::string label;
+    };
+    thread_local Last last;
+    if (!last.valid || last.mode != s.shutterMode || last.steps != s.ndSteps || last.delay != s.delayTime ||
+        last.exposure != s.exposureTime) {
+        last.delay = s.delayTime;
+        last.exposure = s.exposureTime;
+        last.mode = s.shutterMode;
+        last.steps = s.ndSteps;
+        last.cycle = computeCycleTime(s.delayTime, s.exposureTime, s.shutterMode, s.ndSteps);
+        last.label = cycleTimeLabel(last.cycle);
+        last.valid = true;
+    }
+    s.cycleTime = last.cycle;
+    s.cycleLabel = last.label;
 }
 
 void refreshTimerLabels(PanelState& s) {
-    s.delayLabel = formatTimerValue(s.delayTime, false);
-    s.exposureLabel = formatTimerValue(s.exposureTime, false);
+    // As the cycle time: remade only for timers other than the last ones.
+    struct Last {
+        TimerValue timer;
+        std::string label;
+        bool valid = false;
+    };
+    thread_local Last delay, exposure;
+    const auto label = [](Last& last, const TimerValue& timer, std::string& out) {
+        if (!last.valid || last.timer != timer) {
+            last.timer = timer;
+            last.label = formatTimerValue(timer, false);
+            last.valid = true;
+        }
+        out = last.label;
+    };
+    label(delay, s.delayTime, s.delayLabel);
+    label(exposure, s.exposureTime, s.exposureLabel);
 }
 
 void renderStatusField(PanelState& s, const StatusRecord& r, StatusField field) {

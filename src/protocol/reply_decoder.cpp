@@ -60,8 +60,26 @@ const char* flowName(Flow flow) {
 
 }  // namespace
 
-std::string normalLogLine(std::uint8_t b) { return logLine(b, b < 10 ? 11 : b < 100 ? 9 : 7); }
-std::string runLogLine(std::uint8_t b) { return logLine(b, b < 100 ? 9 : 7); }
+// Every byte's two lines, made once: a fast line logs thousands a second.
+std::string_view normalLogLine(std::uint8_t b) {
+    static const std::array<std::string, 256> lines = [] {
+        std::array<std::string, 256> all;
+        for (int v = 0; v < 256; ++v)
+            all[static_cast<std::size_t>(v)] = logLine(static_cast<std::uint8_t>(v), v < 10 ? 11 : v < 100 ? 9 : 7);
+        return all;
+    }();
+    return lines[b];
+}
+
+std::string_view runLogLine(std::uint8_t b) {
+    static const std::array<std::string, 256> lines = [] {
+        std::array<std::string, 256> all;
+        for (int v = 0; v < 256; ++v)
+            all[static_cast<std::size_t>(v)] = logLine(static_cast<std::uint8_t>(v), v < 100 ? 9 : 7);
+        return all;
+    }();
+    return lines[b];
+}
 
 void ReplyDecoder::noteSent(int port, const Command& command) {
     if (port < 1 || port > kPortCount) return;

@@ -29,9 +29,9 @@ enum class RxResult {
 
 // Log lines: the decimal value, blanks, then 0x and two hex digits; the
 // blanks keep the hex column in place (11, 9 or 7 of them).
-std::string normalLogLine(std::uint8_t byte);
+std::string_view normalLogLine(std::uint8_t byte);
 // Run counting logs with 9 blanks below 100 and 7 from 100 on.
-std::string runLogLine(std::uint8_t byte);
+std::string_view runLogLine(std::uint8_t byte);
 
 // The fields of a status reply.
 enum class StatusField : std::uint8_t {

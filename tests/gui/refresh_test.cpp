@@ -7,6 +7,7 @@
 
 #include <QLineEdit>
 #include <QPaintEvent>
+#include <QPainter>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
@@ -15,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <string>
 #include <vector>
 
 namespace veltra {
@@ -153,6 +155,48 @@ TEST(LogRepaintTest, followingTheLinePaintsOnlyTheNewRowsAndAScrollBarThatLooksT
     // Scrolling up is drawn: the handle moves.
     view.verticalScrollBar()->setValue(0);
     QTRY_VERIFY_WITH_TIMEOUT(!bar.rects.empty(), kWaitMs);
+}
+
+TEST(LogRepaintTest, rowsLookAsTextDrawnInPlaceWhateverTheyHold) {
+    // Rows of one text each (shaped once and kept), a row with a control
+    // character, and a selected row: each must look as the plain text drawn
+    // at the row's baseline.
+    ReceivedLog log;
+    const std::vector<std::string> lines = {"204       0xCC", "5           0x05", "204       0xCC", "ab\tc", "13        0x0D"};
+    for (const std::string& line : lines)
+        log.append(line);
+    LogView view;
+    view.resize(240, 8 * view.rowHeight());
+    view.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+    view.sync(log);
+    view.setSelectedRow(2);
+    for (int pass = 0; pass < 2; ++pass) {  // the second from the kept texts
+        SCOPED_TRACE(pass);
+        const QImage shown = view.viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        QImage expected(shown.size(), QImage::Format_RGB32);
+        expected.setDevicePixelRatio(shown.devicePixelRatio());
+        expected.fill(view.palette().color(QPalette::Base));
+        QPainter p(&expected);
+        p.setFont(view.font());
+        const QFontMetrics fm = view.fontMetrics();
+        const int baseline = (view.rowHeight() - fm.height()) / 2 + fm.ascent();
+        for (int row = 0; row < static_cast<int>(lines.size()); ++row) {
+            const int y = row * view.rowHeight();
+            if (row == 2) {
+                p.fillRect(QRect(0, y, view.viewport()->width(), view.rowHeight()),
+                           view.palette().brush(view.hasFocus() ? QPalette::Active : QPalette::Inactive,
+                                                QPalette::Highlight));
+                p.setPen(view.palette().color(QPalette::HighlightedText));
+            } else {
+                p.setPen(view.palette().color(QPalette::Active, QPalette::Text));
+            }
+            p.drawText(3, y + baseline, QString::fromStdString(lines[static_cast<std::size_t>(row)]));
+        }
+        p.end();
+        EXPECT_EQ(shown, expected);
+        view.viewport()->repaint();
+    }
 }
 
 }  // namespace
