@@ -2,6 +2,7 @@
 it can be unplugged and plugged back at the same path), the device served by
 DeviceTestContext on the loopback, and waiting for conditions."""
 
+import multiprocessing
 import os
 import queue
 import socket
@@ -19,6 +20,18 @@ SIM = os.environ.get("VELTRA_SIM", "veltra-sim")
 
 WAIT = 10.0
 
+# What Tango itself prints when a server starts without a notification daemon.
+TANGO_NOTICES = {"Can't create notifd event supplier. Notifd event not available"}
+
+# DeviceTestContext runs each device server in a multiprocessing child. A
+# forked child would inherit this process's Tango client (its event consumer
+# once a test has subscribed) without the client's threads: the server's
+# shutdown then joins a keep-alive thread that does not exist in the child and
+# hangs, stop() gives up after its timeout, and the child is terminated at the
+# end of the session, where Tango's signal handler runs the shutdown a second
+# time and crashes. A spawned child starts from a fresh interpreter.
+multiprocessing.set_start_method("spawn", force=True)
+
 
 def wait_for(condition, timeout=WAIT, what="condition"):
     """Polls `condition` until it is true; fails naming `what` after `timeout`."""
@@ -29,6 +42,12 @@ def wait_for(condition, timeout=WAIT, what="condition"):
             return value
         assert time.monotonic() < deadline, "timed out waiting for " + what
         time.sleep(0.02)
+
+
+def lock_files(path):
+    """The UUCP-style lock files of a serial device."""
+    name = "LCK.." + os.path.basename(os.path.realpath(path))
+    return [os.path.join(d, name) for d in ("/var/lock", "/run/lock", "/tmp") if os.path.exists(os.path.join(d, name))]
 
 
 def free_port():
@@ -79,11 +98,16 @@ def sim(tmp_path):
     s.stop()
 
 
+def serve(sim):
+    """A DeviceTestContext of a VeltraShutter on the simulator, in a child process."""
+    return DeviceTestContext(VeltraShutter, properties={"Device": sim.path, "Timeout": 2.0},
+                             host="127.0.0.1", port=free_port(), process=True, daemon=True, timeout=WAIT)
+
+
 @pytest.fixture
 def device(sim):
     """A DeviceProxy of a VeltraShutter on the simulator, once it is connected."""
-    with DeviceTestContext(VeltraShutter, properties={"Device": sim.path, "Timeout": 2.0},
-                           host="127.0.0.1", port=free_port(), process=True, daemon=True, timeout=WAIT) as proxy:
+    with serve(sim) as proxy:
         wait_for(lambda: proxy.state() != tango.DevState.INIT, what="the device to connect")
         yield proxy
 

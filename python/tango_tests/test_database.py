@@ -15,7 +15,7 @@ import textwrap
 
 import pytest
 
-from conftest import WAIT, Sim, free_port, wait_for
+from conftest import TANGO_NOTICES, WAIT, Sim, free_port, lock_files, wait_for
 
 SCHEMA = "/usr/share/dbconfig-common/data/tango-db/install/mysql"
 DATABASEDS = "/usr/lib/tango/DataBaseds"
@@ -91,8 +91,7 @@ def tango_host(tmp_path):
     finally:
         os.environ.pop("TANGO_HOST", None)
         started.stop_all()
-        # The client's connection to this database would outlive it, and the
-        # device servers the other tests fork would wait for it in vain.
+        # The client's connection to this database ends with it.
         tango.ApiUtil.cleanup()
     assert all(p.returncode is not None for p in started.procs)
 
@@ -153,6 +152,10 @@ CLIENT = textwrap.dedent("""
 """)
 
 
+# All a server prints: Tango's notices when it starts without a notification daemon.
+SERVER_LINES = TANGO_NOTICES | {"Ready to accept request"}
+
+
 def test_a_client_reaches_the_shutter_through_the_tango_database(tango_host, tmp_path):
     env, db, started = tango_host
     import tango
@@ -167,10 +170,18 @@ def test_a_client_reaches_the_shutter_through_the_tango_database(tango_host, tmp
         db.put_device_property("lab/shutter/1", {"Device": [sim.path], "Timeout": ["2"]})
 
         # As a user starts it; it listens on the loopback only.
-        started([server_script, "lab", "-ORBendPoint", "giop:tcp:127.0.0.1:%d" % free_port()],
-                tmp_path / "server.log", env)
+        server = started([server_script, "lab", "-ORBendPoint", "giop:tcp:127.0.0.1:%d" % free_port()],
+                         tmp_path / "server.log", env)
         client = subprocess.run([sys.executable, "-c", CLIENT], env=env, capture_output=True, text=True, timeout=90)
         assert client.returncode == 0, client.stderr + (tmp_path / "server.log").read_text()
+        # As a service manager stops it: at once, cleanly, the port free again.
+        server.terminate()
+        assert server.wait(WAIT) == 0
+        assert set((tmp_path / "server.log").read_text().splitlines()) <= SERVER_LINES
+        assert lock_files(sim.path) == []
+        ctl = subprocess.run([os.environ.get("VELTRACTL", "veltractl"), "--device", sim.path, "stop"],
+                             capture_output=True, text=True, timeout=WAIT)
+        assert ctl.returncode == 0, ctl.stderr
     finally:
         sim.stop()
     out = json.loads(client.stdout)

@@ -8,7 +8,7 @@ import sys
 import pytest
 import tango
 
-from conftest import WAIT, Events, free_port, wait_for
+from conftest import TANGO_NOTICES, WAIT, Events, free_port, lock_files, serve, wait_for
 
 S = tango.DevState
 
@@ -142,12 +142,7 @@ def test_unplugged_controller_faults_and_comes_back_by_itself(device, sim):
     states.close()
 
 
-def lock_files(path):
-    name = "LCK.." + os.path.basename(os.path.realpath(path))
-    return [os.path.join(d, name) for d in ("/var/lock", "/run/lock", "/tmp") if os.path.exists(os.path.join(d, name))]
-
-
-def test_sigterm_mid_run_releases_the_port(sim, tmp_path):
+def test_sigterm_mid_run_releases_the_port(sim, tmp_path, capfd):
     db = tmp_path / "devices.db"
     db.write_text("veltra-tango/t/DEVICE/VeltraShutter: test/veltra/1\n"
                   "test/veltra/1->Device: %s\n" % sim.path)
@@ -166,10 +161,27 @@ def test_sigterm_mid_run_releases_the_port(sim, tmp_path):
     finally:
         if server.poll() is None:
             server.kill(), server.wait()
+    assert server.returncode == 0
+    assert set(capfd.readouterr().err.splitlines()) <= TANGO_NOTICES
     assert lock_files(sim.path) == []
     out = subprocess.run([os.environ.get("VELTRACTL", "veltractl"), "--device", sim.path, "stop"],
                          capture_output=True, text=True, timeout=WAIT)
     assert out.returncode == 0, out.stderr  # the port is free again
+
+
+def test_a_server_started_after_a_subscription_ends_with_its_kill(sim, capfd):
+    # this process becomes a client with an event consumer before the server starts
+    with serve(sim) as first:
+        events = Events(first, "State")
+        events.until(S.CLOSE)
+        events.close()
+    context = serve(sim)
+    with context as proxy:
+        wait_for(lambda: proxy.state() == S.CLOSE, what="the device to connect")
+        proxy.Open()
+    # stop() sent Kill and waited for the process; it ended rather than the wait
+    assert context.thread.exitcode == 0
+    assert set(capfd.readouterr().err.splitlines()) <= TANGO_NOTICES
 
 
 def _state(proxy):
