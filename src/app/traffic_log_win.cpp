@@ -100,8 +100,10 @@ struct TrafficLog::File {
                     return false;
                 }
                 const HANDLE events[] = {written, closing};
-                if (WaitForMultipleObjects(2, events, FALSE, INFINITE) != WAIT_OBJECT_0) {
-                    // Closing: the reader may never take this write.
+                // Closing, the reader has a second more to take this write:
+                // it may never do.
+                if (WaitForMultipleObjects(2, events, FALSE, INFINITE) != WAIT_OBJECT_0 &&
+                    WaitForSingleObject(written, 1000) != WAIT_OBJECT_0) {
                     CancelIoEx(handle, &overlapped);
                     abandoned = WaitForSingleObject(written, 5000) != WAIT_OBJECT_0;
                     *error = 0;
@@ -125,8 +127,8 @@ struct TrafficLog::File {
         std::unique_lock lock(mutex);
         for (;;) {
             wake.wait(lock, [this] { return ending || !pending.empty(); });
-            if (ending)
-                return;
+            if (pending.empty())
+                return;  // closing, everything written
             const std::string data = std::exchange(pending, {});
             inFlight = data.size();
             lock.unlock();
