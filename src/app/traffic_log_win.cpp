@@ -9,16 +9,18 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <utility>
 
-// Windows: the lines go to the file on a thread of their own, so a named pipe
-// whose reader takes nothing for now never holds up the panel. The writes are
-// overlapped: closing the log cancels the one under way instead of waiting
-// for a reader that may never come.
+// Windows: a file on a disk is written as the lines come. Anything else (a
+// named pipe above all) gets them on a thread of its own, so a reader that
+// takes nothing for now never holds up the panel. The writes are overlapped:
+// closing the log gives up the one under way instead of waiting for a reader
+// that may never come.
 
 namespace veltra {
 
@@ -51,6 +53,8 @@ struct TrafficLog::File {
     OVERLAPPED overlapped{};   // the write under way; outlives a write given up on
     bool abandoned = false;    // a cancelled write that did not end: closing the handle ends it
     bool ending = false;
+    // How long a closing log still gives its reader to take the write under way.
+    std::atomic<DWORD> grace{1000};
     bool failed = false;  // the writer stopped; the GUI thread says why
     std::thread writer;
     // Lives on the GUI thread: the writer's failure is told there.
@@ -100,10 +104,10 @@ struct TrafficLog::File {
                     return false;
                 }
                 const HANDLE events[] = {written, closing};
-                // Closing, the reader has a second more to take this write:
+                // Closing, the reader has a moment more to take this write:
                 // it may never do.
                 if (WaitForMultipleObjects(2, events, FALSE, INFINITE) != WAIT_OBJECT_0 &&
-                    WaitForSingleObject(written, 1000) != WAIT_OBJECT_0) {
+                    WaitForSingleObject(written, grace) != WAIT_OBJECT_0) {
                     CancelIoEx(handle, &overlapped);
                     abandoned = WaitForSingleObject(written, 5000) != WAIT_OBJECT_0;
                     *error = 0;
@@ -180,8 +184,12 @@ bool TrafficLog::open(const QString& path, QString* error) {
             *error = systemText(GetLastError());
         return false;
     }
-    file->guiSide = new QObject;
-    file->writer = std::thread([f = file.get(), this] { f->run(this); });
+    // A file on a disk takes every line at once, as it comes; a pipe, a
+    // socket or a device gets them from a thread of its own.
+    if (GetFileType(handle) != FILE_TYPE_DISK) {
+        file->guiSide = new QObject;
+        file->writer = std::thread([f = file.get(), this] { f->run(this); });
+    }
     m_file = std::move(file);
     return true;
 }
@@ -192,15 +200,29 @@ void TrafficLog::writeLine(std::string line) {
         return;
     File& f = *m_file;
     line += '\n';
+    if (!f.writer.joinable()) {
+        if (DWORD error = 0; !f.writeAll(line, &error))
+            stop(systemText(error ? error : ERROR_WRITE_FAULT));
+        return;
+    }
     bool overflow = false;
     {
         std::lock_guard lock(f.mutex);
         if (f.failed)
             return;  // told on the GUI thread soon
-        f.pending += line;
+        // Only what the reader leaves waiting counts: however much comes in
+        // one go, a reader that keeps up takes it.
         overflow = f.pending.size() + f.inFlight > kMaxPending;
+        if (!overflow)
+            f.pending += line;
     }
     if (overflow) {
+        // What waits is dropped, the write under way given up at once.
+        {
+            std::lock_guard lock(f.mutex);
+            f.pending.clear();
+        }
+        f.grace = 0;
         stop(QStringLiteral("its reader does not keep up"));
         return;
     }

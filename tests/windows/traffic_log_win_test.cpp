@@ -55,10 +55,12 @@ TEST(TrafficLogWinTest, theReaderDecidesWhatIsToldNeverWhetherTheCallerWaits) {
         Reader reader;
         std::size_t lines;
         const char* told;  // the start of the one message; nullptr: none
+        std::size_t chunk = 1;  // bytes per write
     } rows[] = {
         {"takes nothing, more than 1 MiB comes", Reader::Never, 100'000,
          "Traffic log stopped: its reader does not keep up"},
         {"takes every line", Reader::ReadsAll, 5'000, nullptr},
+        {"takes a burst of more than 1 MiB in one go", Reader::ReadsAll, 1, nullptr, 600 * 1024},
         {"goes away", Reader::Leaves, 10, "Traffic log stopped: "},
         {"takes nothing, the log closes", Reader::NeverAndTheLogCloses, 1'000, nullptr},
     };
@@ -82,8 +84,10 @@ TEST(TrafficLogWinTest, theReaderDecidesWhatIsToldNeverWhetherTheCallerWaits) {
                     got += static_cast<std::size_t>(std::count(buf, buf + n, '\n'));
             });
         }
+        const std::string bytes(r.chunk, '\xCC');
         for (std::size_t i = 0; i < r.lines; ++i)
-            log->write(1, "COM7", true, &kByte, 1);
+            log->write(1, "COM7", true, reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+        const std::size_t lines = r.lines * ((r.chunk + TrafficLog::kLineBytes - 1) / TrafficLog::kLineBytes);
         if (r.reader == Reader::Leaves) {
             pipe.close();
             log->write(1, "COM7", true, &kByte, 1);
@@ -98,7 +102,7 @@ TEST(TrafficLogWinTest, theReaderDecidesWhatIsToldNeverWhetherTheCallerWaits) {
             QCoreApplication::processEvents();
             EXPECT_EQ(told.size(), 1);
         } else if (r.reader == Reader::ReadsAll) {
-            EXPECT_TRUE(QTest::qWaitFor([&] { return got == r.lines; }, 10000)) << got;
+            EXPECT_TRUE(QTest::qWaitFor([&] { return got == lines; }, 10000)) << got;
             EXPECT_TRUE(told.isEmpty());
         } else {
             EXPECT_TRUE(log->isOpen());
