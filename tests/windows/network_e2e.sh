@@ -16,29 +16,10 @@ done
 PATH=$PATH:/usr/sbin:/sbin command -v ser2net >/dev/null || { echo "ser2net is not installed"; exit 77; }
 command -v Xvfb >/dev/null || { echo "Xvfb is not installed"; exit 77; }
 
-rm -rf "$out"
-mkdir -p "$out"
-cd "$out" || exit 1
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-  wait 2>/dev/null
-}
-trap cleanup EXIT
 . "$(dirname "$0")/../../scripts/lib/checks.sh"
 . "$(dirname "$0")/sim_over_network.sh"
 wine() { "$wine_run" "$prefix" "$@"; }
-
-# Wine takes its display when its server starts: the server of this prefix
-# starts here, with the display every program of this test gets.
-display=:$((150 + RANDOM % 100))
-Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >xvfb.log 2>&1 &
-pids+=($!)
-wait_for 10 test -S "/tmp/.X11-unix/X${display#:}" || { echo "Xvfb did not start"; exit 1; }
-export DISPLAY=$display
-WINEPREFIX=$prefix wineserver -w
-
-serve_sim "$out" "$sim" || exit 1
+desktop_with_sim "$out" "$prefix" "$sim" || exit 1
 
 # What each veltractl prints, and the bytes each way without the times.
 linux() { "$ctl" --device "$url" "$@"; }

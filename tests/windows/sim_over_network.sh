@@ -24,3 +24,28 @@ serve_sim() {
   wait_for 10 _listening "$port" || { echo "ser2net did not listen on 127.0.0.1:$port"; cat "$dir/ser2net.log"; return 1; }
   url=rfc2217://127.0.0.1:$port
 }
+
+# desktop_with_sim OUT PREFIX SIM: a fresh OUT as the working folder, an Xvfb
+# display, this Wine prefix's server started with it (Wine takes its display
+# when its server starts, so every program of the test gets this one), and
+# SIM served as above. Sets pids and a trap that ends them on exit.
+desktop_with_sim() {
+  local out=$1 prefix=$2 sim=$3 display
+  rm -rf "$out"
+  mkdir -p "$out"
+  cd "$out" || return 1
+  pids=()
+  trap '_end_pids' EXIT
+  display=:$((150 + RANDOM % 100))
+  Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >xvfb.log 2>&1 &
+  pids+=($!)
+  wait_for 10 test -S "/tmp/.X11-unix/X${display#:}" || { echo "Xvfb did not start"; return 1; }
+  export DISPLAY=$display
+  WINEPREFIX=$prefix wineserver -w
+  serve_sim "$out" "$sim"
+}
+
+_end_pids() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+  wait 2>/dev/null
+}

@@ -13,29 +13,12 @@ wine_run=$1 prefix=$2 winbin=$3 helper=$4 sim=$5 out=$6
 PATH=$PATH:/usr/sbin:/sbin command -v ser2net >/dev/null || { echo "ser2net is not installed"; exit 77; }
 command -v Xvfb >/dev/null || { echo "Xvfb is not installed"; exit 77; }
 
-rm -rf "$out"
-mkdir -p "$out"
-cd "$out" || exit 1
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-  wait 2>/dev/null
-}
-trap cleanup EXIT
 . "$(dirname "$0")/../../scripts/lib/checks.sh"
 . "$(dirname "$0")/sim_over_network.sh"
 wine() { "$wine_run" "$prefix" "$@"; }
 # Programs in the background are started without a shell function between:
 # their ids are the Windows programs' own, so cleanup ends them.
-
-display=:$((150 + RANDOM % 100))
-Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >xvfb.log 2>&1 &
-pids+=($!)
-wait_for 10 test -S "/tmp/.X11-unix/X${display#:}" || { echo "Xvfb did not start"; exit 1; }
-export DISPLAY=$display
-WINEPREFIX=$prefix wineserver -w
-
-serve_sim "$out" "$sim" || exit 1
+desktop_with_sim "$out" "$prefix" "$sim" || exit 1
 
 pipe=veltra-test-$$
 : >reader.log
