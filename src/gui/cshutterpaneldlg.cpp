@@ -42,10 +42,8 @@ constexpr int kStartupDataBits = 8;
 constexpr int kStartupStopBits = 1;
 constexpr int kStartupSendBuffer = 512;
 
-// Received bytes reach the widgets at most this long after they came; a read
-// at least kEarlyRefreshMs after the first byte waiting refreshes at once.
+// Received bytes reach the widgets at most this long after they came.
 constexpr int kRefreshMs = 33;
-constexpr int kEarlyRefreshMs = 25;
 
 QString qs(const std::string& s) { return QString::fromStdString(s); }
 
@@ -84,12 +82,16 @@ CShutterPanelDlg::CShutterPanelDlg(PanelOptions options, QWidget* parent)
     connectActions();
     connectLinks();
     watchOperatorInput();
-    // Received bytes reach the widgets about 30 times a second however fast
-    // they come: one redraw for all that came within 33 ms, so every byte is
-    // on screen within 50 ms at a fraction of the cost of drawing each batch.
+    // Received bytes reach the widgets at most 30 times a second however
+    // fast they come: one redraw for all that came within 33 ms of the first
+    // byte waiting, so every byte is on screen within 50 ms at a fraction of
+    // the cost of drawing each batch. A redraw costs far more than a wake-up,
+    // so none comes before it is due (a precise timer: a coarse one may
+    // fire a few ms late).
     m_showTimer = new QTimer(this);
     m_showTimer->setObjectName(QStringLiteral("viewRefresh"));
     m_showTimer->setSingleShot(true);
+    m_showTimer->setTimerType(Qt::PreciseTimer);
     m_showTimer->setInterval(kRefreshMs);
     connect(m_showTimer, &QTimer::timeout, this, &CShutterPanelDlg::flushShow);
 }
@@ -522,10 +524,9 @@ void CShutterPanelDlg::flushShow() {
 }
 
 void CShutterPanelDlg::showIfDue() {
-    // A steady line reads more often than the view refreshes: a read that
-    // comes shortly before the refresh is due brings it forward, so the
-    // refresh costs no wake-up of its own.
-    if (m_showPending && !m_acting && m_pendingSince.elapsed() >= kEarlyRefreshMs)
+    // A read that comes once the refresh is due, before its timer has
+    // fired, shows what waits first: the new bytes start the next one.
+    if (m_showPending && !m_acting && m_pendingSince.elapsed() >= kRefreshMs)
         flushShow();
 }
 
