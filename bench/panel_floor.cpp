@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QPainter>
 #include <QSocketNotifier>
+#include <QStaticText>
 #include <QTimer>
 #include <QWidget>
 
@@ -37,8 +38,13 @@ public:
         m_refresh.setSingleShot(true);
         m_refresh.setInterval(kRefreshMs);
         QObject::connect(&m_refresh, &QTimer::timeout, this, [this] { update(); });
-        for (int v = 0; v < 256; ++v)
-            m_texts[static_cast<std::size_t>(v)] = QStringLiteral("%1  0x%2").arg(v).arg(v, 2, 16, QLatin1Char('0'));
+        // Each byte's row laid out once, as the panel's list keeps its rows.
+        for (int v = 0; v < 256; ++v) {
+            QStaticText& text = m_texts[static_cast<std::size_t>(v)];
+            text.setText(QStringLiteral("%1  0x%2").arg(v).arg(v, 2, 16, QLatin1Char('0')));
+            text.setTextFormat(Qt::PlainText);
+            text.prepare(QTransform(), font());
+        }
     }
 
     void add(const char* bytes, qsizetype count) {
@@ -59,13 +65,13 @@ protected:
         const int rows = std::min<int>(height() / rowHeight, static_cast<int>(m_lines.size()));
         const std::size_t first = m_lines.size() - static_cast<std::size_t>(rows);
         for (int r = 0; r < rows; ++r)
-            p.drawText(3, r * rowHeight + fontMetrics().ascent(), m_texts[m_lines[first + static_cast<std::size_t>(r)]]);
+            p.drawStaticText(3, r * rowHeight, m_texts[m_lines[first + static_cast<std::size_t>(r)]]);
     }
 
 private:
     QTimer m_refresh;
     std::deque<unsigned char> m_lines;
-    std::array<QString, 256> m_texts;
+    std::array<QStaticText, 256> m_texts;
 };
 
 }  // namespace
